@@ -1,0 +1,110 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <semaphore>
+#include <unordered_map>
+#include <utility>
+
+// A dictionary shared by reference between queues, guarded by a counting
+// semaphore created with the value 1.
+//
+// Thread safety: thread-safe; every operation may be called from any queue.
+// Each one waits on the semaphore, performs a single map operation and
+// signals it, with nothing else in between. The semaphore is not re-entrant,
+// so a value that is replaced or removed is destroyed only after the signal:
+// its destructor may run arbitrary code (a capture processor's hooks hold the
+// controller that owns this dictionary) and may even call back into it.
+//
+// Write-only by design: store, remove and count. There is no lookup by key
+// and no iteration.
+template <class Key, class Value, class Hash = std::hash<Key>,
+          class KeyEqual = std::equal_to<Key>>
+class KivoCameraSafeDict {
+ public:
+  using Dictionary = std::unordered_map<Key, Value, Hash, KeyEqual>;
+
+  // What `dict[key]` returns: assign to it to store a value. Only a
+  // temporary can be assigned, so it is good for exactly one store.
+  class Slot {
+   public:
+    Slot(const Slot&) = delete;
+    Slot& operator=(const Slot&) = delete;
+
+    // Stores `value` under the key, replacing any existing entry.
+    void operator=(Value value) && {
+      owner_.store(std::move(key_), std::move(value));
+    }
+
+   private:
+    friend class KivoCameraSafeDict;
+    Slot(KivoCameraSafeDict& owner, Key key)
+        : owner_(owner), key_(std::move(key)) {}
+
+    KivoCameraSafeDict& owner_;
+    Key key_;
+  };
+
+  static std::shared_ptr<KivoCameraSafeDict> create(Dictionary dict = {}) {
+    return std::make_shared<KivoCameraSafeDict>(std::move(dict));
+  }
+
+  explicit KivoCameraSafeDict(Dictionary dict = {})
+      : dictionary_(std::move(dict)) {}
+
+  KivoCameraSafeDict(const KivoCameraSafeDict&) = delete;
+  KivoCameraSafeDict& operator=(const KivoCameraSafeDict&) = delete;
+
+  // The number of entries.
+  std::size_t count() const {
+    const Hold hold(lock_);
+    return dictionary_.size();
+  }
+
+  // `dict[key] = value;` stores a value, replacing any entry for the key.
+  [[nodiscard]] Slot operator[](Key key) { return Slot(*this, std::move(key)); }
+
+  // Removes the entry for `key` if there is one; otherwise does nothing.
+  void removeValue(const Key& key) {
+    // Declared before the hold: the entry is destroyed after the signal.
+    typename Dictionary::node_type removed;
+    {
+      const Hold hold(lock_);
+      removed = dictionary_.extract(key);
+    }
+  }
+
+ private:
+  // Waits on the semaphore for its lifetime; the signal follows whatever the
+  // map operation did, even if it threw.
+  class Hold {
+   public:
+    explicit Hold(std::counting_semaphore<1>& lock) : lock_(lock) {
+      lock_.acquire();
+    }
+    ~Hold() { lock_.release(); }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+   private:
+    std::counting_semaphore<1>& lock_;
+  };
+
+  void store(Key key, Value value) {
+    // Declared before the hold: a replaced value is destroyed after the
+    // signal.
+    std::optional<Value> replaced;
+    {
+      const Hold hold(lock_);
+      auto [it, inserted] =
+          dictionary_.try_emplace(std::move(key), std::move(value));
+      if (!inserted)
+        replaced.emplace(std::exchange(it->second, std::move(value)));
+    }
+  }
+
+  mutable std::counting_semaphore<1> lock_{1};
+  Dictionary dictionary_;
+};

@@ -1,0 +1,187 @@
+#include "Dispatch/Dispatch.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "Dispatch/Executor.h"
+#include "Dispatch/SchedulerCore.h"
+
+using dispatch_detail::QueueImpl;
+using dispatch_detail::SchedulerCore;
+
+namespace {
+
+// Static initialisation runs on the process's initial thread: the main thread
+// when no executor is installed.
+const std::thread::id gProcessMainThread = std::this_thread::get_id();
+
+std::shared_ptr<SchedulerCore> requireCore(const char* what) {
+  auto core = SchedulerCore::installed();
+  if (!core) {
+    std::fprintf(stderr,
+                 "Dispatch: %s needs an installed executor (DeterministicExecutor or "
+                 "ThreadedExecutor)\n",
+                 what);
+    std::abort();
+  }
+  return core;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// DispatchQueue
+
+DispatchQueue::DispatchQueue(std::string label)
+    : impl_(requireCore("DispatchQueue")->makeQueue(std::move(label))) {}
+
+DispatchQueue::DispatchQueue(std::shared_ptr<QueueImpl> impl) : impl_(std::move(impl)) {}
+
+DispatchQueue DispatchQueue::main() {
+  auto main = requireCore("DispatchQueue::main")->mainQueue();
+  if (!main) {
+    std::fprintf(stderr, "Dispatch: the executor is shutting down\n");
+    std::abort();
+  }
+  return DispatchQueue(std::move(main));
+}
+
+const std::string& DispatchQueue::label() const { return impl_->label; }
+
+void DispatchQueue::async(DispatchBlock block) const {
+  impl_->core->submit(*impl_, std::move(block), std::nullopt);
+}
+
+void DispatchQueue::asyncAfter(double delaySeconds, DispatchBlock block) const {
+  impl_->core->submit(*impl_, std::move(block), delaySeconds);
+}
+
+void DispatchQueue::suspend() const { impl_->core->suspend(*impl_); }
+
+void DispatchQueue::resume() const { impl_->core->resume(*impl_); }
+
+bool DispatchQueue::isCurrent() const {
+  if (dispatch_detail::tCurrentQueue == impl_.get()) return true;
+  return impl_->isMain && isMainThread();
+}
+
+std::string DispatchQueue::currentLabel() {
+  if (dispatch_detail::tCurrentQueue != nullptr) return dispatch_detail::tCurrentQueue->label;
+  return isMainThread() ? "main" : "";
+}
+
+// ---------------------------------------------------------------------------
+// Threads and time
+
+bool isMainThread() {
+  auto core = SchedulerCore::installed();
+  const std::thread::id main = core ? core->mainThread : gProcessMainThread;
+  if (std::this_thread::get_id() != main) return false;
+  return dispatch_detail::tCurrentQueue == nullptr || dispatch_detail::tCurrentQueue->isMain;
+}
+
+double CACurrentMediaTime() {
+  if (auto core = SchedulerCore::installed()) return core->now();
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+// ---------------------------------------------------------------------------
+// OperationQueue
+
+OperationQueue::OperationQueue(std::string name, DispatchQueue queue)
+    : name_(std::move(name)), queue_(std::move(queue)) {}
+
+std::shared_ptr<OperationQueue> OperationQueue::create(std::string name) {
+  DispatchQueue queue(name);
+  return std::make_shared<OperationQueue>(std::move(name), std::move(queue));
+}
+
+std::shared_ptr<OperationQueue> OperationQueue::main() {
+  return requireCore("OperationQueue::main")->mainOperationQueue();
+}
+
+std::shared_ptr<OperationQueue> OperationQueue::current() {
+  if (dispatch_detail::tCurrentOperationQueue != nullptr)
+    return dispatch_detail::tCurrentOperationQueue->shared_from_this();
+  if (isMainThread()) {
+    if (auto core = SchedulerCore::installed()) return core->mainOperationQueue();
+  }
+  return nullptr;
+}
+
+void OperationQueue::addOperation(DispatchBlock operation) {
+  if (!operation) return;
+  queue_.async([weakSelf = weak_from_this(), operation = std::move(operation)] {
+    auto self = weakSelf.lock();
+    if (!self) return;
+    OperationQueue* previous = dispatch_detail::tCurrentOperationQueue;
+    dispatch_detail::tCurrentOperationQueue = self.get();
+    struct Restore {
+      OperationQueue* previous;
+      ~Restore() { dispatch_detail::tCurrentOperationQueue = previous; }
+    } restore{previous};
+    operation();
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Assertions
+
+namespace dispatch_detail {
+
+void failMainThreadAssertion(const char* file, int line, const char* function) {
+  std::fprintf(stderr, "%s:%d: %s must run on the main thread (running on queue \"%s\")\n", file,
+               line, function, DispatchQueue::currentLabel().c_str());
+  std::fflush(stderr);
+  std::abort();
+}
+
+void failQueueAssertion(const DispatchQueue& queue, const char* file, int line,
+                        const char* function) {
+  std::fprintf(stderr, "%s:%d: %s must run on queue \"%s\" (running on queue \"%s\")\n", file,
+               line, function, queue.label().c_str(), DispatchQueue::currentLabel().c_str());
+  std::fflush(stderr);
+  std::abort();
+}
+
+}  // namespace dispatch_detail
+
+// ---------------------------------------------------------------------------
+// Executors
+
+DeterministicExecutor::DeterministicExecutor()
+    : core_(std::make_shared<SchedulerCore>(SchedulerCore::Mode::deterministic)) {
+  core_->install();
+}
+
+DeterministicExecutor::~DeterministicExecutor() { core_->shutdown(); }
+
+void DeterministicExecutor::runUntilIdle() { core_->runUntilIdle(); }
+void DeterministicExecutor::advance(double seconds) { core_->advance(seconds); }
+double DeterministicExecutor::now() const { return core_->now(); }
+void DeterministicExecutor::setRunBudget(std::size_t blocksPerInstant) {
+  core_->setRunBudget(blocksPerInstant);
+}
+std::optional<double> DeterministicExecutor::nextDueTime() const { return core_->nextDueTime(); }
+std::size_t DeterministicExecutor::pendingBlockCount() const { return core_->pendingBlockCount(); }
+
+ThreadedExecutor::ThreadedExecutor(unsigned workerThreads)
+    : core_(std::make_shared<SchedulerCore>(SchedulerCore::Mode::threaded)) {
+  core_->install();
+  core_->startThreads(workerThreads);
+}
+
+ThreadedExecutor::~ThreadedExecutor() { core_->shutdown(); }
+
+void ThreadedExecutor::runMainLoopFor(double seconds) {
+  core_->runMainLoopUntil(nullptr, seconds);
+}
+
+bool ThreadedExecutor::runMainLoopUntil(const std::function<bool()>& done, double timeoutSeconds) {
+  return core_->runMainLoopUntil(done, timeoutSeconds);
+}
+
+double ThreadedExecutor::now() const { return core_->now(); }

@@ -1,0 +1,96 @@
+#pragma once
+// The two executors behind DispatchQueue. Exactly one is installed at a time:
+// constructing one installs it, destroying it uninstalls it. Queues made while
+// an executor is installed run on it for their whole life; once it is gone
+// their pending blocks are dropped and new ones are discarded.
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace dispatch_detail {
+class SchedulerCore;
+}
+
+/// Thrown when one instant of the deterministic executor runs more blocks than
+/// its budget allows: some block keeps queueing more work at the same virtual
+/// time. The message names the queues that still had blocks ready.
+class RunBudgetExceeded : public std::runtime_error {
+ public:
+  RunBudgetExceeded(const std::string& message, std::vector<std::string> busyQueues)
+      : std::runtime_error(message), busyQueues_(std::move(busyQueues)) {}
+  const std::vector<std::string>& busyQueues() const { return busyQueues_; }
+
+ private:
+  std::vector<std::string> busyQueues_;
+};
+
+/// Every queue runs on the thread that created the executor (the driving
+/// thread, which is also the main thread), only when the driver asks.
+/// Bound to its driving thread: `runUntilIdle` and `advance` may only be called
+/// there, and not from inside a block. Submissions may come from any thread.
+class DeterministicExecutor {
+ public:
+  static constexpr double kStartTime = 1000.0;
+  static constexpr std::size_t kDefaultRunBudget = 1'000'000;
+
+  DeterministicExecutor();
+  ~DeterministicExecutor();
+  DeterministicExecutor(const DeterministicExecutor&) = delete;
+  DeterministicExecutor& operator=(const DeterministicExecutor&) = delete;
+
+  /// Runs ready blocks one at a time in global submission order, never two of
+  /// one queue at once and none of a suspended queue, until none is ready.
+  /// Delayed blocks due at the current time become ready on the way. Throws
+  /// RunBudgetExceeded after the budget of blocks at this instant.
+  void runUntilIdle();
+
+  /// Moves the virtual clock forward by `seconds` (finite, not negative),
+  /// stopping at each moment a delayed block comes due to run until idle there.
+  void advance(double seconds);
+
+  /// The virtual clock, in seconds; 1000 at construction.
+  double now() const;
+
+  /// The largest number of blocks one instant may run (default 1,000,000).
+  void setRunBudget(std::size_t blocksPerInstant);
+
+  /// When the next delayed block comes due, if any is waiting.
+  std::optional<double> nextDueTime() const;
+
+  /// Blocks waiting to run: ready (suspended queues included) plus delayed.
+  std::size_t pendingBlockCount() const;
+
+ private:
+  std::shared_ptr<dispatch_detail::SchedulerCore> core_;
+};
+
+/// Each serial queue is drained by a pool of worker threads (one block of a
+/// queue at a time), the main queue by whichever thread pumps the main run loop
+/// (the thread that created the executor), delayed blocks by a timer thread;
+/// the clock is the monotonic clock. Destruction stops the threads after the
+/// blocks they are running, then drops every pending block.
+class ThreadedExecutor {
+ public:
+  explicit ThreadedExecutor(unsigned workerThreads = 2);
+  ~ThreadedExecutor();
+  ThreadedExecutor(const ThreadedExecutor&) = delete;
+  ThreadedExecutor& operator=(const ThreadedExecutor&) = delete;
+
+  /// Runs main-queue blocks on the calling (main) thread for `seconds`.
+  void runMainLoopFor(double seconds);
+
+  /// Runs main-queue blocks until `done()` is true or `timeoutSeconds` pass.
+  /// `done` is checked after every block and at least every 10 ms. Returns
+  /// whether `done()` became true.
+  bool runMainLoopUntil(const std::function<bool()>& done, double timeoutSeconds);
+
+  double now() const;
+
+ private:
+  std::shared_ptr<dispatch_detail::SchedulerCore> core_;
+};

@@ -1,0 +1,470 @@
+#include "Dispatch/SchedulerCore.h"
+
+#include <algorithm>
+#include <cassert>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+#include "Dispatch/Executor.h"
+
+namespace dispatch_detail {
+
+thread_local QueueImpl* tCurrentQueue = nullptr;
+thread_local OperationQueue* tCurrentOperationQueue = nullptr;
+
+namespace {
+
+std::mutex gInstallMutex;
+std::shared_ptr<SchedulerCore> gInstalled;
+
+[[noreturn]] void dispatchFatal(const std::string& message) {
+  std::fprintf(stderr, "Dispatch: %s\n", message.c_str());
+  std::fflush(stderr);
+  std::abort();
+}
+
+/// Marks the calling thread as running a block of `queue` for its lifetime.
+class CurrentQueueScope {
+ public:
+  explicit CurrentQueueScope(QueueImpl* queue) : previous_(tCurrentQueue) { tCurrentQueue = queue; }
+  ~CurrentQueueScope() { tCurrentQueue = previous_; }
+  CurrentQueueScope(const CurrentQueueScope&) = delete;
+  CurrentQueueScope& operator=(const CurrentQueueScope&) = delete;
+
+ private:
+  QueueImpl* previous_;
+};
+
+std::string joinLabels(const std::vector<std::string>& labels) {
+  std::string out;
+  for (const auto& label : labels) {
+    if (!out.empty()) out += ", ";
+    out += label;
+  }
+  return out.empty() ? "none" : out;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// QueueImpl
+
+QueueImpl::QueueImpl(std::shared_ptr<SchedulerCore> core_, std::string label_, bool isMain_)
+    : label(std::move(label_)), isMain(isMain_), core(std::move(core_)) {}
+
+QueueImpl::~QueueImpl() {
+  // The dropped blocks are destroyed here, after the core's lock is released:
+  // their captures may own other queues.
+  std::vector<DispatchBlock> dropped = core->forget(*this);
+  dropped.clear();
+}
+
+// ---------------------------------------------------------------------------
+// SchedulerCore: installation and queues
+
+SchedulerCore::SchedulerCore(Mode mode_) : mode(mode_), mainThread(std::this_thread::get_id()) {}
+
+SchedulerCore::~SchedulerCore() = default;
+
+void SchedulerCore::install() {
+  {
+    std::lock_guard<std::mutex> lock(gInstallMutex);
+    if (gInstalled) dispatchFatal("an executor is already installed; destroy it before making another");
+    gInstalled = shared_from_this();
+  }
+  auto main = std::make_shared<QueueImpl>(shared_from_this(), "main", true);
+  std::lock_guard<std::mutex> lock(mutex_);
+  queues_.insert(main.get());
+  mainRaw_ = main.get();
+  mainQueue_ = std::move(main);
+}
+
+std::shared_ptr<SchedulerCore> SchedulerCore::installed() {
+  std::lock_guard<std::mutex> lock(gInstallMutex);
+  return gInstalled;
+}
+
+std::shared_ptr<QueueImpl> SchedulerCore::makeQueue(std::string label) {
+  auto queue = std::make_shared<QueueImpl>(shared_from_this(), std::move(label), false);
+  std::lock_guard<std::mutex> lock(mutex_);
+  queues_.insert(queue.get());
+  return queue;
+}
+
+std::shared_ptr<QueueImpl> SchedulerCore::mainQueue() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return mainQueue_;
+}
+
+std::shared_ptr<OperationQueue> SchedulerCore::mainOperationQueue() {
+  std::shared_ptr<QueueImpl> main;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (mainOperationQueue_ || !mainQueue_) return mainOperationQueue_;
+    main = mainQueue_;
+  }
+  auto made = std::make_shared<OperationQueue>("main", DispatchQueue::main());
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!mainOperationQueue_ && !stopped_) mainOperationQueue_ = std::move(made);
+  return mainOperationQueue_;
+}
+
+std::vector<DispatchBlock> SchedulerCore::forget(QueueImpl& queue) noexcept {
+  std::vector<DispatchBlock> dropped;
+  std::lock_guard<std::mutex> lock(mutex_);
+  queues_.erase(&queue);
+  if (mainRaw_ == &queue) mainRaw_ = nullptr;
+  if (queue.inEligible && !queue.ready.empty()) eligible_.erase({queue.ready.front().seq, &queue});
+  queue.inEligible = false;
+  for (auto& task : queue.ready) dropped.push_back(std::move(task.block));
+  queue.ready.clear();
+  for (auto it = delayed_.begin(); it != delayed_.end();) {
+    if (it->second.owner == &queue) {
+      dropped.push_back(std::move(it->second.block));
+      it = delayed_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  return dropped;
+}
+
+// ---------------------------------------------------------------------------
+// Submission, suspension
+
+void SchedulerCore::updateEligibilityLocked(QueueImpl& queue) {
+  const bool shouldBe = !queue.ready.empty() && !queue.running && queue.suspendCount == 0;
+  if (shouldBe == queue.inEligible) return;
+  if (shouldBe) {
+    eligible_.insert({queue.ready.front().seq, &queue});
+    if (mode == Mode::threaded) cv_.notify_all();
+  } else {
+    eligible_.erase({queue.ready.front().seq, &queue});
+  }
+  queue.inEligible = shouldBe;
+}
+
+void SchedulerCore::enqueueLocked(QueueImpl& queue, DispatchBlock block) {
+  queue.ready.push_back(Task{std::move(block), nextSeq_++});
+  if (queue.ready.size() == 1) updateEligibilityLocked(queue);
+}
+
+void SchedulerCore::submit(QueueImpl& queue, DispatchBlock block, std::optional<double> delay) {
+  if (!block) return;
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (stopped_) {
+    lock.unlock();
+    return;  // `block` is destroyed here, outside the lock.
+  }
+  if (!delay) {
+    enqueueLocked(queue, std::move(block));
+    return;
+  }
+  double seconds = *delay;
+  if (std::isnan(seconds) || seconds < 0) seconds = 0;
+  const double due = (mode == Mode::deterministic ? virtualNow_ : steadySeconds()) + seconds;
+  delayed_.emplace(std::make_pair(due, nextSeq_++),
+                   Delayed{queue.weak_from_this(), &queue, std::move(block)});
+  if (mode == Mode::threaded) cv_.notify_all();
+}
+
+void SchedulerCore::suspend(QueueImpl& queue) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++queue.suspendCount;
+  updateEligibilityLocked(queue);
+}
+
+void SchedulerCore::resume(QueueImpl& queue) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  assert(queue.suspendCount > 0 && "DispatchQueue::resume on a queue that is not suspended");
+  if (queue.suspendCount == 0) return;
+  --queue.suspendCount;
+  updateEligibilityLocked(queue);
+}
+
+// ---------------------------------------------------------------------------
+// Picking and running
+
+void SchedulerCore::releaseDueLocked(double now, Garbage& garbage) {
+  while (!delayed_.empty() && delayed_.begin()->first.first <= now) {
+    auto node = delayed_.extract(delayed_.begin());
+    Delayed& entry = node.mapped();
+    if (auto queue = entry.queue.lock()) {
+      enqueueLocked(*queue, std::move(entry.block));
+      // If the queue's owner drops it on another thread meanwhile, this may be
+      // its last reference: release it outside the lock.
+      garbage.queues.push_back(std::move(queue));
+    } else {
+      garbage.blocks.push_back(std::move(entry.block));
+    }
+  }
+}
+
+bool SchedulerCore::hasWorkLocked(Picker picker) const {
+  switch (picker) {
+    case Picker::any:
+      return !eligible_.empty();
+    case Picker::main:
+      return mainRaw_ != nullptr && mainRaw_->inEligible;
+    case Picker::worker:
+      return eligible_.size() > ((mainRaw_ != nullptr && mainRaw_->inEligible) ? 1u : 0u);
+  }
+  return false;
+}
+
+std::pair<std::shared_ptr<QueueImpl>, Task> SchedulerCore::takeNextLocked(Picker picker) {
+  for (auto it = eligible_.begin(); it != eligible_.end();) {
+    QueueImpl* raw = it->second;
+    if ((picker == Picker::worker && raw->isMain) || (picker == Picker::main && !raw->isMain)) {
+      ++it;
+      continue;
+    }
+    std::shared_ptr<QueueImpl> queue = raw->weak_from_this().lock();
+    if (!queue) {
+      // Its last owner is dropping it on another thread; its destructor will
+      // collect the blocks.
+      raw->inEligible = false;
+      it = eligible_.erase(it);
+      continue;
+    }
+    eligible_.erase(it);
+    queue->inEligible = false;
+    Task task = std::move(queue->ready.front());
+    queue->ready.pop_front();
+    queue->running = true;
+    return {std::move(queue), std::move(task)};
+  }
+  return {};
+}
+
+void SchedulerCore::execute(std::shared_ptr<QueueImpl> queue, Task task) {
+  struct Finish {
+    SchedulerCore& core;
+    QueueImpl& queue;
+    ~Finish() {
+      std::lock_guard<std::mutex> lock(core.mutex_);
+      queue.running = false;
+      core.updateEligibilityLocked(queue);
+    }
+  };
+  {
+    Finish finish{*this, *queue};
+    {
+      CurrentQueueScope scope(queue.get());
+      task.block();
+    }
+    // The captures go before the queue is marked free, outside the lock.
+    task.block = nullptr;
+  }
+  // `queue` may be released here for the last time, outside the lock.
+}
+
+std::vector<std::string> SchedulerCore::busyQueueLabelsLocked() const {
+  std::vector<std::string> labels;
+  for (const auto& [seq, queue] : eligible_) {
+    if (std::find(labels.begin(), labels.end(), queue->label) == labels.end()) labels.push_back(queue->label);
+  }
+  return labels;
+}
+
+double SchedulerCore::steadySeconds() const {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+double SchedulerCore::now() const {
+  if (mode == Mode::threaded) return steadySeconds();
+  std::lock_guard<std::mutex> lock(mutex_);
+  return virtualNow_;
+}
+
+// ---------------------------------------------------------------------------
+// Deterministic mode
+
+void SchedulerCore::runUntilIdle() {
+  if (std::this_thread::get_id() != mainThread)
+    dispatchFatal("runUntilIdle must be called on the thread that created the executor");
+  if (tCurrentQueue != nullptr) dispatchFatal("runUntilIdle called from inside a block");
+  if (draining_) dispatchFatal("runUntilIdle is not re-entrant");
+  draining_ = true;
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{draining_};
+
+  std::size_t ran = 0;
+  for (;;) {
+    Garbage garbage;
+    std::unique_lock<std::mutex> lock(mutex_);
+    releaseDueLocked(virtualNow_, garbage);
+    if (!garbage.empty()) {
+      lock.unlock();
+      garbage = {};
+      continue;
+    }
+    if (eligible_.empty()) return;
+    if (ran >= runBudget_) {
+      std::vector<std::string> busy = busyQueueLabelsLocked();
+      std::ostringstream message;
+      message.precision(17);
+      message << "run budget of " << runBudget_ << " blocks exceeded at time " << virtualNow_
+              << "; queues still busy: " << joinLabels(busy);
+      throw RunBudgetExceeded(message.str(), std::move(busy));
+    }
+    auto [queue, task] = takeNextLocked(Picker::any);
+    lock.unlock();
+    if (!queue) continue;
+    ++ran;
+    execute(std::move(queue), std::move(task));
+  }
+}
+
+void SchedulerCore::advance(double seconds) {
+  if (!std::isfinite(seconds) || seconds < 0)
+    throw std::invalid_argument("advance: seconds must be finite and not negative");
+  runUntilIdle();
+  double target;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    target = virtualNow_ + seconds;
+  }
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (delayed_.empty() || delayed_.begin()->first.first > target) {
+        virtualNow_ = target;
+        break;
+      }
+      virtualNow_ = std::max(virtualNow_, delayed_.begin()->first.first);
+    }
+    runUntilIdle();
+  }
+  runUntilIdle();
+}
+
+void SchedulerCore::setRunBudget(std::size_t blocks) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  runBudget_ = blocks;
+}
+
+std::optional<double> SchedulerCore::nextDueTime() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (delayed_.empty()) return std::nullopt;
+  return delayed_.begin()->first.first;
+}
+
+std::size_t SchedulerCore::pendingBlockCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::size_t count = delayed_.size();
+  for (const QueueImpl* queue : queues_) count += queue->ready.size();
+  return count;
+}
+
+// ---------------------------------------------------------------------------
+// Threaded mode
+
+void SchedulerCore::startThreads(unsigned workers) {
+  if (workers == 0) workers = 1;
+  for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { workerLoop(); });
+  threads_.emplace_back([this] { timerLoop(); });
+}
+
+void SchedulerCore::workerLoop() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    cv_.wait(lock, [this] { return stopping_ || hasWorkLocked(Picker::worker); });
+    if (stopping_) return;
+    auto [queue, task] = takeNextLocked(Picker::worker);
+    if (!queue) continue;
+    lock.unlock();
+    execute(std::move(queue), std::move(task));
+    lock.lock();
+  }
+}
+
+void SchedulerCore::timerLoop() {
+  using namespace std::chrono;
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!stopping_) {
+    Garbage garbage;
+    releaseDueLocked(steadySeconds(), garbage);
+    if (!garbage.empty()) {
+      lock.unlock();
+      garbage = {};
+      lock.lock();
+      continue;
+    }
+    if (delayed_.empty()) {
+      cv_.wait(lock);
+    } else {
+      const double wait = delayed_.begin()->first.first - steadySeconds();
+      if (wait > 0) cv_.wait_for(lock, duration<double>(wait));
+    }
+  }
+}
+
+bool SchedulerCore::runMainLoopUntil(const std::function<bool()>& done, double timeoutSeconds) {
+  using namespace std::chrono;
+  if (std::this_thread::get_id() != mainThread)
+    dispatchFatal("the main run loop must be pumped by the thread that created the executor");
+  const auto deadline = steady_clock::now() + duration_cast<steady_clock::duration>(
+                                                  duration<double>(std::max(0.0, timeoutSeconds)));
+  for (;;) {
+    if (done && done()) return true;
+    const auto now = steady_clock::now();
+    if (now >= deadline) return false;
+    std::unique_lock<std::mutex> lock(mutex_);
+    const auto wakeAt = std::min(deadline, now + milliseconds(10));
+    cv_.wait_until(lock, wakeAt, [this] { return stopping_ || hasWorkLocked(Picker::main); });
+    if (stopping_) return done && done();
+    auto [queue, task] = takeNextLocked(Picker::main);
+    lock.unlock();
+    if (queue) execute(std::move(queue), std::move(task));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Shutdown
+
+void SchedulerCore::shutdown() {
+  {
+    std::lock_guard<std::mutex> lock(gInstallMutex);
+    if (gInstalled.get() == this) gInstalled.reset();
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    cv_.notify_all();
+  }
+  for (auto& thread : threads_) thread.join();
+  threads_.clear();
+
+  // Drop everything still pending. Destroying blocks can release queues (and
+  // with them more blocks), so collect under the lock and destroy outside it.
+  std::vector<DispatchBlock> dropped;
+  std::shared_ptr<QueueImpl> main;
+  std::shared_ptr<OperationQueue> mainOperation;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopped_ = true;
+    for (auto& [key, entry] : delayed_) dropped.push_back(std::move(entry.block));
+    delayed_.clear();
+    for (QueueImpl* queue : queues_) {
+      for (auto& task : queue->ready) dropped.push_back(std::move(task.block));
+      queue->ready.clear();
+      queue->inEligible = false;
+    }
+    eligible_.clear();
+    mainRaw_ = nullptr;
+    main = std::move(mainQueue_);
+    mainOperation = std::move(mainOperationQueue_);
+  }
+  dropped.clear();
+  mainOperation.reset();
+  main.reset();
+}
+
+}  // namespace dispatch_detail

@@ -1,0 +1,146 @@
+#pragma once
+// Internal to platform/Dispatch: the scheduler shared by both executors.
+//
+// One mutex guards all scheduling state. A queue with ready blocks that is
+// neither suspended nor running sits in `eligible_`, keyed by the sequence
+// number of its first block, so the smallest key is the oldest runnable block
+// of all queues: that gives global submission order and serial queues at once.
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "Dispatch/Dispatch.h"
+
+namespace dispatch_detail {
+
+struct Task {
+  DispatchBlock block;
+  std::uint64_t seq = 0;
+};
+
+class QueueImpl : public std::enable_shared_from_this<QueueImpl> {
+ public:
+  QueueImpl(std::shared_ptr<SchedulerCore> core, std::string label, bool isMain);
+  ~QueueImpl();
+  QueueImpl(const QueueImpl&) = delete;
+  QueueImpl& operator=(const QueueImpl&) = delete;
+
+  const std::string label;
+  const bool isMain;
+  const std::shared_ptr<SchedulerCore> core;
+
+  // Guarded by core->mutex_.
+  std::deque<Task> ready;
+  int suspendCount = 0;
+  bool running = false;
+  bool inEligible = false;
+};
+
+/// The queue whose block runs on this thread, if any.
+extern thread_local QueueImpl* tCurrentQueue;
+/// The operation queue whose operation runs on this thread, if any.
+extern thread_local OperationQueue* tCurrentOperationQueue;
+
+class SchedulerCore : public std::enable_shared_from_this<SchedulerCore> {
+ public:
+  enum class Mode { deterministic, threaded };
+
+  explicit SchedulerCore(Mode mode);
+  ~SchedulerCore();
+
+  const Mode mode;
+  const std::thread::id mainThread;
+
+  /// Makes this core the process's executor; aborts if another is installed.
+  void install();
+  /// The installed core, or none.
+  static std::shared_ptr<SchedulerCore> installed();
+
+  std::shared_ptr<QueueImpl> makeQueue(std::string label);
+  std::shared_ptr<QueueImpl> mainQueue();
+  std::shared_ptr<OperationQueue> mainOperationQueue();
+
+  void submit(QueueImpl& queue, DispatchBlock block, std::optional<double> delay);
+  void suspend(QueueImpl& queue);
+  void resume(QueueImpl& queue);
+  /// Called by a dying queue: unregisters it and hands back its pending blocks
+  /// so they are destroyed outside the lock.
+  std::vector<DispatchBlock> forget(QueueImpl& queue) noexcept;
+
+  double now() const;
+
+  // Deterministic mode.
+  void runUntilIdle();
+  void advance(double seconds);
+  void setRunBudget(std::size_t blocks);
+  std::optional<double> nextDueTime() const;
+  std::size_t pendingBlockCount() const;
+
+  // Threaded mode.
+  void startThreads(unsigned workers);
+  bool runMainLoopUntil(const std::function<bool()>& done, double timeoutSeconds);
+
+  /// Uninstalls the core, stops its threads, drops every pending block and
+  /// discards later submissions. Safe to call once, from the creating thread.
+  void shutdown();
+
+ private:
+  struct Delayed {
+    std::weak_ptr<QueueImpl> queue;
+    QueueImpl* owner;
+    DispatchBlock block;
+  };
+  enum class Picker { any, worker, main };
+  /// What must be released outside the lock.
+  struct Garbage {
+    std::vector<DispatchBlock> blocks;
+    std::vector<std::shared_ptr<QueueImpl>> queues;
+    bool empty() const { return blocks.empty() && queues.empty(); }
+  };
+  using DelayedMap = std::multimap<std::pair<double, std::uint64_t>, Delayed>;
+
+  void enqueueLocked(QueueImpl& queue, DispatchBlock block);
+  void updateEligibilityLocked(QueueImpl& queue);
+  void releaseDueLocked(double now, Garbage& garbage);
+  bool hasWorkLocked(Picker picker) const;
+  std::pair<std::shared_ptr<QueueImpl>, Task> takeNextLocked(Picker picker);
+  /// Runs one taken block on the calling thread and marks its queue free again.
+  void execute(std::shared_ptr<QueueImpl> queue, Task task);
+  std::vector<std::string> busyQueueLabelsLocked() const;
+  void workerLoop();
+  void timerLoop();
+  double steadySeconds() const;
+
+  mutable std::mutex mutex_;
+  std::condition_variable cv_;
+  std::uint64_t nextSeq_ = 1;
+  std::set<std::pair<std::uint64_t, QueueImpl*>> eligible_;
+  DelayedMap delayed_;
+  std::unordered_set<QueueImpl*> queues_;
+  std::shared_ptr<QueueImpl> mainQueue_;
+  QueueImpl* mainRaw_ = nullptr;
+  std::shared_ptr<OperationQueue> mainOperationQueue_;
+  bool stopped_ = false;   // no more blocks accepted
+  bool stopping_ = false;  // threads asked to exit
+
+  // Deterministic mode; the clock is written by the driving thread only but
+  // read anywhere, hence guarded by the mutex.
+  double virtualNow_ = 1000.0;
+  std::size_t runBudget_ = 1'000'000;
+  bool draining_ = false;
+
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace dispatch_detail

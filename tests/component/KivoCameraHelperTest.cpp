@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "Foundation/DebugPrint.h"
+#include "KivoCameraHelper.h"
+#include "KivoCameraLog.h"
+#include "Mach/HostStatistics.h"
+
+namespace {
+
+constexpr std::uint64_t kUnreadable = 9223372036854775807ULL;
+
+HostStatisticsProvider reporting(natural_t freeCount, natural_t inactiveCount) {
+  return [=](vm_statistics_data_t& info) {
+    info.free_count = freeCount;
+    info.inactive_count = inactiveCount;
+    return KERN_SUCCESS;
+  };
+}
+
+// --- The kernel call on this machine ------------------------------------
+
+TEST(HostStatistics, ReadsThisMachine) {
+  vm_statistics_data_t info{};
+  mach_msg_type_number_t count = HOST_VM_INFO_COUNT + 5;
+  ASSERT_EQ(host_statistics(mach_host_self(), HOST_VM_INFO, &info, &count),
+            KERN_SUCCESS);
+  EXPECT_EQ(count, 15u);
+  EXPECT_GT(info.free_count, 0u);
+  EXPECT_GT(vm_page_size(), 0u);
+
+  const std::uint64_t available = KivoCameraHelper::availableMemory();
+  EXPECT_NE(available, kUnreadable);
+  EXPECT_GT(available, 0u);
+  EXPECT_EQ(available % vm_page_size(), 0u);
+}
+
+struct BadCall {
+  const char* what;
+  host_t host;
+  host_flavor_t flavor;
+  mach_msg_type_number_t count;
+  bool nullInfo;
+};
+
+void PrintTo(const BadCall& c, std::ostream* os) { *os << c.what; }
+
+class HostStatisticsRejects : public testing::TestWithParam<BadCall> {};
+
+TEST_P(HostStatisticsRejects, LeavesRecordAndCountUntouched) {
+  const BadCall& call = GetParam();
+  vm_statistics_data_t info{};
+  info.free_count = 12345;
+  mach_msg_type_number_t count = call.count;
+  EXPECT_NE(host_statistics(call.host, call.flavor,
+                            call.nullInfo ? nullptr : &info, &count),
+            KERN_SUCCESS);
+  EXPECT_EQ(info.free_count, 12345u);
+  EXPECT_EQ(count, call.count);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, HostStatisticsRejects,
+    testing::Values(BadCall{"OtherFlavour", mach_host_self(), 1,
+                            HOST_VM_INFO_COUNT, false},
+                    BadCall{"ShortCount", mach_host_self(), HOST_VM_INFO,
+                            HOST_VM_INFO_COUNT - 1, false},
+                    BadCall{"NoRecord", mach_host_self(), HOST_VM_INFO,
+                            HOST_VM_INFO_COUNT, true},
+                    BadCall{"OtherHost", mach_host_self() + 1, HOST_VM_INFO,
+                            HOST_VM_INFO_COUNT, false}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+// --- The probe's arithmetic ----------------------------------------------
+
+struct ProbeCase {
+  const char* what;
+  natural_t freeCount;
+  natural_t inactiveCount;
+  vm_size_t pageSize;
+  std::uint64_t expected;
+};
+
+void PrintTo(const ProbeCase& c, std::ostream* os) { *os << c.what; }
+
+class AvailableMemory : public testing::TestWithParam<ProbeCase> {};
+
+TEST_P(AvailableMemory, MultipliesThe32BitSumByThePageSize) {
+  const ProbeCase& c = GetParam();
+  const ScopedHostStatisticsOverride answer(
+      reporting(c.freeCount, c.inactiveCount), c.pageSize);
+  EXPECT_EQ(KivoCameraHelper::availableMemory(), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Counts, AvailableMemory,
+    testing::Values(
+        ProbeCase{"Plain", 100, 50, 4096, 614400},
+        // 700 MiB in 16 KiB pages, the resolution threshold.
+        ProbeCase{"Threshold", 44000, 800, 16384, 734003200},
+        ProbeCase{"SumWraps", 0xFFFFFFFFu, 2, 16384, 16384},
+        ProbeCase{"SumWrapsToZero", 0x80000000u, 0x80000000u, 4096, 0},
+        ProbeCase{"ProductIs64Bit", 0xFFFFFFFFu, 0, 16384, 70368744161280ULL}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+TEST(AvailableMemory, UnreadableStatisticsCountAsPlenty) {
+  const ScopedHostStatisticsOverride failing(
+      [](vm_statistics_data_t& info) {
+        info.free_count = 1;  // ignored on failure
+        return KERN_FAILURE;
+      },
+      16384);
+  EXPECT_EQ(KivoCameraHelper::availableMemory(), kUnreadable);
+
+  const ScopedHostStatisticsOverride empty(HostStatisticsProvider{}, 16384);
+  EXPECT_EQ(KivoCameraHelper::availableMemory(), kUnreadable);
+}
+
+TEST(AvailableMemory, OverridesRestoreWhatWasBefore) {
+  {
+    const ScopedHostStatisticsOverride outer(reporting(3, 0), 4096);
+    {
+      const ScopedHostStatisticsOverride inner(reporting(5, 0), 1024);
+      EXPECT_EQ(KivoCameraHelper::availableMemory(), 5u * 1024);
+    }
+    EXPECT_EQ(KivoCameraHelper::availableMemory(), 3u * 4096);
+  }
+  const std::uint64_t machine = KivoCameraHelper::availableMemory();
+  EXPECT_NE(machine, 3u * 4096);
+  EXPECT_NE(machine, kUnreadable);
+}
+
+// Probes from several threads while the answer is swapped underneath.
+TEST(AvailableMemory, ProbesFromManyThreadsWhileOverridesChange) {
+  const ScopedHostStatisticsOverride outer(reporting(10, 5), 4096);
+  constexpr std::uint64_t kOuter = 15 * 4096;
+  constexpr std::uint64_t kInner = 7 * 16384;
+  std::atomic<bool> running{true};
+  std::atomic<int> unexpected{0};
+
+  std::vector<std::thread> probes;
+  for (int i = 0; i < 3; ++i) {
+    probes.emplace_back([&] {
+      while (running.load()) {
+        const std::uint64_t value = KivoCameraHelper::availableMemory();
+        // A page size and counts read across a swap may mix the two answers.
+        if (value != kOuter && value != kInner && value != 15 * 16384 &&
+            value != 7 * 4096) {
+          ++unexpected;
+        }
+      }
+    });
+  }
+  for (int i = 0; i < 300; ++i) {
+    const ScopedHostStatisticsOverride inner(reporting(4, 3), 16384);
+    std::this_thread::yield();
+  }
+  running = false;
+  for (auto& t : probes) t.join();
+  EXPECT_EQ(unexpected.load(), 0);
+  EXPECT_EQ(KivoCameraHelper::availableMemory(), kOuter);
+}
+
+// --- Log lines -------------------------------------------------------------
+
+struct LogCase {
+  const char* what;
+  KivoCameraError error;
+  std::string_view message;
+  std::string_view line;
+};
+
+void PrintTo(const LogCase& c, std::ostream* os) { *os << c.what; }
+
+class KivoLog : public testing::TestWithParam<LogCase> {};
+
+TEST_P(KivoLog, WritesPrefixCaseNameAndMessage) {
+  std::vector<std::string> lines;
+  {
+    const ScopedDebugPrintCapture capture(
+        [&](std::string_view text) { lines.emplace_back(text); });
+    kivoLog(GetParam().error, GetParam().message);
+  }
+  EXPECT_EQ(lines, std::vector<std::string>{std::string(GetParam().line)});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, KivoLog,
+    testing::Values(
+        LogCase{"Bare", KivoCameraError::configFailed, "",
+                "[KivoCamera](configFailed)"},
+        LogCase{"Message", KivoCameraError::addPhotoOutput,
+                ") Could not add photo output to the session.",
+                "[KivoCamera](addPhotoOutput) Could not add photo output to "
+                "the session."},
+        LogCase{"EmptyDescription", KivoCameraError::exposureLocking, ") ",
+                "[KivoCamera](exposureLocking) "},
+        LogCase{"LastBand", KivoCameraError::notSupportedActiveColorSpace,
+                ") x", "[KivoCamera](notSupportedActiveColorSpace) x"}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+TEST(KivoLog, WritesDebugFormToTheOutput) {
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  std::FILE* stream = open_memstream(&buffer, &size);
+  ASSERT_NE(stream, nullptr);
+  {
+    const ScopedDebugPrintStream redirect(stream);
+    kivoLog(KivoCameraError::videoDeviceInput,
+            ") Couldn't create video device input: \"Camera\\0\"");
+    kivoLog(KivoCameraError::configFailed);
+    kivoLogLine("No photo data resource");
+  }
+  std::fclose(stream);
+  const std::string written(buffer, size);
+  std::free(buffer);
+  EXPECT_EQ(written,
+            "\"[KivoCamera](videoDeviceInput) Couldn\\'t create video device "
+            "input: \\\"Camera\\\\0\\\"\"\n"
+            "\"[KivoCamera](configFailed)\"\n"
+            "\"No photo data resource\"\n");
+}
+
+}  // namespace

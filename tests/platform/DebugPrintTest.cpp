@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Foundation/DebugPrint.h"
+
+namespace {
+
+struct EscapeCase {
+  const char* what;
+  std::string text;
+  std::string expected;
+};
+
+void PrintTo(const EscapeCase& c, std::ostream* os) { *os << c.what; }
+
+class DebugDescription : public testing::TestWithParam<EscapeCase> {};
+
+TEST_P(DebugDescription, QuotesAndEscapes) {
+  EXPECT_EQ(debugDescription(GetParam().text), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Characters, DebugDescription,
+    testing::Values(
+        EscapeCase{"Empty", "", R"("")"},
+        EscapeCase{"Printable", " ~abc()[]{}", R"(" ~abc()[]{}")"},
+        EscapeCase{"Apostrophe", "Couldn't add", R"("Couldn\'t add")"},
+        EscapeCase{"Quotes", R"(say "hi")", R"("say \"hi\"")"},
+        EscapeCase{"Backslashes", R"(C:\dir\)", R"("C:\\dir\\")"},
+        EscapeCase{"Newline", "a\nb", R"("a\nb")"},
+        EscapeCase{"CarriageReturn", "a\r\nb", R"("a\r\nb")"},
+        EscapeCase{"Tab", "\tx", R"("\tx")"},
+        EscapeCase{"Nul", std::string("a\0b", 3), R"("a\0b")"},
+        EscapeCase{"Escape", "\x1b[0m", R"("\u{1B}[0m")"},
+        EscapeCase{"LowControls", "\x01\x07\x0b\x1f",
+                   R"("\u{1}\u{7}\u{B}\u{1F}")"},
+        EscapeCase{"Delete", "\x7f", R"("\u{7F}")"},
+        EscapeCase{"Utf8", "h\xc3\xa9 \xe2\x9c\x93 \xf0\x9f\x93\xb7",
+                   "\"h\xc3\xa9 \xe2\x9c\x93 \xf0\x9f\x93\xb7\""},
+        EscapeCase{"StrayHighBytes", "\x80\xff", "\"\x80\xff\""}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+// Reads back everything written to an in-memory stream.
+class MemoryStream {
+ public:
+  MemoryStream() : stream_(open_memstream(&buffer_, &size_)) {}
+  ~MemoryStream() {
+    close();
+    std::free(buffer_);
+  }
+  std::FILE* get() const { return stream_; }
+  std::string contents() {
+    close();
+    return std::string(buffer_, size_);
+  }
+
+ private:
+  void close() {
+    if (stream_ != nullptr) std::fclose(stream_);
+    stream_ = nullptr;
+  }
+  char* buffer_ = nullptr;
+  std::size_t size_ = 0;
+  std::FILE* stream_;
+};
+
+TEST(DebugPrint, WritesEachTextAsOneEscapedLine) {
+  MemoryStream outer;
+  MemoryStream inner;
+  ASSERT_NE(outer.get(), nullptr);
+  ASSERT_NE(inner.get(), nullptr);
+  {
+    const ScopedDebugPrintStream redirectOuter(outer.get());
+    debugPrint("first");
+    {
+      const ScopedDebugPrintStream redirectInner(inner.get());
+      debugPrint("two\nlines \"quoted\"");
+    }
+    debugPrint("last");
+  }
+  EXPECT_EQ(outer.contents(), "\"first\"\n\"last\"\n");
+  EXPECT_EQ(inner.contents(), "\"two\\nlines \\\"quoted\\\"\"\n");
+}
+
+// Each fwrite on an unbuffered cookie stream reaches `write` as one chunk.
+struct ChunkRecorder {
+  std::mutex mutex;
+  std::vector<std::string> chunks;
+
+  static ssize_t write(void* self, const char* data, std::size_t size) {
+    auto& recorder = *static_cast<ChunkRecorder*>(self);
+    const std::lock_guard lock(recorder.mutex);
+    recorder.chunks.emplace_back(data, size);
+    return static_cast<ssize_t>(size);
+  }
+};
+
+TEST(DebugPrint, LinesFromManyThreadsArriveWholeAndInOrder) {
+  constexpr int kThreads = 4;
+  constexpr int kLines = 100;
+  ChunkRecorder recorder;
+  cookie_io_functions_t functions{};
+  functions.write = &ChunkRecorder::write;
+  std::FILE* stream = fopencookie(&recorder, "w", functions);
+  ASSERT_NE(stream, nullptr);
+  std::setvbuf(stream, nullptr, _IONBF, 0);
+  {
+    const ScopedDebugPrintStream redirect(stream);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([t] {
+        for (int i = 0; i < kLines; ++i) {
+          debugPrint(std::to_string(t) + "\t\"" + std::to_string(i) + "\"");
+        }
+      });
+    }
+    for (auto& thread : threads) thread.join();
+  }
+  std::fclose(stream);
+
+  ASSERT_EQ(recorder.chunks.size(),
+            static_cast<std::size_t>(kThreads * kLines));
+  std::vector<int> next(kThreads, 0);
+  for (const auto& chunk : recorder.chunks) {
+    const int t = chunk.at(1) - '0';
+    ASSERT_TRUE(t >= 0 && t < kThreads) << chunk;
+    std::string expected = "\"";
+    expected += std::to_string(t) + "\\t\\\"" + std::to_string(next[t]++);
+    expected += "\\\"\"\n";
+    EXPECT_EQ(chunk, expected);
+  }
+}
+
+TEST(DebugPrint, CaptureTakesRawTextAndNestsBackToTheStream) {
+  MemoryStream out;
+  ASSERT_NE(out.get(), nullptr);
+  const ScopedDebugPrintStream redirect(out.get());
+  std::vector<std::string> outerLines;
+  std::vector<std::string> innerLines;
+  {
+    const ScopedDebugPrintCapture outer(
+        [&](std::string_view text) { outerLines.emplace_back(text); });
+    debugPrint("a \"b\"");
+    {
+      const ScopedDebugPrintCapture inner(
+          [&](std::string_view text) { innerLines.emplace_back(text); });
+      debugPrint("c\n");
+    }
+    debugPrint("d");
+  }
+  debugPrint("e");
+  EXPECT_EQ(outerLines, (std::vector<std::string>{"a \"b\"", "d"}));
+  EXPECT_EQ(innerLines, (std::vector<std::string>{"c\n"}));
+  EXPECT_EQ(out.contents(), "\"e\"\n");
+}
+
+TEST(DebugPrint, CaptureCallsNeverOverlap) {
+  std::atomic<bool> inside{false};
+  std::atomic<int> overlaps{0};
+  int received = 0;  // guarded by the serialisation under test
+  {
+    const ScopedDebugPrintCapture capture([&](std::string_view) {
+      if (inside.exchange(true)) ++overlaps;
+      std::this_thread::sleep_for(std::chrono::microseconds(20));
+      ++received;
+      inside = false;
+    });
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+      threads.emplace_back([] {
+        for (int i = 0; i < 50; ++i) debugPrint("line");
+      });
+    }
+    for (auto& thread : threads) thread.join();
+  }
+  EXPECT_EQ(overlaps.load(), 0);
+  EXPECT_EQ(received, 200);
+}
+
+}  // namespace
