@@ -1,0 +1,17 @@
+#pragma once
+// Errors handed back by platform operations. Plain value; any thread.
+
+#include <cstdint>
+#include <string>
+
+struct NSError {
+  std::string domain;
+  std::int64_t code = 0;
+  std::string localizedDescription;
+
+  /// The platform's printed form:
+  /// Error Domain=<domain> Code=<code> "<localizedDescription>"
+  std::string description() const;
+
+  friend bool operator==(const NSError&, const NSError&) = default;
+};

@@ -1,0 +1,280 @@
+// Foundation stand-ins: notifications, key-value observation, JSON, the
+// trace's value format and the platform call trace.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Foundation/JSONEncoder.h"
+#include "Foundation/KeyValueObserving.h"
+#include "Foundation/NSError.h"
+#include "Foundation/NotificationCenter.h"
+#include "Foundation/PlatformTrace.h"
+#include "Foundation/TraceFormat.h"
+
+using ::testing::ElementsAre;
+
+namespace {
+
+// --- Notifications ---------------------------------------------------------
+
+struct Listener {
+  std::vector<std::string> heard;
+  void onNotification(const Notification& n) { heard.push_back(n.name); }
+  void onPlain() { heard.push_back("plain"); }
+};
+
+class NotificationCenterTest : public ::testing::Test {
+ protected:
+  NotificationCenter center;  // a private centre: tests do not share state
+  int session = 0, otherSession = 0;
+};
+
+TEST_F(NotificationCenterTest, MatchesByNameAndObject) {
+  auto listener = std::make_shared<Listener>();
+  center.addObserver(listener, &Listener::onNotification, "runtime", &session);
+  center.addObserver(listener, &Listener::onPlain, "active", nullptr);
+  center.post("runtime", &otherSession);  // other object: ignored
+  center.post("runtime", &session);
+  center.post("active", &otherSession);  // any object
+  center.post("unrelated", &session);
+  EXPECT_THAT(listener->heard, ElementsAre("runtime", "plain"));
+}
+
+TEST_F(NotificationCenterTest, RemoveObserverDropsEveryRegistrationOfThatObserverOnly) {
+  auto a = std::make_shared<Listener>();
+  auto b = std::make_shared<Listener>();
+  center.addObserver(a, &Listener::onNotification, "x", nullptr);
+  center.addObserver(a, &Listener::onNotification, "y", &session);
+  center.addObserver(b, &Listener::onNotification, "x", nullptr);
+  center.removeObserver(a.get());
+  center.post("x", nullptr);
+  center.post("y", &session);
+  EXPECT_TRUE(a->heard.empty());
+  EXPECT_THAT(b->heard, ElementsAre("x"));
+  EXPECT_EQ(center.registrationCount(), 1u);
+}
+
+TEST_F(NotificationCenterTest, ObserversAreHeldWeakly) {
+  auto listener = std::make_shared<Listener>();
+  std::weak_ptr<Listener> watch = listener;
+  center.addObserver(listener, &Listener::onNotification, "x", nullptr);
+  listener.reset();
+  EXPECT_TRUE(watch.expired());
+  EXPECT_NO_FATAL_FAILURE(center.post("x", nullptr));
+  EXPECT_EQ(center.registrationCount(), 0u);
+}
+
+TEST_F(NotificationCenterTest, AHandlerMayRemoveLaterObserversOfTheSamePost) {
+  auto first = std::make_shared<int>(1);
+  auto second = std::make_shared<int>(2);
+  std::vector<int> calls;
+  center.addObserver(first, [&](const Notification&) {
+    calls.push_back(1);
+    center.removeObserver(second.get());
+    center.post("nested", nullptr);  // re-entrant posting is allowed
+  }, "x", nullptr);
+  center.addObserver(second, [&](const Notification&) { calls.push_back(2); }, "x", nullptr);
+  center.post("x", nullptr);
+  EXPECT_THAT(calls, ElementsAre(1));
+}
+
+TEST_F(NotificationCenterTest, UserInfoCarriesErrorsNumbersAndTexts) {
+  auto token = std::make_shared<int>(0);
+  std::vector<std::optional<std::int64_t>> integers;
+  std::optional<NSError> error;
+  center.addObserver(token, [&](const Notification& n) {
+    ASSERT_TRUE(n.userInfo.has_value());
+    for (const auto& [key, value] : *n.userInfo) {
+      integers.push_back(integerValueOf(value));
+      if (const auto* e = std::get_if<NSError>(&value)) error = *e;
+    }
+  }, "x", nullptr);
+  center.post("x", nullptr,
+              UserInfo{{"a-error", NSError{"AVFoundationErrorDomain", -11800, "failed"}},
+                       {"b-number", NSNumber(std::int64_t{-3})},
+                       {"c-double", NSNumber(2.9)},
+                       {"d-text", std::string("12")}});
+  // Only number objects answer an integer value; texts and errors do not.
+  EXPECT_THAT(integers, ElementsAre(std::nullopt, std::optional<std::int64_t>(-3),
+                                    std::optional<std::int64_t>(2), std::nullopt));
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->description(), "Error Domain=AVFoundationErrorDomain Code=-11800 \"failed\"");
+}
+
+TEST_F(NotificationCenterTest, PostsFromManyThreadsWhileObserversComeAndGo) {
+  std::atomic<int> delivered{0};
+  auto stable = std::make_shared<int>(0);
+  center.addObserver(stable, [&](const Notification&) { delivered.fetch_add(1); }, "tick", nullptr);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 500; ++i) center.post("tick", nullptr);
+    });
+  }
+  threads.emplace_back([&] {
+    for (int i = 0; i < 500; ++i) {
+      auto transient = std::make_shared<int>(i);
+      center.addObserver(transient, [](const Notification&) {}, "tick", nullptr);
+      if (i % 2 == 0) center.removeObserver(transient.get());
+    }
+  });
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(delivered.load(), 1500);
+}
+
+// --- Key-value observation -------------------------------------------------
+
+TEST(KeyValueObservingTest, OptionsSelectNewAndOldValues) {
+  ObservableProperty<float> iso(100.0f);
+  std::vector<KeyValueChange<float>> both, onlyNew;
+  auto a = iso.observe(NSKeyValueObservingOptionNew | NSKeyValueObservingOptionOld,
+                       [&](const KeyValueChange<float>& c) { both.push_back(c); });
+  auto b = iso.observe(NSKeyValueObservingOptionNew, [&](const KeyValueChange<float>& c) { onlyNew.push_back(c); });
+  iso.set(200.0f);
+  ASSERT_EQ(both.size(), 1u);
+  EXPECT_EQ(both[0].newValue, 200.0f);
+  EXPECT_EQ(both[0].oldValue, 100.0f);
+  ASSERT_EQ(onlyNew.size(), 1u);
+  EXPECT_EQ(onlyNew[0].newValue, 200.0f);
+  EXPECT_FALSE(onlyNew[0].oldValue.has_value());
+}
+
+TEST(KeyValueObservingTest, DestroyingOrReplacingTheTokenEndsTheObservation) {
+  ObservableProperty<bool> adjusting(false);
+  int calls = 0;
+  auto handler = [&](const KeyValueChange<bool>&) { ++calls; };
+  std::optional<KeyValueObservation> token = adjusting.observe(NSKeyValueObservingOptionNew, handler);
+  adjusting.set(true);
+  KeyValueObservation replaced = adjusting.observe(NSKeyValueObservingOptionNew, handler);
+  replaced = adjusting.observe(NSKeyValueObservingOptionNew, handler);  // the first of these two ends
+  adjusting.set(false);
+  EXPECT_EQ(calls, 1 + 2);
+  token.reset();
+  adjusting.set(true);
+  EXPECT_EQ(calls, 3 + 1);
+  EXPECT_EQ(adjusting.observerCount(), 1u);
+}
+
+TEST(KeyValueObservingTest, ATokenOutlivingItsPropertyDoesNothing) {
+  auto captured = std::make_shared<int>(0);
+  std::weak_ptr<int> watch = captured;
+  KeyValueObservation token;
+  {
+    ObservableProperty<float> iso(1.0f);
+    token = iso.observe(NSKeyValueObservingOptionNew, [captured](const KeyValueChange<float>&) {});
+  }
+  captured.reset();
+  EXPECT_FALSE(watch.expired()) << "the handler lives with its token";
+  token.invalidate();
+  EXPECT_TRUE(watch.expired());
+}
+
+TEST(KeyValueObservingTest, AHandlerMayEndAnotherObservationWhileNotified) {
+  ObservableProperty<int> value(0);
+  std::vector<std::string> calls;
+  std::optional<KeyValueObservation> second;
+  auto first = value.observe(NSKeyValueObservingOptionNew, [&](const KeyValueChange<int>&) {
+    calls.push_back("first");
+    second.reset();
+  });
+  second = value.observe(NSKeyValueObservingOptionNew, [&](const KeyValueChange<int>&) { calls.push_back("second"); });
+  value.set(1);
+  EXPECT_THAT(calls, ElementsAre("first"));
+}
+
+// --- JSON ------------------------------------------------------------------
+
+TEST(JSONEncoderTest, CompactSortedAndTyped) {
+  JSONObject event{{"time", 0.25}, {"step", "capture"}, {"integer1", std::int64_t{1}},
+                   {"mode", "AVCaptureSessionPresetPhoto"}, {"nested", JSONArray{true, nullptr, -2}}};
+  EXPECT_EQ(JSONEncoder::encode(event),
+            R"({"integer1":1,"mode":"AVCaptureSessionPresetPhoto","nested":[true,null,-2],"step":"capture","time":0.25})");
+  EXPECT_EQ(JSONEncoder::encode(std::map<std::string, std::string>{{"SupportedColorSpaces", "NULL"}, {"ActiveColorSpace", "2"}}),
+            R"({"ActiveColorSpace":"2","SupportedColorSpaces":"NULL"})");
+}
+
+TEST(JSONEncoderTest, EscapesTextAndRejectsWhatJSONCannotCarry) {
+  EXPECT_EQ(JSONEncoder::encode(JSONValue("a\"b\\c\n\x01 é")), "\"a\\\"b\\\\c\\n\\u0001 é\"");
+  EXPECT_EQ(JSONEncoder::encode(JSONValue(std::numeric_limits<double>::quiet_NaN())), std::nullopt);
+  EXPECT_EQ(JSONEncoder::encode(JSONValue(std::numeric_limits<double>::infinity())), std::nullopt);
+  EXPECT_EQ(JSONEncoder::encode(JSONValue(std::string("\xC3"))), std::nullopt) << "truncated UTF-8";
+  EXPECT_EQ(JSONEncoder::encode(JSONValue(std::string("\xC0\x80"))), std::nullopt) << "overlong UTF-8";
+  EXPECT_EQ(JSONEncoder::encode(JSONValue(std::string("\xED\xA0\x80"))), std::nullopt) << "surrogate";
+}
+
+// --- Value format ----------------------------------------------------------
+
+TEST(TraceFormatTest, NumbersUseTheShortestRoundTripText) {
+  const std::vector<std::pair<double, std::string>> cases = {
+      {2.5, "2.5"},        {1.0, "1"},           {355.0 / 3 * 4, "473.3333333333333"},
+      {-0.5, "-0.5"},      {0.0, "0"},           {-0.0, "-0"},
+      {1e21, "1e+21"},     {1e20, "100000000000000000000"}, {1e-7, "1e-7"},
+      {1.5e-6, "0.0000015"}, {4294967296.0, "4294967296"}, {1000.1, "1000.1"},
+      {123456789.125, "123456789.125"}, {2.5e-10, "2.5e-10"}, {-1.25e22, "-1.25e+22"}};
+  for (const auto& [value, text] : cases) EXPECT_EQ(formatNumber(value), text) << text;
+  EXPECT_EQ(formatNumber(0.1f), "0.1") << "32-bit values keep 32-bit precision";
+  EXPECT_EQ(formatNumber(static_cast<double>(0.1f)), "0.10000000149011612");
+  EXPECT_EQ(formatNumber(std::numeric_limits<double>::infinity()), "inf");
+}
+
+TEST(TraceFormatTest, RandomNumbersReadBackExactly) {
+  std::mt19937_64 random(20261206);
+  std::uniform_int_distribution<std::uint64_t> bits;
+  for (int i = 0; i < 20000; ++i) {
+    double value;
+    const std::uint64_t raw = bits(random);
+    std::memcpy(&value, &raw, sizeof value);
+    if (!std::isfinite(value)) continue;
+    const std::string text = formatNumber(value);
+    double back = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), back);
+    ASSERT_EQ(result.ec, std::errc()) << text;
+    ASSERT_EQ(result.ptr, text.data() + text.size()) << text;
+    ASSERT_EQ(std::memcmp(&back, &value, sizeof value), 0) << text;
+  }
+}
+
+TEST(TraceFormatTest, CompoundValues) {
+  EXPECT_EQ(formatPoint({187.5, 406}), "(187.5, 406)");
+  EXPECT_EQ(formatRect(CGRectMake(10, 20, 355, 355.0 / 3 * 4)), "(10, 20, 355, 473.3333333333333)");
+  EXPECT_EQ(formatList({"photo", "video"}), "[photo, video]");
+  EXPECT_EQ(formatList({}), "[]");
+  EXPECT_EQ(formatOptional(std::optional<double>{}, [](double d) { return formatNumber(d); }), "nil");
+  EXPECT_EQ(formatBool(false), "false");
+}
+
+// --- Platform call trace ----------------------------------------------------
+
+TEST(PlatformTraceTest, SinksNestAndRestore) {
+  EXPECT_FALSE(isPlatformCallTraced());
+  tracePlatformCall("session", "startRunning");  // nobody listens: dropped
+  std::vector<std::string> outer, inner;
+  {
+    ScopedPlatformCallSink a([&](std::string_view r, std::string_view s, std::string_view args) {
+      outer.push_back(std::string(r) + " " + std::string(s) + " " + std::string(args));
+    });
+    tracePlatformCall("back-wide", "setVideoZoomFactor:", "2.5");
+    {
+      ScopedPlatformCallSink b([&](std::string_view r, std::string_view s, std::string_view) {
+        inner.push_back(std::string(r) + " " + std::string(s));
+      });
+      tracePlatformCall("session", "stopRunning");
+    }
+    EXPECT_TRUE(isPlatformCallTraced());
+    tracePlatformCall("session", "commitConfiguration");
+  }
+  EXPECT_FALSE(isPlatformCallTraced());
+  EXPECT_THAT(outer, ElementsAre("back-wide setVideoZoomFactor: 2.5", "session commitConfiguration "));
+  EXPECT_THAT(inner, ElementsAre("session stopRunning"));
+}
+
+}  // namespace
