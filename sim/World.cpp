@@ -1,0 +1,132 @@
+#include "sim/World.h"
+
+#include <cmath>
+#include <stdexcept>
+
+#include "Dispatch/Dispatch.h"
+#include "Foundation/DebugPrint.h"
+#include "Foundation/NotificationCenter.h"
+#include "Foundation/PlatformTrace.h"
+#include "Foundation/ProcessInfo.h"
+#include "Mach/HostStatistics.h"
+
+namespace sim {
+
+// What the World installs into the platform for its lifetime. Members are
+// destroyed in reverse order, so the trace hooks go last.
+struct World::Hooks {
+  std::optional<ScopedDebugPrintCapture> logCapture;
+  std::optional<ScopedPlatformCallSink> callSink;
+  std::optional<ScopedHostStatisticsOverride> memory;
+};
+
+World::World(Mode mode) : mode_(mode), hooks_(std::make_unique<Hooks>()) {
+  if (mode == Mode::deterministic)
+    deterministic_ = std::make_unique<DeterministicExecutor>();
+  else
+    threaded_ = std::make_unique<ThreadedExecutor>(2);
+
+  hooks_->logCapture.emplace([this](std::string_view text) { trace_.add(Trace::logLine(text)); });
+  hooks_->callSink.emplace([this](std::string_view receiver, std::string_view selector, std::string_view arguments) {
+    trace_.add(Trace::platformLine(receiver, selector, arguments, DispatchQueue::currentLabel()));
+  });
+  ProcessInfo::setOperatingSystemVersion({17, 0, 0});
+  installMemory(std::uint64_t{4294967296});
+}
+
+World::~World() {
+  NotificationCenter::defaultCenter().removeAllObservers();
+  hooks_.reset();
+  ProcessInfo::setOperatingSystemVersion({17, 0, 0});
+  // The executor goes last: it drops every block still pending.
+  deterministic_.reset();
+  threaded_.reset();
+}
+
+// --- Time -------------------------------------------------------------------
+
+void World::runUntilIdle() {
+  if (deterministic_) {
+    deterministic_->runUntilIdle();
+  } else {
+    threaded_->runMainLoopFor(0.01);
+  }
+}
+
+void World::advance(double seconds) {
+  if (!std::isfinite(seconds) || seconds < 0)
+    throw std::invalid_argument("advance: the time must be a finite number of seconds, not negative");
+  if (deterministic_)
+    deterministic_->advance(seconds);
+  else
+    threaded_->runMainLoopFor(seconds);
+}
+
+double World::now() const { return deterministic_ ? deterministic_->now() : threaded_->now(); }
+
+// --- Settings ---------------------------------------------------------------
+
+void World::requireBeforeCreate(std::string_view setting) const {
+  if (controllerCreated_) {
+    std::string message = "world ";
+    message.append(setting);
+    message.append(": can only be set before the controller is created");
+    throw std::logic_error(message);
+  }
+}
+
+void World::setPlatformVersion(int majorVersion) {
+  requireBeforeCreate("platform-version");
+  if (majorVersion < 1) throw std::invalid_argument("world platform-version: must be a positive major version");
+  ProcessInfo::setOperatingSystemVersion({majorVersion, 0, 0});
+}
+
+void World::setScreen(double width, double height) {
+  requireBeforeCreate("screen");
+  if (!(width > 0) || !(height > 0) || !std::isfinite(width) || !std::isfinite(height))
+    throw std::invalid_argument("world screen: width and height must be positive");
+  // Handed to the view system's main screen once it exists.
+  (void)width;
+  (void)height;
+}
+
+void World::setMemory(std::uint64_t bytes) {
+  requireBeforeCreate("memory");
+  installMemory(bytes);
+}
+
+void World::setMemoryUnavailable() {
+  requireBeforeCreate("memory");
+  installMemory(std::nullopt);
+}
+
+void World::installMemory(std::optional<std::uint64_t> bytes) {
+  hooks_->memory.reset();
+  if (!bytes) {
+    hooks_->memory.emplace(HostStatisticsProvider{}, static_cast<vm_size_t>(kPageSize));
+    return;
+  }
+  const std::uint64_t pages = *bytes / kPageSize;
+  if (pages > 0xFFFFFFFFull) throw std::invalid_argument("world memory: more bytes than the kernel statistics can count");
+  const auto count = static_cast<natural_t>(pages);
+  hooks_->memory.emplace(
+      [count](vm_statistics_data_t& stats) {
+        stats = {};
+        // Split between free and inactive pages: the probe adds the two.
+        stats.free_count = count / 2;
+        stats.inactive_count = count - count / 2;
+        return KERN_SUCCESS;
+      },
+      static_cast<vm_size_t>(kPageSize));
+}
+
+void World::setDeviceOrientation(int rawValue) {
+  if (rawValue < 0 || rawValue > 6) throw std::invalid_argument("world device-orientation: raw value must be 0 to 6");
+}
+
+void World::setIdleTimerDisabled(bool disabled) {
+  requireBeforeCreate("idle-timer-disabled");
+  (void)disabled;
+}
+
+}  // namespace sim

@@ -1,0 +1,85 @@
+#pragma once
+// sim::World: the simulated platform of one test or one kivocam run.
+//
+// While a World exists it is the platform: it installs the executor (and so
+// the main queue and the media clock), the capture and motion simulations
+// behind the capture framework and the sensor service, the host's tracker,
+// the memory statistics and the OS version, and it collects the trace.
+// Destroying it tears all of that down; platform objects still held by the
+// host then find an empty platform and do nothing harmful.
+//
+// Thread-bound to the thread that creates it (the main thread): configuration
+// and drivers are called there. Trace lines may come from any queue.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Dispatch/Executor.h"
+#include "sim/Trace.h"
+
+namespace sim {
+
+class CaptureSimulation;
+class MotionSimulation;
+
+class World {
+ public:
+  enum class Mode { deterministic, realtime };
+
+  explicit World(Mode mode = Mode::deterministic);
+  ~World();
+  World(const World&) = delete;
+  World& operator=(const World&) = delete;
+
+  Mode mode() const { return mode_; }
+
+  // --- Time -------------------------------------------------------------
+  /// Runs every ready block until none is ready (no time passes). In real
+  /// time, pumps the main queue until it has nothing left to do.
+  void runUntilIdle();
+  /// Lets `seconds` of (virtual or real) time pass, running what comes due.
+  void advance(double seconds);
+  double now() const;
+  /// The deterministic executor, or null in real time.
+  DeterministicExecutor* deterministicExecutor() { return deterministic_.get(); }
+  ThreadedExecutor* threadedExecutor() { return threaded_.get(); }
+
+  // --- Trace ------------------------------------------------------------
+  Trace& trace() { return trace_; }
+
+  // --- World settings ---------------------------------------------------
+  // Settings marked fixed may only be made before the controller exists
+  // (see `markControllerCreated`); afterwards they throw std::logic_error
+  // naming the setting. Nonsense values throw std::invalid_argument.
+  void setPlatformVersion(int majorVersion);                  // fixed
+  void setScreen(double width, double height);                // fixed
+  void setMemory(std::uint64_t bytes);                        // fixed
+  void setMemoryUnavailable();                                // fixed
+  void setDeviceOrientation(int rawValue);                    // any time
+  void setIdleTimerDisabled(bool disabled);                   // fixed
+
+  /// Called by the driver once the controller exists.
+  void markControllerCreated() { controllerCreated_ = true; }
+  bool controllerCreated() const { return controllerCreated_; }
+
+  /// The page size the simulated kernel reports.
+  static constexpr std::uint64_t kPageSize = 16384;
+
+ private:
+  void requireBeforeCreate(std::string_view setting) const;
+  void installMemory(std::optional<std::uint64_t> bytes);
+
+  const Mode mode_;
+  Trace trace_;
+  std::unique_ptr<DeterministicExecutor> deterministic_;
+  std::unique_ptr<ThreadedExecutor> threaded_;
+  struct Hooks;
+  std::unique_ptr<Hooks> hooks_;
+  bool controllerCreated_ = false;
+};
+
+}  // namespace sim
