@@ -1,0 +1,203 @@
+// Layer animation: timing curves, keyframe and basic evaluation, groups, fill
+// and removal, evaluated on the virtual clock.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "Dispatch/Dispatch.h"
+#include "Dispatch/Executor.h"
+#include "QuartzCore/CAAnimation.h"
+#include "QuartzCore/CALayer.h"
+
+using ::testing::ElementsAre;
+
+namespace {
+
+TEST(CAMediaTimingFunctionTest, SolvesTheCurveForTime) {
+  auto linear = CAMediaTimingFunction::functionWithName(kCAMediaTimingFunctionLinear);
+  auto easeInOut = CAMediaTimingFunction::functionWithName(kCAMediaTimingFunctionEaseInEaseOut);
+  for (double t : {0.0, 0.1, 0.37, 0.5, 0.99, 1.0}) EXPECT_NEAR(linear->evaluate(t), t, 1e-12);
+  EXPECT_NEAR(easeInOut->evaluate(0.5), 0.5, 1e-6) << "symmetric curve (float control points)";
+  EXPECT_LT(easeInOut->evaluate(0.2), 0.2) << "slow start";
+  EXPECT_GT(easeInOut->evaluate(0.8), 0.8) << "slow end";
+
+  // By hand, at curve parameter s = 0.5 of (0.472, 0.118), (0, 0.863):
+  // x = 3(1/4)(1/2)(0.472) + 0 + 1/8 = 0.302,
+  // y = 3(1/4)(1/2)(0.118) + 3(1/2)(1/4)(0.863) + 1/8 = 0.492875.
+  auto reticle = CAMediaTimingFunction::functionWithControlPoints(0.472f, 0.118f, 0.0f, 0.863f);
+  EXPECT_NEAR(reticle->evaluate(0.302), 0.492875, 1e-6);
+  double previous = 0;
+  for (int i = 1; i <= 100; ++i) {
+    const double y = reticle->evaluate(i / 100.0);
+    EXPECT_GE(y, previous) << "monotonic at " << i;
+    previous = y;
+  }
+  EXPECT_EQ(reticle->evaluate(-1), 0);
+  EXPECT_EQ(reticle->evaluate(2), 1);
+  EXPECT_FLOAT_EQ(reticle->controlPointAtIndex(1).x, 0.472f);
+  EXPECT_FLOAT_EQ(reticle->controlPointAtIndex(3).y, 1.0f);
+}
+
+class LayerAnimationTest : public ::testing::Test {
+ protected:
+  DeterministicExecutor executor;
+  std::shared_ptr<CALayer> layer = CALayer::layer();
+
+  double scaleAt(double secondsFromNow) {
+    return layer->presentationValueForKeyPath("transform.scale", CACurrentMediaTime() + secondsFromNow);
+  }
+};
+
+// The shutter's scale pulse: 1 → 1.2 → 1 over 0.4 s, filled forwards.
+std::shared_ptr<CAKeyframeAnimation> pulse() {
+  auto animation = CAKeyframeAnimation::animationWithKeyPath("transform.scale");
+  animation->setValues({1.0, 1.2, 1.0});
+  animation->setKeyTimes({0.0, 0.5, 1.0});
+  animation->setCalculationMode(kCAAnimationLinear);
+  animation->setFillMode(kCAFillModeForwards);
+  animation->setDuration(0.4);
+  return animation;
+}
+
+TEST_F(LayerAnimationTest, KeyframesInterpolateLinearlyBetweenKeyTimes) {
+  layer->addAnimation(pulse(), "pulse");
+  EXPECT_DOUBLE_EQ(scaleAt(0.0), 1.0);
+  EXPECT_NEAR(scaleAt(0.1), 1.1, 1e-12);
+  EXPECT_NEAR(scaleAt(0.2), 1.2, 1e-12);
+  EXPECT_NEAR(scaleAt(0.3), 1.1, 1e-12);
+  EXPECT_NEAR(scaleAt(5.0), 1.0, 1e-12) << "held at its last value";
+}
+
+TEST_F(LayerAnimationTest, FillModeDecidesWhatRemainsAfterTheEnd) {
+  layer->setValueForKeyPath("transform.scale", 3.0);
+  auto held = pulse();
+  held->setValues({1.0, 1.2, 0.5});
+  held->setRemovedOnCompletion(false);
+  layer->addAnimation(held, "held");
+  EXPECT_DOUBLE_EQ(scaleAt(1.0), 0.5);
+  held->setFillMode(kCAFillModeRemoved);
+  layer->addAnimation(held, "held");  // replaces the first, same key
+  EXPECT_DOUBLE_EQ(scaleAt(1.0), 3.0) << "the model value shows once it ends";
+  EXPECT_THAT(layer->animationKeys(), ElementsAre("held"));
+}
+
+TEST_F(LayerAnimationTest, FinishedAnimationsLeaveWhenRemovedOnCompletion) {
+  auto keep = pulse();
+  keep->setRemovedOnCompletion(false);
+  layer->addAnimation(pulse(), "gone");
+  layer->addAnimation(keep, "kept");
+  executor.advance(0.39);
+  EXPECT_THAT(layer->animationKeys(), ElementsAre("gone", "kept"));
+  executor.advance(0.02);
+  EXPECT_THAT(layer->animationKeys(), ElementsAre("kept"));
+  layer->removeAllAnimations();
+  EXPECT_TRUE(layer->animationKeys().empty());
+}
+
+TEST_F(LayerAnimationTest, AddingCopiesTheAnimationAndStartsItNow) {
+  auto animation = pulse();
+  executor.advance(1.0);
+  layer->addAnimation(animation, "pulse");
+  animation->setValues({5.0, 5.0, 5.0});  // later edits do not reach the layer
+  EXPECT_EQ(layer->beginTimeForKey("pulse"), 1001.0);
+  EXPECT_NEAR(scaleAt(0.2), 1.2, 1e-12);
+}
+
+TEST_F(LayerAnimationTest, SegmentTimingFunctionsEaseEachSegment) {
+  // The reticle's shrink: 1/0.67 → 1 over the first 0.5 s of 1.3 s, eased by
+  // the Bézier checked by hand above; at 0.302 of the segment the eased
+  // progress is 0.492875.
+  auto shrink = CAKeyframeAnimation::animationWithKeyPath("transform.scale");
+  shrink->setValues({1.4925373134328357, 1.0, 1.0});
+  shrink->setKeyTimes({0.0, 0.5 / 1.3, 1.0});
+  shrink->setTimingFunctions({CAMediaTimingFunction::functionWithControlPoints(0.472f, 0.118f, 0.0f, 0.863f),
+                              CAMediaTimingFunction::functionWithName(kCAMediaTimingFunctionLinear)});
+  shrink->setDuration(1.3);
+  layer->addAnimation(shrink, "shrink");
+  EXPECT_NEAR(scaleAt(0.302 * 0.5), 1.4925373134328357 - 0.4925373134328357 * 0.492875, 1e-6);
+  EXPECT_NEAR(scaleAt(0.5), 1.0, 1e-12);
+  EXPECT_NEAR(scaleAt(0.9), 1.0, 1e-12);
+}
+
+TEST_F(LayerAnimationTest, GroupsRunChildrenOnTheirClockAndStopAtTheirEnd) {
+  auto opacity = CAKeyframeAnimation::animationWithKeyPath("opacity");
+  opacity->setValues({1.0, 1.0, 0.55, 1.0});
+  opacity->setKeyTimes({0.0, 0.5, 0.75, 1.0});
+  opacity->setTimingFunctions({nullptr, CAMediaTimingFunction::functionWithControlPoints(0.167f, 0.167f, 0.833f, 0.833f),
+                               nullptr});
+  opacity->setDuration(2.0);  // longer than the group: cut off at 1 s
+  opacity->setFillMode(kCAFillModeForwards);
+  auto group = CAAnimationGroup::animation();
+  group->setAnimations({pulse(), opacity});
+  group->setDuration(1.0);
+  group->setRemovedOnCompletion(false);
+  layer->setOpacity(0);
+  layer->addAnimation(group, "group");
+  const double start = CACurrentMediaTime();
+  EXPECT_NEAR(layer->presentationValueForKeyPath("opacity", start + 0.5), 1.0, 1e-12);
+  // Half way through the symmetric-eased segment 1 → 0.55 (1.0 s .. 1.5 s of
+  // the child) lies beyond the group's end; inside, at 0.9 s, the child is
+  // still on its first flat segment.
+  EXPECT_NEAR(layer->presentationValueForKeyPath("opacity", start + 0.9), 1.0, 1e-12);
+  EXPECT_NEAR(layer->presentationValueForKeyPath("transform.scale", start + 0.2), 1.2, 1e-12);
+  EXPECT_NEAR(layer->presentationValueForKeyPath("transform.scale", start + 0.7), 1.0, 1e-12) << "child filled";
+  executor.advance(1.0);
+  EXPECT_DOUBLE_EQ(layer->presentationValueForKeyPath("opacity"), 0.0) << "group ended, fill removed";
+  EXPECT_THAT(layer->animationKeys(), ElementsAre("group")) << "kept: removal on completion is off";
+}
+
+TEST_F(LayerAnimationTest, SymmetricBezierSegmentMeetsAtItsMidpoint) {
+  auto blink = CAKeyframeAnimation::animationWithKeyPath("opacity");
+  blink->setValues({1.0, 0.55});
+  blink->setTimingFunctions({CAMediaTimingFunction::functionWithControlPoints(0.167f, 0.167f, 0.833f, 0.833f)});
+  blink->setDuration(1.0);
+  layer->addAnimation(blink, "blink");
+  const double start = CACurrentMediaTime();
+  EXPECT_NEAR(layer->presentationValueForKeyPath("opacity", start + 0.5), 0.775, 1e-9);
+  // Control points on the diagonal make this curve the identity.
+  EXPECT_NEAR(layer->presentationValueForKeyPath("opacity", start + 0.25), 1.0 - 0.45 * 0.25, 1e-7);
+}
+
+TEST_F(LayerAnimationTest, DiscreteEvenlySpacedAutoreversedAndRepeated) {
+  auto steps = CAKeyframeAnimation::animationWithKeyPath("opacity");
+  steps->setValues({0.0, 0.5, 1.0});  // no key times: 0, 0.5, 1
+  steps->setCalculationMode(kCAAnimationDiscrete);
+  steps->setDuration(1.0);
+  layer->addAnimation(steps, "steps");
+  const double start = CACurrentMediaTime();
+  EXPECT_DOUBLE_EQ(layer->presentationValueForKeyPath("opacity", start + 0.49), 0.0);
+  EXPECT_DOUBLE_EQ(layer->presentationValueForKeyPath("opacity", start + 0.51), 0.5);
+
+  auto swing = CABasicAnimation::animationWithKeyPath("transform.scale");
+  swing->fromValue = 0.0;
+  swing->toValue = 1.0;
+  swing->setDuration(1.0);
+  swing->setAutoreverses(true);
+  swing->setRepeatCount(2);
+  EXPECT_DOUBLE_EQ(swing->activeDuration(), 4.0);
+  layer->addAnimation(swing, "swing");
+  EXPECT_NEAR(scaleAt(0.25), 0.25, 1e-12);
+  EXPECT_NEAR(scaleAt(1.5), 0.5, 1e-12) << "on its way back";
+  EXPECT_NEAR(scaleAt(2.75), 0.75, 1e-12) << "second cycle";
+  EXPECT_DOUBLE_EQ(scaleAt(4.5), 1.0) << "removed: the model value";
+}
+
+#ifndef NDEBUG
+TEST(CAAnimationDeathTest, ProgrammingErrorsNameTheProblem) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(CABasicAnimation::animationWithKeyPath("opacity")->setDuration(-1), "must not be negative");
+  EXPECT_DEATH(
+      {
+        DeterministicExecutor executor;
+        auto layer = CALayer::layer();
+        auto bad = CAKeyframeAnimation::animationWithKeyPath("opacity");
+        bad->setValues({0, 1});
+        bad->setKeyTimes({0, 0.5, 1});
+        layer->addAnimation(bad, "bad");
+        (void)layer->presentationValueForKeyPath("opacity");
+      },
+      "key times and values must have the same length");
+}
+#endif
+
+}  // namespace
