@@ -1,0 +1,104 @@
+// The orientation estimator: samples to device orientation, and the two
+// mapping tables.
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <tuple>
+
+#include "Dispatch/Executor.h"
+#include "KivoOrientation.h"
+#include "sim/motion/MotionSimulation.h"
+
+namespace {
+
+class KivoOrientationTest : public ::testing::Test {
+ protected:
+  DeterministicExecutor executor;
+  sim::MotionSimulation motion;
+  std::shared_ptr<KivoOrientation> orientation = KivoOrientation::create();
+
+  void TearDown() override { UIDevice::current().resetToDefaults(); }
+
+  std::optional<UIDeviceOrientation> after(double x, double y, double z) {
+    motion.setAcceleration(x, y, z);
+    executor.advance(0.1);
+    return orientation->deviceOrientation();
+  }
+};
+
+TEST_F(KivoOrientationTest, SamplesPickTheDominantAxis) {
+  orientation->start();
+  EXPECT_EQ(after(0.7, -0.7, 0), UIDeviceOrientation::portrait) << "|x| = |y| is upright";
+  EXPECT_EQ(after(0.71, -0.7, 0), UIDeviceOrientation::landscapeRight);
+  EXPECT_EQ(after(-0.71, -0.7, 0), UIDeviceOrientation::landscapeLeft);
+  EXPECT_EQ(after(0, 0.5, 0), UIDeviceOrientation::portraitUpsideDown);
+  EXPECT_EQ(after(0, 0, -1), UIDeviceOrientation::portrait) << "flat: y = 0 is not above 0";
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_EQ(after(nan, nan, 0), UIDeviceOrientation::portrait) << "NaN falls to upright";
+}
+
+TEST_F(KivoOrientationTest, StartSeedsFromTheDeviceEvenWithoutAccelerometer) {
+  motion.setAccelerometerAvailable(false);
+  auto blind = KivoOrientation::create();
+  blind->setShouldUseDeviceOrientation(true);
+  UIDevice::current().setOrientation(UIDeviceOrientation::faceUp);
+  EXPECT_FALSE(blind->deviceOrientation().has_value());
+  blind->start();
+  EXPECT_EQ(blind->deviceOrientation(), UIDeviceOrientation::faceUp);
+  EXPECT_FALSE(blind->isActive());
+  EXPECT_EQ(blind->videoOrientation(), AVCaptureVideoOrientation::portrait);
+  EXPECT_EQ(blind->imageOrientation(1), KivoImageOrientation::right);
+  blind->stop();
+  EXPECT_FALSE(blind->deviceOrientation().has_value());
+  EXPECT_EQ(blind->videoOrientation(), std::nullopt);
+  EXPECT_EQ(blind->imageOrientation(1), KivoImageOrientation::right);
+  EXPECT_EQ(blind->imageOrientation(2), KivoImageOrientation::leftMirrored);
+}
+
+TEST_F(KivoOrientationTest, TaggingOffHidesTheEstimateFromBothMappings) {
+  orientation->start();
+  after(1, 0, 0);
+  EXPECT_EQ(orientation->deviceOrientation(), UIDeviceOrientation::landscapeRight) << "still estimated";
+  EXPECT_EQ(orientation->videoOrientation(), std::nullopt);
+  EXPECT_EQ(orientation->imageOrientation(1), KivoImageOrientation::right);
+}
+
+// device orientation → video orientation, image orientation back / front.
+using Row = std::tuple<UIDeviceOrientation, AVCaptureVideoOrientation, KivoImageOrientation, KivoImageOrientation>;
+class KivoOrientationTableTest : public ::testing::TestWithParam<Row> {
+ protected:
+  DeterministicExecutor executor;
+  sim::MotionSimulation motion;
+  void TearDown() override { UIDevice::current().resetToDefaults(); }
+};
+
+TEST_P(KivoOrientationTableTest, MapsAsTheTablesSay) {
+  const auto [device, video, back, front] = GetParam();
+  motion.setAccelerometerAvailable(false);  // keep the seeded value
+  auto orientation = KivoOrientation::create();
+  orientation->setShouldUseDeviceOrientation(true);
+  UIDevice::current().setOrientation(device);
+  orientation->start();
+  EXPECT_EQ(orientation->videoOrientation(), video);
+  EXPECT_EQ(orientation->imageOrientation(1), back);
+  EXPECT_EQ(orientation->imageOrientation(2), front);
+  EXPECT_EQ(orientation->imageOrientation(0), front) << "unspecified counts as front";
+}
+
+using D = UIDeviceOrientation;
+using V = AVCaptureVideoOrientation;
+using I = KivoImageOrientation;
+INSTANTIATE_TEST_SUITE_P(
+    AllDeviceOrientations, KivoOrientationTableTest,
+    ::testing::Values(Row{D::unknown, V::portrait, I::right, I::leftMirrored},
+                      Row{D::portrait, V::portrait, I::right, I::leftMirrored},
+                      Row{D::portraitUpsideDown, V::portraitUpsideDown, I::left, I::rightMirrored},
+                      // Raw 3 and 4 pass through: the device's landscape left is
+                      // the video's landscape right.
+                      Row{D::landscapeLeft, V::landscapeRight, I::up, I::downMirrored},
+                      Row{D::landscapeRight, V::landscapeLeft, I::down, I::upMirrored},
+                      Row{D::faceUp, V::portrait, I::right, I::leftMirrored},
+                      Row{D::faceDown, V::portrait, I::right, I::leftMirrored}));
+
+}  // namespace
