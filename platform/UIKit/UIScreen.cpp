@@ -1,0 +1,6 @@
+#include "UIKit/UIScreen.h"
+
+UIScreen& UIScreen::main() {
+  static UIScreen screen;
+  return screen;
+}

@@ -1,0 +1,233 @@
+// The maker's services: the host tracker, text lookup by language, and the
+// image lookup with the shipped reticle.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Kivo/KivoCore.h"
+#include "Kivo/KivoResource.h"
+#include "KivoCameraLocalizableKey.h"
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::Pair;
+
+namespace {
+
+// --- Tracker -----------------------------------------------------------------
+
+class RecordingTracker : public KivoCore {
+ public:
+  void Tracking_Event(const std::string& name, const TrackingParameters& parameters) override {
+    events.emplace_back(name, parameters);
+  }
+  std::vector<std::pair<std::string, TrackingParameters>> events;
+};
+
+TEST(KivoTrackerTest, EventsReachTheInstalledHostAndAreDroppedWithoutOne) {
+  auto outer = std::make_shared<RecordingTracker>();
+  auto inner = std::make_shared<RecordingTracker>();
+  const auto dropping = Kivo();
+  ASSERT_NE(dropping, nullptr);
+  {
+    ScopedKivoHost installOuter(outer);
+    {
+      ScopedKivoHost installInner(inner);
+      Kivo()->Tracking_Event("kivo_camera", {{"code", "10010"}});
+    }
+    Kivo()->Tracking_Event("kivo_camera", {{"status", "0"}});
+  }
+  EXPECT_EQ(Kivo(), dropping);
+  Kivo()->Tracking_Event("kivo_camera", {{"code", "1"}});  // goes nowhere, harmlessly
+  ASSERT_EQ(inner->events.size(), 1u);
+  ASSERT_EQ(outer->events.size(), 1u);
+  EXPECT_EQ(inner->events[0].first, "kivo_camera");
+  EXPECT_THAT(outer->events[0].second, ElementsAre(Pair("status", TrackingValue{std::string("0")})));
+}
+
+TEST(KivoTrackerTest, ParametersKeepTheirKind) {
+  // Literals must stay what they look like: a quoted text is a text (not a
+  // Boolean number), 0 is an integer (not a null text), 2.5 a double.
+  auto kind = [](const TrackingValue& value) {
+    return std::visit(
+        [](const auto& v) -> std::string {
+          if constexpr (std::is_same_v<std::decay_t<decltype(v)>, std::string>)
+            return "text";
+          else
+            return v.isFloatingPoint() ? "double" : "integer";
+        },
+        value.value());
+  };
+  const TrackingParameters parameters{{"step", "capture"},     {"code", std::string("10010")},
+                                      {"time", 0.25},          {"integer1", std::int64_t{2}},
+                                      {"integer2", 0},         {"mode", std::string_view("AVCaptureSessionPresetPhoto")},
+                                      {"content", -7}};
+  std::map<std::string, std::string> kinds;
+  for (const auto& [key, value] : parameters) kinds[key] = kind(value);
+  EXPECT_THAT(kinds, ElementsAre(Pair("code", "text"), Pair("content", "integer"), Pair("integer1", "integer"),
+                                 Pair("integer2", "integer"), Pair("mode", "text"), Pair("step", "text"),
+                                 Pair("time", "double")));
+  EXPECT_EQ(std::get<NSNumber>(parameters.at("content")).integerValue(), -7);
+  EXPECT_EQ(std::get<NSNumber>(parameters.at("time")).doubleValue(), 0.25);
+}
+
+// --- Texts ---------------------------------------------------------------------
+
+/// A resource directory of the test's own, searched before every other.
+class KivoResourceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    directory_ = fs::temp_directory_path() /
+                 ("kivo-resources-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(directory_);
+    fs::create_directories(directory_);
+    scoped_.emplace(directory_);
+  }
+  void TearDown() override {
+    setPreferredKivoLanguage(std::nullopt);
+    scoped_.reset();
+    fs::remove_all(directory_);
+  }
+  void write(const fs::path& relative, const std::string& content) {
+    fs::create_directories((directory_ / relative).parent_path());
+    std::ofstream(directory_ / relative, std::ios::binary) << content;
+    clearKivoResourceCaches();
+  }
+  fs::path directory_;
+  std::optional<ScopedKivoResourceDirectory> scoped_;
+};
+
+struct LanguageCase {
+  const char* language;
+  const char* expected;
+};
+
+void PrintTo(const LanguageCase& c, std::ostream* os) { *os << c.language; }
+
+class KivoLanguageTest : public KivoResourceTest, public ::testing::WithParamInterface<LanguageCase> {};
+
+TEST_P(KivoLanguageTest, TextsComeFromTheClosestLanguageThenEnglishThenTheKey) {
+  write("en.lproj/Localizable.strings", "greeting = \"hello\"\nonly_en = \"english\"\n");
+  write("de.lproj/Localizable.strings", "greeting = \"hallo\"\n");
+  write("pt-BR.lproj/Localizable.strings", "greeting = \"oi\"\n");
+  write("pt.lproj/Localizable.strings", "greeting = \"olá\"\nonly_pt = \"português\"\n");
+  setPreferredKivoLanguage(GetParam().language);
+  EXPECT_EQ(localizedOrMain("greeting", "Test"), GetParam().expected);
+  EXPECT_EQ(localizedOrMain("only_en", "Test"), "english");
+  EXPECT_EQ(localizedOrMain("missing_key", "Test"), "missing_key");
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, KivoLanguageTest,
+                         ::testing::Values(LanguageCase{"en", "hello"}, LanguageCase{"de", "hallo"},
+                                           LanguageCase{"de-AT", "hallo"}, LanguageCase{"pt-BR", "oi"},
+                                           LanguageCase{"pt-PT", "olá"}, LanguageCase{"ja", "hello"}));
+
+TEST_F(KivoResourceTest, TheTextFormatHandlesEscapesCommentsAndBadLines) {
+  write("en.lproj/Localizable.strings",
+        "# comment\n"
+        "\n"
+        "  quoted = \"say \\\"hi\\\"\\n\\\\ok\\t\"  # trailing comment\r\n"
+        "no_quotes = plain\n"
+        "unterminated = \"oops\n"
+        "bad_escape = \"\\q\"\n"
+        "junk_after = \"x\" y\n"
+        "twice = \"first\"\n"
+        "twice = \"second\"\n");
+  setPreferredKivoLanguage("en");
+  EXPECT_EQ(localizedOrMain("quoted", "Test"), "say \"hi\"\n\\ok\t");
+  EXPECT_EQ(localizedOrMain("twice", "Test"), "second");
+  for (const char* key : {"no_quotes", "unterminated", "bad_escape", "junk_after"})
+    EXPECT_EQ(localizedOrMain(key, "Test"), key);
+}
+
+TEST_F(KivoResourceTest, ANamedTableIsItsOwnFile) {
+  write("en.lproj/Localizable.strings", "key = \"default table\"\n");
+  write("en.lproj/Other.strings", "key = \"other table\"\n");
+  setPreferredKivoLanguage("en");
+  EXPECT_EQ(localizedOrMain("key", "Test"), "default table");
+  EXPECT_EQ(localizedOrMain("key", "Test", "Other"), "other table");
+  EXPECT_EQ(localizedOrMain("key", "Test", "Absent"), "key");
+  EXPECT_EQ(localizedOrMain("key", "Test", "../en.lproj/Other"), "key");
+}
+
+TEST_F(KivoResourceTest, OurDirectoryShadowsTheShippedTextsOnlyWhileInstalled) {
+  setPreferredKivoLanguage("en");
+  const std::string shipped = localizedOrMain(TEXT_OK, "KivoCameraAuthorization");
+  write("en.lproj/Localizable.strings", "text_ok = \"Fine\"\n");
+  EXPECT_EQ(localizedOrMain(TEXT_OK, "KivoCameraAuthorization"), "Fine");
+  scoped_.reset();
+  EXPECT_EQ(localizedOrMain(TEXT_OK, "KivoCameraAuthorization"), shipped);
+}
+
+class ShippedTextsTest : public ::testing::TestWithParam<const char*> {
+ protected:
+  void TearDown() override { setPreferredKivoLanguage(std::nullopt); }
+};
+
+TEST_P(ShippedTextsTest, EveryAlertKeyHasATextInEveryShippedLanguage) {
+  setPreferredKivoLanguage(GetParam());
+  for (const char* key : {TEXT_AUTH_ERROR, "text_auth_error_detail", TEXT_OK, TEXT_SETTING}) {
+    const std::string text = localizedOrMain(key, "KivoCameraAuthorization");
+    EXPECT_NE(text, key) << GetParam();
+    EXPECT_FALSE(text.empty()) << key;
+  }
+  // Each language has its own wording, not a copy of English.
+  if (std::string(GetParam()) != "en") {
+    setPreferredKivoLanguage("en");
+    const std::string english = localizedOrMain(TEXT_SETTING, "KivoCameraAuthorization");
+    setPreferredKivoLanguage(GetParam());
+    EXPECT_NE(localizedOrMain(TEXT_SETTING, "KivoCameraAuthorization"), english);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, ShippedTextsTest, ::testing::Values("en", "de", "fr"));
+
+TEST(KivoLanguageFromLocaleTest, PosixLocaleNamesBecomeLanguageTags) {
+  EXPECT_EQ(kivoLanguageFromLocaleName("de_DE.UTF-8"), "de-DE");
+  EXPECT_EQ(kivoLanguageFromLocaleName("fr"), "fr");
+  EXPECT_EQ(kivoLanguageFromLocaleName("en_US@euro"), "en-US");
+  for (const char* none : {"", "C", "POSIX", "C.UTF-8"}) EXPECT_EQ(kivoLanguageFromLocaleName(none), std::nullopt) << none;
+}
+
+// --- Images ----------------------------------------------------------------------
+
+TEST(KivoImageTest, TheShippedReticleIsAYellowFrameOnTransparency) {
+  auto image = imageNamedOrMain("KivoCameraFocusDefault", "KivoFocusView");
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(image->size(), (CGSize{80, 80}));
+  EXPECT_EQ(image->scale(), 1);
+  ASSERT_EQ(image->rgbaPixels().size(), 80u * 80u * 4u);
+  auto pixel = [&](std::uint32_t x, std::uint32_t y) {
+    const auto* p = &image->rgbaPixels()[(y * image->pixelWidth() + x) * 4];
+    return std::vector<int>{p[0], p[1], p[2], p[3]};
+  };
+  // Channels in R, G, B, A order: yellow is strong red and green, no blue.
+  const auto frame = pixel(3, 40);
+  EXPECT_GT(frame[0], 200);
+  EXPECT_GT(frame[1], 150);
+  EXPECT_LT(frame[2], 60);
+  EXPECT_EQ(frame[3], 255);
+  EXPECT_EQ(pixel(40, 40)[3], 0);
+  EXPECT_EQ(pixel(20, 20)[3], 0);
+  // Looked up once, then shared.
+  EXPECT_EQ(imageNamedOrMain("KivoCameraFocusDefault", "KivoFocusView"), image);
+}
+
+TEST_F(KivoResourceTest, MissingOrUnreadableImagesAreNone) {
+  write("Broken.png", "not a png at all");
+  EXPECT_EQ(imageNamedOrMain("Broken", "Test"), nullptr);
+  EXPECT_EQ(imageNamedOrMain("NoSuchImage", "Test"), nullptr);
+  EXPECT_EQ(imageNamedOrMain("", "Test"), nullptr);
+  EXPECT_EQ(imageNamedOrMain("../resources/KivoCameraFocusDefault", "Test"), nullptr);
+}
+
+}  // namespace
