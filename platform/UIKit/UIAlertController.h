@@ -1,0 +1,59 @@
+#pragma once
+// Alerts: a title, a message and actions with handlers. Main thread only.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "UIKit/UIViewController.h"
+
+enum class UIAlertActionStyle : std::int64_t { defaultStyle = 0, cancel = 1, destructive = 2 };
+enum class UIAlertControllerStyle : std::int64_t { actionSheet = 0, alert = 1 };
+
+class UIAlertAction {
+ public:
+  using Handler = std::function<void(UIAlertAction&)>;
+  static std::shared_ptr<UIAlertAction> actionWithTitle(std::string title, UIAlertActionStyle style,
+                                                        Handler handler);
+  UIAlertAction(std::string title, UIAlertActionStyle style, Handler handler)
+      : title_(std::move(title)), style_(style), handler_(std::move(handler)) {}
+
+  const std::string& title() const { return title_; }
+  UIAlertActionStyle style() const { return style_; }
+  const Handler& handler() const { return handler_; }
+
+ private:
+  std::string title_;
+  UIAlertActionStyle style_;
+  Handler handler_;
+};
+
+class UIAlertController : public UIViewController {
+ public:
+  static std::shared_ptr<UIAlertController> alertControllerWithTitle(std::string title, std::string message,
+                                                                     UIAlertControllerStyle style);
+  UIAlertController(std::string title, std::string message, UIAlertControllerStyle style)
+      : title_(std::move(title)), message_(std::move(message)), style_(style) {}
+
+  const std::string& title() const { return title_; }
+  const std::string& message() const { return message_; }
+  UIAlertControllerStyle preferredStyle() const { return style_; }
+  void addAction(std::shared_ptr<UIAlertAction> action) { actions_.push_back(std::move(action)); }
+  const std::vector<std::shared_ptr<UIAlertAction>>& actions() const { return actions_; }
+
+  /// The user taps the first action of `style`: the alert is dismissed, then
+  /// the action's handler runs. Returns false when there is no such action.
+  bool tapActionWithStyle(UIAlertActionStyle style);
+
+  std::string traceName() const override { return "UIAlertController"; }
+  /// alert "TITLE" "MESSAGE" followed by each action as STYLE "TITLE".
+  std::string traceDescription() const override;
+
+ private:
+  std::string title_;
+  std::string message_;
+  UIAlertControllerStyle style_;
+  std::vector<std::shared_ptr<UIAlertAction>> actions_;
+};
