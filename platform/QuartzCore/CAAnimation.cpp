@@ -22,7 +22,7 @@ std::optional<double> CAAnimation::localTime(double elapsed) const {
   if (elapsed < 0) {
     if (!fillsBackwards) return std::nullopt;
     fraction = 0;
-  } else if (elapsed >= activeDuration()) {
+  } else if (hasFinished(elapsed)) {
     if (!fillsForwards) return std::nullopt;
     // The state the last cycle ended in.
     if (autoreverses_) {

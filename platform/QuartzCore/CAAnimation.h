@@ -59,7 +59,10 @@ class CAAnimation {
   /// How long the animation runs, repeats and reversals included.
   double activeDuration() const;
   /// Whether the animation has run its course `elapsed` seconds after it began.
-  bool hasFinished(double elapsed) const { return elapsed >= activeDuration(); }
+  /// Times are media-clock doubles: an elapsed time within a nanosecond of
+  /// the end counts as the end, so clock rounding cannot keep it running.
+  bool hasFinished(double elapsed) const { return elapsed >= activeDuration() - kTimeTolerance; }
+  static constexpr double kTimeTolerance = 1e-9;
 
   /// Applies the animation's values at `elapsed` seconds after it began,
   /// over the values underneath (the model values, or earlier animations).

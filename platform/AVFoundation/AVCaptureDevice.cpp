@@ -1,0 +1,389 @@
+#include "AVFoundation/AVCaptureDevice.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "AVFoundation/AVCaptureBackend.h"
+#include "AVFoundation/AVTrace.h"
+#include "Foundation/FatalError.h"
+#include "Foundation/TraceFormat.h"
+
+using av_detail::traceCall;
+
+// ---------------------------------------------------------------------------
+// Class side
+
+AVAuthorizationStatus AVCaptureDevice::authorizationStatusForMediaType(AVMediaType mediaType) {
+  return AVCaptureCurrentBackend()->authorizationStatus(mediaType);
+}
+
+void AVCaptureDevice::requestAccessForMediaType(AVMediaType mediaType, std::function<void(bool)> completion) {
+  AVCaptureCurrentBackend()->requestAccess(mediaType, std::move(completion));
+}
+
+std::shared_ptr<AVCaptureDevice> AVCaptureDevice::defaultDeviceWithDeviceType(AVCaptureDeviceType deviceType,
+                                                                             AVMediaType mediaType,
+                                                                             AVCaptureDevicePosition position) {
+  return AVCaptureCurrentBackend()->defaultDevice(deviceType, mediaType, position);
+}
+
+std::shared_ptr<AVCaptureDevice> AVCaptureDevice::create(AVCaptureDeviceDescription description) {
+  return std::make_shared<AVCaptureDevice>(std::move(description));
+}
+
+AVCaptureDevice::AVCaptureDevice(AVCaptureDeviceDescription description)
+    : description_(std::move(description)),
+      iso_(description_.iso),
+      adjustingFocus_(false),
+      focusMode_(description_.continuousAutoFocusSupported ? AVCaptureFocusMode::continuousAutoFocus
+                                                           : AVCaptureFocusMode::locked),
+      exposureMode_(description_.continuousAutoExposureSupported ? AVCaptureExposureMode::continuousAutoExposure
+                                                                 : AVCaptureExposureMode::locked),
+      whiteBalanceMode_(description_.continuousAutoWhiteBalanceSupported
+                            ? AVCaptureWhiteBalanceMode::continuousAutoWhiteBalance
+                            : AVCaptureWhiteBalanceMode::locked) {}
+
+// ---------------------------------------------------------------------------
+// Identity and formats
+
+bool AVCaptureDevice::supportsAVCaptureSessionPreset(AVCaptureSessionPreset preset) const {
+  const auto& presets = description_.supportedSessionPresets;
+  return std::find(presets.begin(), presets.end(), preset) != presets.end();
+}
+
+AVCaptureDeviceFormat AVCaptureDevice::activeFormat() const {
+  return AVCaptureDeviceFormat{description_.supportedColorSpaces, description_.maxVideoZoomFactor,
+                               description_.frameRate};
+}
+
+std::int64_t AVCaptureDevice::activeColorSpace() const { return description_.activeColorSpace; }
+
+// ---------------------------------------------------------------------------
+// Configuration lock
+
+bool AVCaptureDevice::lockForConfiguration(NSError* error) {
+  // Asked without holding the device's mutex: the backend may call back in.
+  if (auto failure = AVCaptureCurrentBackend()->nextLockFailure(*this)) {
+    traceCall(uniqueID(), "lockForConfiguration:", [] { return std::string("failed"); });
+    if (error) *error = std::move(*failure);
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++lockCount_;
+  return true;
+}
+
+void AVCaptureDevice::unlockForConfiguration() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (lockCount_ > 0) --lockCount_;
+}
+
+bool AVCaptureDevice::isLockedForConfiguration() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lockCount_ > 0;
+}
+
+void AVCaptureDevice::requireLock(const char* selector) const {
+#ifndef NDEBUG
+  // Caller holds mutex_.
+  if (lockCount_ == 0) {
+    std::string message = "AVCaptureDevice ";
+    message.append(uniqueID());
+    message.append(": ");
+    message.append(selector);
+    message.append(" called without lockForConfiguration:");
+    fatalError(message);
+  }
+#else
+  (void)selector;
+#endif
+}
+
+namespace {
+
+// An unsupported mode or feature is a programming error of the caller (the
+// platform raises); debug builds stop, release builds ignore the call.
+bool requireSupported(bool supported, const AVCaptureDevice& device, const char* what) {
+#ifndef NDEBUG
+  if (!supported) {
+    std::string message = "AVCaptureDevice ";
+    message.append(device.uniqueID());
+    message.append(": unsupported ");
+    message.append(what);
+    fatalError(message);
+  }
+#else
+  (void)device;
+  (void)what;
+#endif
+  return supported;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Focus
+
+bool AVCaptureDevice::isFocusModeSupported(AVCaptureFocusMode mode) const {
+  switch (mode) {
+    case AVCaptureFocusMode::locked:
+    case AVCaptureFocusMode::autoFocus:
+      return true;
+    case AVCaptureFocusMode::continuousAutoFocus:
+      return description_.continuousAutoFocusSupported;
+  }
+  return false;
+}
+
+AVCaptureFocusMode AVCaptureDevice::focusMode() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return focusMode_;
+}
+
+void AVCaptureDevice::setFocusMode(AVCaptureFocusMode mode) {
+  traceCall(uniqueID(), "setFocusMode:", [&] { return formatInteger(rawValue(mode)); });
+  std::lock_guard<std::mutex> lock(mutex_);
+  requireLock("setFocusMode:");
+  if (requireSupported(isFocusModeSupported(mode), *this, "focus mode")) focusMode_ = mode;
+}
+
+CGPoint AVCaptureDevice::focusPointOfInterest() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return focusPointOfInterest_;
+}
+
+void AVCaptureDevice::setFocusPointOfInterest(CGPoint point) {
+  traceCall(uniqueID(), "setFocusPointOfInterest:", [&] { return formatPoint(point); });
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requireLock("setFocusPointOfInterest:");
+    if (!requireSupported(isFocusPointOfInterestSupported(), *this, "focus point of interest")) return;
+    focusPointOfInterest_ = point;
+  }
+  AVCaptureCurrentBackend()->focusPointOfInterestChanged(shared_from_this());
+}
+
+bool AVCaptureDevice::isSmoothAutoFocusEnabled() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return smoothAutoFocusEnabled_;
+}
+
+void AVCaptureDevice::setSmoothAutoFocusEnabled(bool enabled) {
+  traceCall(uniqueID(), "setSmoothAutoFocusEnabled:", [&] { return formatBool(enabled); });
+  std::lock_guard<std::mutex> lock(mutex_);
+  requireLock("setSmoothAutoFocusEnabled:");
+  if (requireSupported(isSmoothAutoFocusSupported() || !enabled, *this, "smooth auto focus"))
+    smoothAutoFocusEnabled_ = enabled;
+}
+
+// ---------------------------------------------------------------------------
+// Exposure
+
+bool AVCaptureDevice::isExposureModeSupported(AVCaptureExposureMode mode) const {
+  if (mode == AVCaptureExposureMode::continuousAutoExposure) return description_.continuousAutoExposureSupported;
+  return rawValue(mode) >= 0 && rawValue(mode) <= 3;
+}
+
+AVCaptureExposureMode AVCaptureDevice::exposureMode() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return exposureMode_;
+}
+
+void AVCaptureDevice::setExposureMode(AVCaptureExposureMode mode) {
+  traceCall(uniqueID(), "setExposureMode:", [&] { return formatInteger(rawValue(mode)); });
+  std::lock_guard<std::mutex> lock(mutex_);
+  requireLock("setExposureMode:");
+  if (requireSupported(isExposureModeSupported(mode), *this, "exposure mode")) exposureMode_ = mode;
+}
+
+float AVCaptureDevice::exposureTargetBias() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return exposureTargetBias_;
+}
+
+void AVCaptureDevice::setExposureTargetBias(float bias, std::function<void(CMTime)> completion) {
+  traceCall(uniqueID(), "setExposureTargetBias:completionHandler:", [&] { return formatNumber(bias); });
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requireLock("setExposureTargetBias:completionHandler:");
+    if (std::isnan(bias)) return;
+    exposureTargetBias_ = std::clamp(bias, description_.minExposureTargetBias, description_.maxExposureTargetBias);
+  }
+  if (completion) {
+    cameraQueue().async([completion = std::move(completion)] {
+      completion(CMTimeMakeWithSeconds(CACurrentMediaTime(), kCMTimeMaxTimescale));
+    });
+  }
+}
+
+// ---------------------------------------------------------------------------
+// White balance and low light
+
+bool AVCaptureDevice::isWhiteBalanceModeSupported(AVCaptureWhiteBalanceMode mode) const {
+  if (mode == AVCaptureWhiteBalanceMode::continuousAutoWhiteBalance)
+    return description_.continuousAutoWhiteBalanceSupported;
+  return rawValue(mode) >= 0 && rawValue(mode) <= 2;
+}
+
+AVCaptureWhiteBalanceMode AVCaptureDevice::whiteBalanceMode() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return whiteBalanceMode_;
+}
+
+void AVCaptureDevice::setWhiteBalanceMode(AVCaptureWhiteBalanceMode mode) {
+  traceCall(uniqueID(), "setWhiteBalanceMode:", [&] { return formatInteger(rawValue(mode)); });
+  std::lock_guard<std::mutex> lock(mutex_);
+  requireLock("setWhiteBalanceMode:");
+  if (requireSupported(isWhiteBalanceModeSupported(mode), *this, "white balance mode")) whiteBalanceMode_ = mode;
+}
+
+bool AVCaptureDevice::automaticallyEnablesLowLightBoostWhenAvailable() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lowLightBoost_;
+}
+
+void AVCaptureDevice::setAutomaticallyEnablesLowLightBoostWhenAvailable(bool enabled) {
+  traceCall(uniqueID(), "setAutomaticallyEnablesLowLightBoostWhenAvailable:", [&] { return formatBool(enabled); });
+  std::lock_guard<std::mutex> lock(mutex_);
+  requireLock("setAutomaticallyEnablesLowLightBoostWhenAvailable:");
+  if (requireSupported(isLowLightBoostSupported() || !enabled, *this, "low-light boost")) lowLightBoost_ = enabled;
+}
+
+// ---------------------------------------------------------------------------
+// Torch
+
+bool AVCaptureDevice::isTorchModeSupported(AVCaptureTorchMode mode) const {
+  return mode == AVCaptureTorchMode::off || description_.hasTorch;
+}
+
+bool AVCaptureDevice::isTorchActive() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return torchMode_ == AVCaptureTorchMode::on && torchLevel_ > 0;
+}
+
+AVCaptureTorchMode AVCaptureDevice::torchMode() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return torchMode_;
+}
+
+float AVCaptureDevice::torchLevel() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return torchMode_ == AVCaptureTorchMode::on ? torchLevel_ : 0.0f;
+}
+
+void AVCaptureDevice::setTorchMode(AVCaptureTorchMode mode) {
+  traceCall(uniqueID(), "setTorchMode:", [&] { return formatInteger(rawValue(mode)); });
+  std::lock_guard<std::mutex> lock(mutex_);
+  requireLock("setTorchMode:");
+  if (!requireSupported(isTorchModeSupported(mode), *this, "torch mode")) return;
+  torchMode_ = mode;
+  torchLevel_ = mode == AVCaptureTorchMode::on ? 1.0f : 0.0f;
+}
+
+bool AVCaptureDevice::setTorchModeOnWithLevel(float level, NSError* error) {
+  std::optional<NSError> failure;
+  if (!(level > 0 && level <= 1) || !description_.hasTorch) {
+    failure = av_detail::genericError();
+  } else {
+    failure = AVCaptureCurrentBackend()->nextTorchFailure(*this);
+  }
+  traceCall(uniqueID(), "setTorchModeOnWithLevel:error:", [&] {
+    std::string arguments = formatNumber(level);
+    if (failure) arguments.append(" failed");
+    return arguments;
+  });
+  std::lock_guard<std::mutex> lock(mutex_);
+  requireLock("setTorchModeOnWithLevel:error:");
+  if (failure) {
+    if (error) *error = std::move(*failure);
+    return false;
+  }
+  torchMode_ = AVCaptureTorchMode::on;
+  torchLevel_ = level;
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Zoom
+
+double AVCaptureDevice::zoomFactorAtLocked(double now) const {
+  if (zoomFrom_ == zoomTarget_ || zoomRate_ <= 0) return zoomTarget_;
+  const double elapsed = std::max(0.0, now - zoomStart_);
+  const double step = std::exp2(static_cast<double>(zoomRate_) * elapsed);
+  if (zoomTarget_ > zoomFrom_) return std::min(zoomTarget_, zoomFrom_ * step);
+  return std::max(zoomTarget_, zoomFrom_ / step);
+}
+
+double AVCaptureDevice::videoZoomFactor() const {
+  const double now = CACurrentMediaTime();
+  std::lock_guard<std::mutex> lock(mutex_);
+  return zoomFactorAtLocked(now);
+}
+
+bool AVCaptureDevice::isRampingVideoZoom() const {
+  const double now = CACurrentMediaTime();
+  std::lock_guard<std::mutex> lock(mutex_);
+  return zoomFactorAtLocked(now) != zoomTarget_;
+}
+
+void AVCaptureDevice::setVideoZoomFactor(double factor) {
+  traceCall(uniqueID(), "setVideoZoomFactor:", [&] { return formatNumber(factor); });
+  std::lock_guard<std::mutex> lock(mutex_);
+  requireLock("setVideoZoomFactor:");
+  if (std::isnan(factor)) return;
+  zoomTarget_ = zoomFrom_ = std::clamp(factor, 1.0, description_.maxVideoZoomFactor);
+  zoomRate_ = 0;
+}
+
+void AVCaptureDevice::rampToVideoZoomFactor(double factor, float rate) {
+  traceCall(uniqueID(), "rampToVideoZoomFactor:withRate:", [&] {
+    std::string arguments = formatNumber(factor);
+    arguments.push_back(' ');
+    arguments.append(formatNumber(rate));
+    return arguments;
+  });
+  const double now = CACurrentMediaTime();
+  std::lock_guard<std::mutex> lock(mutex_);
+  requireLock("rampToVideoZoomFactor:withRate:");
+  if (std::isnan(factor)) return;
+  const double target = std::clamp(factor, 1.0, description_.maxVideoZoomFactor);
+  zoomFrom_ = zoomFactorAtLocked(now);  // a new ramp starts where the last one got to
+  zoomTarget_ = target;
+  zoomStart_ = now;
+  zoomRate_ = std::isfinite(rate) && rate > 0 ? rate : 0.0f;
+  if (zoomRate_ == 0) zoomFrom_ = target;
+}
+
+// ---------------------------------------------------------------------------
+// Observation and the camera's own changes
+
+KeyValueObservation AVCaptureDevice::observeISO(unsigned options, ChangeHandler<float> handler) {
+  if (!handler) return KeyValueObservation();
+  return iso_.observe(options, [weakDevice = weak_from_this(), handler = std::move(handler)](
+                                   const KeyValueChange<float>& change) {
+    if (auto device = weakDevice.lock()) handler(device, change);
+  });
+}
+
+KeyValueObservation AVCaptureDevice::observeAdjustingFocus(unsigned options, ChangeHandler<bool> handler) {
+  if (!handler) return KeyValueObservation();
+  return adjustingFocus_.observe(options, [weakDevice = weak_from_this(), handler = std::move(handler)](
+                                              const KeyValueChange<bool>& change) {
+    if (auto device = weakDevice.lock()) handler(device, change);
+  });
+}
+
+DispatchQueue AVCaptureDevice::cameraQueue() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!cameraQueue_) {
+    std::string label = "com.kivocamera.platform.camera.";
+    label.append(uniqueID());
+    cameraQueue_.emplace(std::move(label));
+  }
+  return *cameraQueue_;
+}
+
+void AVCaptureDevice::reportISO(float iso) { iso_.set(iso); }
+
+void AVCaptureDevice::reportAdjustingFocus(bool adjusting) { adjustingFocus_.set(adjusting); }

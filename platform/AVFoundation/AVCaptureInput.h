@@ -1,0 +1,22 @@
+#pragma once
+// Inputs of a capture session. Immutable after creation; any thread.
+
+#include <memory>
+
+#include "AVFoundation/AVCaptureDevice.h"
+#include "Foundation/NSError.h"
+
+class AVCaptureDeviceInput {
+ public:
+  /// An input that feeds `device` into a session, or none (with the reason in
+  /// `error`) when the device cannot be opened or there is no device.
+  static std::shared_ptr<AVCaptureDeviceInput> createWithDevice(const std::shared_ptr<AVCaptureDevice>& device,
+                                                                NSError* error = nullptr);
+
+  explicit AVCaptureDeviceInput(std::shared_ptr<AVCaptureDevice> device) : device_(std::move(device)) {}
+
+  const std::shared_ptr<AVCaptureDevice>& device() const { return device_; }
+
+ private:
+  const std::shared_ptr<AVCaptureDevice> device_;
+};

@@ -1,0 +1,26 @@
+#include "AVFoundation/AVCaptureOutput.h"
+
+#include "AVFoundation/AVCaptureSession.h"
+
+AVCaptureOutput::AVCaptureOutput(std::string connectionTraceName)
+    : connection_(AVCaptureConnection::create(std::move(connectionTraceName))) {}
+
+std::shared_ptr<AVCaptureConnection> AVCaptureOutput::connectionWithMediaType(AVMediaType mediaType) const {
+  if (mediaType != AVMediaTypeVideo || !sourceDevice()) return nullptr;
+  return connection_;
+}
+
+std::shared_ptr<AVCaptureSession> AVCaptureOutput::session() const {
+  std::lock_guard<std::mutex> lock(sessionMutex_);
+  return session_.lock();
+}
+
+std::shared_ptr<AVCaptureDevice> AVCaptureOutput::sourceDevice() const {
+  auto owner = session();
+  return owner ? owner->videoDevice() : nullptr;
+}
+
+void AVCaptureOutput::attach(const std::shared_ptr<AVCaptureSession>& session) {
+  std::lock_guard<std::mutex> lock(sessionMutex_);
+  session_ = session;
+}

@@ -1,0 +1,183 @@
+#include "AVFoundation/AVCaptureSession.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "AVFoundation/AVCaptureBackend.h"
+#include "AVFoundation/AVTrace.h"
+
+using av_detail::traceCall;
+
+namespace {
+constexpr std::string_view kReceiver = "session";
+
+std::string deviceName(const std::shared_ptr<AVCaptureDeviceInput>& input) {
+  return input && input->device() ? input->device()->uniqueID() : std::string("nil");
+}
+}  // namespace
+
+std::shared_ptr<AVCaptureSession> AVCaptureSession::create() {
+  auto session = std::make_shared<AVCaptureSession>();
+  AVCaptureCurrentBackend()->sessionCreated(session);
+  return session;
+}
+
+// ---------------------------------------------------------------------------
+// Configuration
+
+void AVCaptureSession::beginConfiguration() {
+  traceCall(kReceiver, "beginConfiguration", [] { return std::string(); });
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++configurationDepth_;
+}
+
+void AVCaptureSession::commitConfiguration() {
+  traceCall(kReceiver, "commitConfiguration", [] { return std::string(); });
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (configurationDepth_ > 0) --configurationDepth_;
+}
+
+bool AVCaptureSession::isConfiguring() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return configurationDepth_ > 0;
+}
+
+std::string AVCaptureSession::sessionPreset() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return preset_;
+}
+
+bool AVCaptureSession::canSetSessionPreset(AVCaptureSessionPreset preset) const {
+  if (!AVCaptureSessionPresetIsKnown(preset)) return false;
+  auto device = videoDevice();
+  return !device || preset == AVCaptureSessionPresetInputPriority || device->supportsAVCaptureSessionPreset(preset);
+}
+
+void AVCaptureSession::setSessionPreset(AVCaptureSessionPreset preset) {
+  traceCall(kReceiver, "setSessionPreset:", [&] { return std::string(preset); });
+  if (!AVCaptureSessionPresetIsKnown(preset)) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  preset_ = std::string(preset);
+}
+
+// ---------------------------------------------------------------------------
+// Inputs
+
+bool AVCaptureSession::canAddInputLocked(const std::shared_ptr<AVCaptureDeviceInput>& input) const {
+  if (!input || !input->device()) return false;
+  if (std::find(inputs_.begin(), inputs_.end(), input) != inputs_.end()) return false;
+  // One camera per session.
+  return std::none_of(inputs_.begin(), inputs_.end(), [](const auto& existing) {
+    return existing->device() && existing->device()->hasMediaType(AVMediaTypeVideo);
+  });
+}
+
+bool AVCaptureSession::canAddInput(const std::shared_ptr<AVCaptureDeviceInput>& input) const {
+  if (AVCaptureCurrentBackend()->refusesInputs()) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  return canAddInputLocked(input);
+}
+
+void AVCaptureSession::addInput(const std::shared_ptr<AVCaptureDeviceInput>& input) {
+  traceCall(kReceiver, "addInput:", [&] { return deviceName(input); });
+  if (AVCaptureCurrentBackend()->refusesInputs()) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (canAddInputLocked(input)) inputs_.push_back(input);
+}
+
+void AVCaptureSession::removeInput(const std::shared_ptr<AVCaptureDeviceInput>& input) {
+  traceCall(kReceiver, "removeInput:", [&] { return deviceName(input); });
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::erase(inputs_, input);
+}
+
+std::vector<std::shared_ptr<AVCaptureDeviceInput>> AVCaptureSession::inputs() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return inputs_;
+}
+
+std::shared_ptr<AVCaptureDevice> AVCaptureSession::videoDevice() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& input : inputs_)
+    if (input->device() && input->device()->hasMediaType(AVMediaTypeVideo)) return input->device();
+  return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Outputs
+
+bool AVCaptureSession::canAddOutputLocked(const std::shared_ptr<AVCaptureOutput>& output) const {
+  if (!output || output->session()) return false;
+  return std::none_of(outputs_.begin(), outputs_.end(),
+                      [&](const auto& existing) { return existing->kind() == output->kind(); });
+}
+
+bool AVCaptureSession::canAddOutput(const std::shared_ptr<AVCaptureOutput>& output) const {
+  if (!output || AVCaptureCurrentBackend()->refusesOutput(output->kind())) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  return canAddOutputLocked(output);
+}
+
+void AVCaptureSession::addOutput(const std::shared_ptr<AVCaptureOutput>& output) {
+  traceCall(kReceiver, "addOutput:", [&] { return output ? std::string(output->kindName()) : std::string("nil"); });
+  if (!canAddOutput(output)) return;
+  bool running = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!canAddOutputLocked(output)) return;
+    outputs_.push_back(output);
+    running = running_;
+  }
+  output->attach(shared_from_this());
+  if (running) output->sessionDidStartRunning(shared_from_this());
+}
+
+void AVCaptureSession::removeOutput(const std::shared_ptr<AVCaptureOutput>& output) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (std::erase(outputs_, output) == 0) return;
+  }
+  output->sessionDidStopRunning();
+  output->attach(nullptr);
+}
+
+std::vector<std::shared_ptr<AVCaptureOutput>> AVCaptureSession::outputs() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return outputs_;
+}
+
+// ---------------------------------------------------------------------------
+// Running
+
+void AVCaptureSession::startRunning() {
+  traceCall(kReceiver, "startRunning", [] { return std::string(); });
+  std::vector<std::shared_ptr<AVCaptureOutput>> outputs;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (running_) return;
+    running_ = true;
+    outputs = outputs_;
+  }
+  for (const auto& output : outputs) output->sessionDidStartRunning(shared_from_this());
+}
+
+void AVCaptureSession::stopRunning() {
+  traceCall(kReceiver, "stopRunning", [] { return std::string(); });
+  std::vector<std::shared_ptr<AVCaptureOutput>> outputs;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!running_) return;
+    running_ = false;
+    outputs = outputs_;
+  }
+  for (const auto& output : outputs) output->sessionDidStopRunning();
+}
+
+bool AVCaptureSession::isRunning() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return running_;
+}
+
+void AVCaptureSession::postNotification(std::string_view name, std::optional<UserInfo> userInfo) {
+  NotificationCenter::defaultCenter().post(std::string(name), this, std::move(userInfo));
+}

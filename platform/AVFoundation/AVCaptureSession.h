@@ -1,0 +1,82 @@
+#pragma once
+// A capture session: inputs, outputs, the preset, running state, and its
+// notifications. Thread-safe; the component drives it from its session queue
+// and reads it elsewhere.
+//
+// Notifications (runtime error, interruption and its end) are posted on the
+// default notification centre with the session as object, by the world behind
+// the session on one of the platform's queues.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "AVFoundation/AVCaptureDevice.h"
+#include "AVFoundation/AVCaptureInput.h"
+#include "AVFoundation/AVCaptureOutput.h"
+#include "AVFoundation/AVCaptureTypes.h"
+#include "Foundation/NotificationCenter.h"
+
+class AVCaptureSession : public std::enable_shared_from_this<AVCaptureSession> {
+ public:
+  /// A new session; the world learns that it is now the newest one.
+  static std::shared_ptr<AVCaptureSession> create();
+  AVCaptureSession() = default;
+  AVCaptureSession(const AVCaptureSession&) = delete;
+  AVCaptureSession& operator=(const AVCaptureSession&) = delete;
+
+  /// Configuration blocks nest; a commit without an open block does nothing
+  /// (both are traced every time).
+  void beginConfiguration();
+  void commitConfiguration();
+  bool isConfiguring() const;
+
+  /// AVCaptureSessionPresetHigh until set.
+  std::string sessionPreset() const;
+  bool canSetSessionPreset(AVCaptureSessionPreset preset) const;
+  /// Stores a known preset; an unknown one is ignored (the call is traced).
+  void setSessionPreset(AVCaptureSessionPreset preset);
+
+  /// False when the world refuses inputs, the input is already there, or the
+  /// session already has a video input.
+  bool canAddInput(const std::shared_ptr<AVCaptureDeviceInput>& input) const;
+  /// Adds the input when canAddInput allows it; otherwise the call only
+  /// appears in the trace.
+  void addInput(const std::shared_ptr<AVCaptureDeviceInput>& input);
+  void removeInput(const std::shared_ptr<AVCaptureDeviceInput>& input);
+  std::vector<std::shared_ptr<AVCaptureDeviceInput>> inputs() const;
+
+  /// False when the world refuses that kind of output, the output belongs to
+  /// a session already, or the session has an output of that kind.
+  bool canAddOutput(const std::shared_ptr<AVCaptureOutput>& output) const;
+  void addOutput(const std::shared_ptr<AVCaptureOutput>& output);
+  void removeOutput(const std::shared_ptr<AVCaptureOutput>& output);
+  std::vector<std::shared_ptr<AVCaptureOutput>> outputs() const;
+
+  /// Starts delivery to the outputs: video data outputs receive frames every
+  /// 1/fps seconds of the camera, the first one frame interval after the start.
+  void startRunning();
+  void stopRunning();
+  bool isRunning() const;
+
+  /// The device of the first input that delivers video, if any.
+  std::shared_ptr<AVCaptureDevice> videoDevice() const;
+
+  /// For capture backends: posts `name` with this session as object on the
+  /// calling thread.
+  void postNotification(std::string_view name, std::optional<UserInfo> userInfo);
+
+ private:
+  bool canAddInputLocked(const std::shared_ptr<AVCaptureDeviceInput>& input) const;
+  bool canAddOutputLocked(const std::shared_ptr<AVCaptureOutput>& output) const;
+
+  mutable std::mutex mutex_;
+  int configurationDepth_ = 0;
+  std::string preset_{AVCaptureSessionPresetHigh};
+  std::vector<std::shared_ptr<AVCaptureDeviceInput>> inputs_;
+  std::vector<std::shared_ptr<AVCaptureOutput>> outputs_;
+  bool running_ = false;
+};

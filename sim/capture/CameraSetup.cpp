@@ -1,0 +1,226 @@
+#include "sim/capture/CameraSetup.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <stdexcept>
+#include <system_error>
+
+namespace sim {
+
+namespace {
+
+[[noreturn]] void badOption(std::string_view option, std::string_view why) {
+  std::string message = "camera option '";
+  message.append(option);
+  message.append("': ");
+  message.append(why);
+  throw std::invalid_argument(message);
+}
+
+std::optional<double> parseNumber(std::string_view text) {
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+std::optional<std::int64_t> parseInteger(std::string_view text) {
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  std::int64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+std::vector<std::string_view> splitList(std::string_view text) {
+  std::vector<std::string_view> items;
+  if (text.empty()) return items;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t comma = text.find(',', start);
+    items.push_back(text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
+    if (comma == std::string_view::npos) break;
+    start = comma + 1;
+  }
+  return items;
+}
+
+bool* switchFor(CameraSetup& setup, std::string_view word) {
+  if (word == "torch") return &setup.torch;
+  if (word == "flash") return &setup.flash;
+  if (word == "poi") return &setup.focusPointOfInterest;
+  if (word == "continuous-focus") return &setup.continuousFocus;
+  if (word == "smooth-focus") return &setup.smoothFocus;
+  if (word == "continuous-exposure") return &setup.continuousExposure;
+  if (word == "continuous-wb") return &setup.continuousWhiteBalance;
+  if (word == "low-light-boost") return &setup.lowLightBoost;
+  return nullptr;
+}
+
+void applyValueOption(CameraSetup& setup, std::string_view option, std::string_view key, std::string_view value) {
+  if (key == "min-focus") {
+    const auto n = parseInteger(value);
+    if (!n || *n < 0) badOption(option, "the minimum focus distance must be a whole number of millimetres >= 0");
+    setup.minFocusDistance = *n;
+  } else if (key == "bias") {
+    const std::size_t dots = value.find("..");
+    if (dots == std::string_view::npos) badOption(option, "expected bias=MIN..MAX");
+    const auto lo = parseNumber(value.substr(0, dots));
+    const auto hi = parseNumber(value.substr(dots + 2));
+    if (!lo || !hi) badOption(option, "expected bias=MIN..MAX with two numbers");
+    if (*lo > *hi) badOption(option, "the minimum bias is above the maximum");
+    setup.minBias = static_cast<float>(*lo);
+    setup.maxBias = static_cast<float>(*hi);
+  } else if (key == "iso") {
+    const auto n = parseNumber(value);
+    if (!n || *n < 0) badOption(option, "the ISO must be a number >= 0");
+    setup.iso = static_cast<float>(*n);
+  } else if (key == "color-spaces") {
+    std::vector<std::int64_t> spaces;
+    for (std::string_view item : splitList(value)) {
+      const auto n = parseInteger(item);
+      if (!n) badOption(option, "colour spaces are whole numbers separated by commas");
+      spaces.push_back(*n);
+    }
+    setup.colorSpaces = std::move(spaces);
+  } else if (key == "active-color-space") {
+    const auto n = parseInteger(value);
+    if (!n) badOption(option, "the active colour space is a whole number");
+    setup.activeColorSpace = *n;
+  } else if (key == "presets") {
+    std::vector<std::string> presets;
+    for (std::string_view item : splitList(value)) {
+      if (!AVCaptureSessionPresetIsKnown(item) || item == AVCaptureSessionPresetInputPriority)
+        badOption(option, "unknown session preset");
+      presets.emplace_back(item);
+    }
+    setup.presets = std::move(presets);
+  } else if (key == "fps") {
+    const auto n = parseNumber(value);
+    if (!n || !(*n > 0)) badOption(option, "the frame rate must be a number > 0");
+    setup.fps = *n;
+  } else if (key == "max-zoom") {
+    const auto n = parseNumber(value);
+    if (!n || !(*n >= 1)) badOption(option, "the maximum zoom factor must be a number >= 1");
+    setup.maxZoomFactor = *n;
+  } else {
+    badOption(option, "unknown option");
+  }
+}
+
+}  // namespace
+
+CameraSetup CameraSetup::defaults(AVCaptureDevicePosition position, CameraType type) {
+  CameraSetup setup;
+  setup.position = position;
+  setup.type = type;
+  const bool back = position != AVCaptureDevicePosition::front;
+  setup.torch = back;
+  setup.flash = back;
+  setup.minFocusDistance = back ? 120 : 200;
+  return setup;
+}
+
+std::string CameraSetup::name() const {
+  std::string text(cameraPositionWord(position));
+  text.push_back('-');
+  text.append(cameraTypeWord(type));
+  return text;
+}
+
+AVCaptureDeviceDescription CameraSetup::deviceDescription() const {
+  AVCaptureDeviceDescription description;
+  description.uniqueID = name();
+  description.deviceType = std::string(deviceTypeOf(type));
+  description.position = position;
+  description.hasTorch = torch;
+  description.hasFlash = flash;
+  description.focusPointOfInterestSupported = focusPointOfInterest;
+  description.continuousAutoFocusSupported = continuousFocus;
+  description.smoothAutoFocusSupported = smoothFocus;
+  description.continuousAutoExposureSupported = continuousExposure;
+  description.continuousAutoWhiteBalanceSupported = continuousWhiteBalance;
+  description.lowLightBoostSupported = lowLightBoost;
+  description.minimumFocusDistance = minFocusDistance;
+  description.minExposureTargetBias = minBias;
+  description.maxExposureTargetBias = maxBias;
+  description.iso = iso;
+  description.supportedColorSpaces = colorSpaces;
+  description.activeColorSpace = activeColorSpace;
+  description.supportedSessionPresets = presets;
+  description.frameRate = fps;
+  description.maxVideoZoomFactor = maxZoomFactor;
+  return description;
+}
+
+AVCaptureDevicePosition parseCameraPosition(std::string_view word) {
+  if (word == "back") return AVCaptureDevicePosition::back;
+  if (word == "front") return AVCaptureDevicePosition::front;
+  std::string message = "camera position '";
+  message.append(word);
+  message.append("': expected back or front");
+  throw std::invalid_argument(message);
+}
+
+CameraType parseCameraType(std::string_view word) {
+  if (word == "wide") return CameraType::wide;
+  if (word == "dual") return CameraType::dual;
+  if (word == "dual-wide") return CameraType::dualWide;
+  if (word == "triple") return CameraType::triple;
+  std::string message = "camera type '";
+  message.append(word);
+  message.append("': expected wide, dual, dual-wide or triple");
+  throw std::invalid_argument(message);
+}
+
+std::string_view cameraTypeWord(CameraType type) {
+  switch (type) {
+    case CameraType::wide: return "wide";
+    case CameraType::dual: return "dual";
+    case CameraType::dualWide: return "dual-wide";
+    case CameraType::triple: return "triple";
+  }
+  return "wide";
+}
+
+std::string_view cameraPositionWord(AVCaptureDevicePosition position) {
+  switch (position) {
+    case AVCaptureDevicePosition::front: return "front";
+    case AVCaptureDevicePosition::back: return "back";
+    case AVCaptureDevicePosition::unspecified: return "unspecified";
+  }
+  return "unspecified";
+}
+
+AVCaptureDeviceType deviceTypeOf(CameraType type) {
+  switch (type) {
+    case CameraType::wide: return AVCaptureDeviceTypeBuiltInWideAngleCamera;
+    case CameraType::dual: return AVCaptureDeviceTypeBuiltInDualCamera;
+    case CameraType::dualWide: return AVCaptureDeviceTypeBuiltInDualWideCamera;
+    case CameraType::triple: return AVCaptureDeviceTypeBuiltInTripleCamera;
+  }
+  return AVCaptureDeviceTypeBuiltInWideAngleCamera;
+}
+
+CameraSetup parseCameraOptions(AVCaptureDevicePosition position, CameraType type,
+                              const std::vector<std::string>& options) {
+  CameraSetup setup = CameraSetup::defaults(position, type);
+  for (const std::string& option : options) {
+    const std::string_view text(option);
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+      bool* flag = switchFor(setup, text.substr(1));
+      if (!flag) badOption(text, "unknown option");
+      *flag = text.front() == '+';
+      continue;
+    }
+    const std::size_t equals = text.find('=');
+    if (equals == std::string_view::npos) badOption(text, "unknown option");
+    applyValueOption(setup, text, text.substr(0, equals), text.substr(equals + 1));
+  }
+  return setup;
+}
+
+}  // namespace sim

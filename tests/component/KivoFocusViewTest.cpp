@@ -1,0 +1,109 @@
+// The focus reticle and its animation, evaluated through the layer at chosen
+// times; the shutter's scale pulse.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "Dispatch/Dispatch.h"
+#include "Dispatch/Executor.h"
+#include "KivoFocusView.h"
+#include "UIKit/UIImage.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+class KivoFocusViewTest : public ::testing::Test {
+ protected:
+  DeterministicExecutor executor;
+  std::shared_ptr<KivoFocusView> reticle = KivoFocusView::create(CGRectMake(0, 0, 110, 110));
+
+  double opacityAt(double sinceStart) const {
+    const auto layer = reticle->focusImageView()->layer();
+    return layer->presentationValueForKeyPath("opacity", *layer->beginTimeForKey("FocusAnimation") + sinceStart);
+  }
+  double scaleAt(double sinceStart) const {
+    const auto layer = reticle->focusImageView()->layer();
+    return layer->presentationValueForKeyPath("transform.scale",
+                                              *layer->beginTimeForKey("FocusAnimation") + sinceStart);
+  }
+};
+
+TEST_F(KivoFocusViewTest, IsBuiltInvisibleUntouchableAndWithTheDefaultPicture) {
+  ASSERT_NE(reticle->focusImageView(), nullptr);
+  EXPECT_THAT(reticle->subviews(), ElementsAre(reticle->focusImageView()));
+  EXPECT_FALSE(reticle->isUserInteractionEnabled());
+  EXPECT_EQ(reticle->focusImageView()->alpha(), 0);
+  EXPECT_EQ(reticle->focusImageView()->frame(), reticle->frame());
+  ASSERT_NE(reticle->focusImageView()->image(), nullptr) << "KivoCameraFocusDefault from the resources";
+}
+
+TEST_F(KivoFocusViewTest, TheAnimationShrinksThenBlinksTwiceOver1point3Seconds) {
+  reticle->startAnimation();
+  EXPECT_THAT(reticle->focusImageView()->layer()->animationKeys(), ElementsAre("FocusAnimation"));
+  EXPECT_NEAR(scaleAt(0), 1.4925373134328357, 1e-12);
+  EXPECT_LT(scaleAt(0.25), 1.4925373134328357);
+  EXPECT_NEAR(scaleAt(0.5), 1.0, 1e-12);
+  EXPECT_NEAR(scaleAt(1.2), 1.0, 1e-12);
+  EXPECT_NEAR(opacityAt(0.25), 1.0, 1e-12) << "shown at full opacity while it shrinks";
+  // The blinks: 1 → 0.55 at 19/30 s, → 1 at 25/30 s, → 0.55 at 31/30 s, → 1
+  // at the end; the blink curve's control points lie on the diagonal, so half
+  // way through a segment is half way between its values.
+  EXPECT_NEAR(opacityAt(19.0 / 30), 0.55, 1e-7);
+  EXPECT_NEAR(opacityAt((15.0 / 30 + 19.0 / 30) / 2), 0.775, 1e-6);
+  EXPECT_NEAR(opacityAt(25.0 / 30), 1.0, 1e-7);
+  EXPECT_NEAR(opacityAt(31.0 / 30), 0.55, 1e-7);
+  EXPECT_NEAR(opacityAt(1.3 - 1e-9), 1.0, 1e-6);
+  // After 1.3 s the group no longer shows (fill removed) but stays on the layer.
+  executor.advance(1.3);
+  EXPECT_DOUBLE_EQ(reticle->focusImageView()->presentationAlpha(), 0.0);
+  EXPECT_THAT(reticle->focusImageView()->layer()->animationKeys(), ElementsAre("FocusAnimation"));
+}
+
+TEST_F(KivoFocusViewTest, RestartingLeavesOneAnimationFromTheSecondStart) {
+  reticle->startAnimation();
+  executor.advance(0.2);
+  reticle->startAnimation();
+  const auto layer = reticle->focusImageView()->layer();
+  EXPECT_THAT(layer->animationKeys(), ElementsAre("FocusAnimation"));
+  EXPECT_DOUBLE_EQ(*layer->beginTimeForKey("FocusAnimation"), 1000.2);
+}
+
+TEST_F(KivoFocusViewTest, StopRemovesTheAnimationAndHidesEvenWithoutAnImageView) {
+  reticle->setHidden(false);
+  reticle->startAnimation();
+  reticle->stopAnimation();
+  EXPECT_TRUE(reticle->isHidden());
+  EXPECT_THAT(reticle->focusImageView()->layer()->animationKeys(), IsEmpty());
+  EXPECT_EQ(reticle->focusImageView()->alpha(), 0);
+
+  reticle->setHidden(false);
+  reticle->setFocusImageView(nullptr);
+  reticle->startAnimation();  // nothing to animate
+  reticle->stopAnimation();
+  EXPECT_TRUE(reticle->isHidden());
+}
+
+TEST_F(KivoFocusViewTest, AReplacementImageViewIsOnlyStored) {
+  auto replacement = UIImageView::create(CGRectMake(0, 0, 110, 110));
+  auto original = reticle->focusImageView();
+  reticle->setFocusImageView(replacement);
+  EXPECT_THAT(reticle->subviews(), ElementsAre(original));
+  EXPECT_EQ(replacement->superview(), nullptr);
+  reticle->startAnimation();
+  EXPECT_THAT(replacement->layer()->animationKeys(), ElementsAre("FocusAnimation"));
+  EXPECT_THAT(original->layer()->animationKeys(), IsEmpty()) << "what is on screen does not animate";
+}
+
+TEST(KivoCaptureAnimationTest, PulsesToOnePointTwoAtItsMidpointAndEndsAtOne) {
+  DeterministicExecutor executor;
+  auto layer = CALayer::layer();
+  layer->addAnimation(KivoCaptureAnimation::animation(), "pulse");
+  const double start = CACurrentMediaTime();
+  EXPECT_NEAR(layer->presentationValueForKeyPath("transform.scale", start + 0.2), 1.2, 1e-12);
+  EXPECT_NEAR(layer->presentationValueForKeyPath("transform.scale", start + 0.4), 1.0, 1e-12);
+  EXPECT_NE(KivoCaptureAnimation::animation(), KivoCaptureAnimation::animation()) << "a new object each call";
+}
+
+}  // namespace
