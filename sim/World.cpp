@@ -8,9 +8,43 @@
 #include "Foundation/NotificationCenter.h"
 #include "Foundation/PlatformTrace.h"
 #include "Foundation/ProcessInfo.h"
+#include "Kivo/KivoCore.h"
 #include "Mach/HostStatistics.h"
+#include "UIKit/UIApplication.h"
+#include "UIKit/UIDevice.h"
+#include "UIKit/UIScreen.h"
+#include "sim/capture/CaptureSimulation.h"
+#include "sim/motion/MotionSimulation.h"
 
 namespace sim {
+
+namespace {
+
+// The host's tracker: every event becomes a trace line with the queue that
+// sent it.
+class TracingTracker : public KivoCore {
+ public:
+  explicit TracingTracker(Trace& trace) : trace_(trace) {}
+  void Tracking_Event(const std::string& name, const TrackingParameters& parameters) override {
+    std::map<std::string, UserInfoValue> values;
+    for (const auto& [key, value] : parameters) {
+      std::visit([&, &key = key](const auto& v) { values.emplace(key, v); }, value.value());
+    }
+    trace_.add(Trace::eventLine(name, values, DispatchQueue::currentLabel()));
+  }
+
+ private:
+  Trace& trace_;
+};
+
+void resetPlatformSingletons() {
+  UIScreen::main().resetToDefaults();
+  UIDevice::current().resetToDefaults();
+  UIApplication::shared().resetToDefaults();
+  ProcessInfo::setOperatingSystemVersion({17, 0, 0});
+}
+
+}  // namespace
 
 // What the World installs into the platform for its lifetime. Members are
 // destroyed in reverse order, so the trace hooks go last.
@@ -18,6 +52,7 @@ struct World::Hooks {
   std::optional<ScopedDebugPrintCapture> logCapture;
   std::optional<ScopedPlatformCallSink> callSink;
   std::optional<ScopedHostStatisticsOverride> memory;
+  std::optional<ScopedKivoHost> tracker;
 };
 
 World::World(Mode mode) : mode_(mode), hooks_(std::make_unique<Hooks>()) {
@@ -30,14 +65,19 @@ World::World(Mode mode) : mode_(mode), hooks_(std::make_unique<Hooks>()) {
   hooks_->callSink.emplace([this](std::string_view receiver, std::string_view selector, std::string_view arguments) {
     trace_.add(Trace::platformLine(receiver, selector, arguments, DispatchQueue::currentLabel()));
   });
-  ProcessInfo::setOperatingSystemVersion({17, 0, 0});
+  hooks_->tracker.emplace(std::make_shared<TracingTracker>(trace_));
+  resetPlatformSingletons();
   installMemory(std::uint64_t{4294967296});
+  capture_ = std::make_unique<CaptureSimulation>();
+  motion_ = std::make_unique<MotionSimulation>();
 }
 
 World::~World() {
   NotificationCenter::defaultCenter().removeAllObservers();
+  motion_.reset();
+  capture_.reset();
   hooks_.reset();
-  ProcessInfo::setOperatingSystemVersion({17, 0, 0});
+  resetPlatformSingletons();
   // The executor goes last: it drops every block still pending.
   deterministic_.reset();
   threaded_.reset();
@@ -85,9 +125,7 @@ void World::setScreen(double width, double height) {
   requireBeforeCreate("screen");
   if (!(width > 0) || !(height > 0) || !std::isfinite(width) || !std::isfinite(height))
     throw std::invalid_argument("world screen: width and height must be positive");
-  // Handed to the view system's main screen once it exists.
-  (void)width;
-  (void)height;
+  UIScreen::main().setBounds(CGRectMake(0, 0, width, height));
 }
 
 void World::setMemory(std::uint64_t bytes) {
@@ -121,12 +159,48 @@ void World::installMemory(std::optional<std::uint64_t> bytes) {
 }
 
 void World::setDeviceOrientation(int rawValue) {
-  if (rawValue < 0 || rawValue > 6) throw std::invalid_argument("world device-orientation: raw value must be 0 to 6");
+  const auto orientation = UIDeviceOrientationFromRawValue(rawValue);
+  if (!orientation) throw std::invalid_argument("world device-orientation: raw value must be 0 to 6");
+  UIDevice::current().setOrientation(*orientation);
 }
 
 void World::setIdleTimerDisabled(bool disabled) {
   requireBeforeCreate("idle-timer-disabled");
-  (void)disabled;
+  UIApplication::shared().setIdleTimerDisabledSilently(disabled);
 }
+
+void World::addCamera(std::string_view position, std::string_view type, const std::vector<std::string>& options) {
+  requireBeforeCreate("camera");
+  capture_->addCamera(parseCameraOptions(parseCameraPosition(position), parseCameraType(type), options));
+}
+
+void World::setNoCameras() {
+  requireBeforeCreate("no-cameras");
+  capture_->setNoCameras();
+}
+
+void World::setPermission(std::string_view status) {
+  requireBeforeCreate("permission");
+  if (status == "authorized")
+    capture_->setAuthorizationStatus(AVAuthorizationStatus::authorized);
+  else if (status == "denied")
+    capture_->setAuthorizationStatus(AVAuthorizationStatus::denied);
+  else if (status == "restricted")
+    capture_->setAuthorizationStatus(AVAuthorizationStatus::restricted);
+  else if (status == "not-determined")
+    capture_->setAuthorizationStatus(AVAuthorizationStatus::notDetermined);
+  else
+    throw std::invalid_argument("world permission: expected authorized, denied, restricted or not-determined, not \"" +
+                                std::string(status) + "\"");
+}
+
+void World::setAccelerometerAvailable(bool available) {
+  requireBeforeCreate("accelerometer");
+  motion_->setAccelerometerAvailable(available);
+}
+
+void World::notifyBecameActive() { UIApplication::shared().becomeActive(); }
+
+void World::notifyWillResignActive() { UIApplication::shared().resignActive(); }
 
 }  // namespace sim

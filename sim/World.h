@@ -61,6 +61,24 @@ class World {
   void setMemoryUnavailable();                                // fixed
   void setDeviceOrientation(int rawValue);                    // any time
   void setIdleTimerDisabled(bool disabled);                   // fixed
+  /// A camera from scenario words: POSITION, TYPE and options.
+  void addCamera(std::string_view position, std::string_view type,
+                 const std::vector<std::string>& options);             // fixed
+  void setNoCameras();                                                  // fixed
+  /// "authorized", "denied", "restricted" or "not-determined".
+  void setPermission(std::string_view status);                          // fixed
+  void setAccelerometerAvailable(bool available);                       // fixed
+
+  // --- Simulations --------------------------------------------------------
+  /// Cameras, permission, capture faults and physics; drivers of devices and
+  /// session notifications.
+  CaptureSimulation& capture() { return *capture_; }
+  /// The accelerometer.
+  MotionSimulation& motion() { return *motion_; }
+
+  // --- Application events -------------------------------------------------
+  void notifyBecameActive();
+  void notifyWillResignActive();
 
   /// Called by the driver once the controller exists.
   void markControllerCreated() { controllerCreated_ = true; }
@@ -79,6 +97,8 @@ class World {
   std::unique_ptr<ThreadedExecutor> threaded_;
   struct Hooks;
   std::unique_ptr<Hooks> hooks_;
+  std::unique_ptr<CaptureSimulation> capture_;
+  std::unique_ptr<MotionSimulation> motion_;
   bool controllerCreated_ = false;
 };
 

@@ -9,7 +9,14 @@
 #include "Foundation/DebugPrint.h"
 #include "Foundation/PlatformTrace.h"
 #include "Foundation/ProcessInfo.h"
+#include "AVFoundation/AVCaptureDevice.h"
+#include "Kivo/KivoCore.h"
+#include "KivoCameraAnalytics.h"
 #include "KivoCameraHelper.h"
+#include "UIKit/UIApplication.h"
+#include "UIKit/UIDevice.h"
+#include "UIKit/UIScreen.h"
+#include "sim/capture/CaptureSimulation.h"
 #include "KivoCameraLog.h"
 #include "sim/World.h"
 
@@ -35,6 +42,49 @@ TEST_F(WorldTest, TraceKeepsLogLinesAndPlatformCallsInOrderWithTheirQueue) {
                           "platform session startRunning @com.kivocamera.session.queue",
                           R"("[KivoCamera](sessionRuntimeError) Capture session runtime error: \"x\"")"));
   EXPECT_TRUE(world.trace().lines().empty());
+}
+
+TEST_F(WorldTest, TheHostsTrackerTracesEventsWithTheirQueue) {
+  DispatchQueue session("com.kivocamera.session.queue");
+  session.async([] {
+    KivoCameraAnalytics::analytics(KivoCameraPerfomanceStep::launch, 0.0, "AVCaptureSessionPresetPhoto", 1, 0);
+  });
+  world.runUntilIdle();
+  KivoCameraAnalytics::analytics(KivoCameraError::zoom);
+  EXPECT_THAT(world.trace().take(),
+              ElementsAre(R"(event kivo_camera {"mode":"AVCaptureSessionPresetPhoto","step":"launch","time":0} @com.kivocamera.session.queue)",
+                          R"(event kivo_camera {"code":"10010"} @main)"));
+}
+
+TEST_F(WorldTest, CameraAndPermissionSettingsReachTheCaptureFramework) {
+  world.addCamera("back", "dual", {"-flash", "fps=60"});
+  world.addCamera("front", "wide", {});
+  world.setPermission("denied");
+  EXPECT_EQ(AVCaptureDevice::authorizationStatusForMediaType(AVMediaTypeVideo), AVAuthorizationStatus::denied);
+  EXPECT_EQ(AVCaptureDevice::defaultDeviceWithDeviceType(AVCaptureDeviceTypeBuiltInWideAngleCamera, AVMediaTypeVideo,
+                                                         AVCaptureDevicePosition::back),
+            nullptr)
+      << "the first camera line replaced the default set";
+  auto dual = AVCaptureDevice::defaultDeviceWithDeviceType(AVCaptureDeviceTypeBuiltInDualCamera, AVMediaTypeVideo,
+                                                           AVCaptureDevicePosition::back);
+  ASSERT_NE(dual, nullptr);
+  EXPECT_EQ(dual->uniqueID(), "back-dual");
+  EXPECT_FALSE(dual->isFlashAvailable());
+  EXPECT_THROW(world.setPermission("maybe"), std::invalid_argument);
+  EXPECT_THROW(world.addCamera("side", "wide", {}), std::invalid_argument);
+  EXPECT_THROW(world.addCamera("back", "wide", {"fps=-1"}), std::invalid_argument);
+  world.setNoCameras();
+  EXPECT_TRUE(world.capture().cameras().empty());
+}
+
+TEST_F(WorldTest, ScreenOrientationAndIdleTimerSettingsAndTheirReset) {
+  world.setScreen(320, 568);
+  world.setDeviceOrientation(5);
+  world.setIdleTimerDisabled(true);
+  EXPECT_EQ(UIScreen::main().bounds(), CGRectMake(0, 0, 320, 568));
+  EXPECT_EQ(UIDevice::current().orientation(), UIDeviceOrientation::faceUp);
+  EXPECT_TRUE(UIApplication::shared().isIdleTimerDisabled());
+  EXPECT_TRUE(world.trace().lines().empty()) << "world settings are not platform calls";
 }
 
 TEST_F(WorldTest, EventLinesSortKeysAndKeepNumbersNumeric) {
@@ -93,12 +143,14 @@ TEST_F(WorldTest, NonsenseValuesNameTheirSetting) {
 TEST(WorldLifetimeTest, TearingDownRestoresThePlatform) {
   {
     sim::World world;
+    world.setScreen(100, 100);
     world.setPlatformVersion(15);
     world.setMemoryUnavailable();
     EXPECT_TRUE(isPlatformCallTraced());
   }
   EXPECT_FALSE(isPlatformCallTraced());
   EXPECT_EQ(ProcessInfo::operatingSystemVersion().majorVersion, 17);
+  EXPECT_EQ(UIScreen::main().bounds(), CGRectMake(0, 0, 375, 812));
   EXPECT_NE(KivoCameraHelper::availableMemory(), 9223372036854775807u) << "the real probe is back";
 }
 
