@@ -1,0 +1,133 @@
+// KivoCamera: state, initialisers, configuration setters with effects,
+// read-only values, analytics operations and the video frame callback.
+
+#include "KivoCamera.h"
+
+#include "AVFoundation/AVCaptureDevice.h"
+#include "AVFoundation/AVCapturePhotoOutput.h"
+#include "AVFoundation/AVCaptureSession.h"
+#include "KivoCameraAnalytics.h"
+#include "KivoFocusView.h"
+#include "KivoMotionManager.h"
+#include "KivoOrientation.h"
+#include "KivoPreviewView.h"
+
+// --- Creation -------------------------------------------------------------------
+
+KivoCamera::KivoCamera()
+    : videoGravity_(AVLayerVideoGravityResizeAspect),
+      motionManager_(KivoMotionManager::create()),
+      orientation_(KivoOrientation::create()),
+      sessionPreset_(AVCaptureSessionPresetPhoto),
+      session_(AVCaptureSession::create()),
+      sessionQueue_(kSessionQueueLabel),
+      photoOutput_(AVCapturePhotoOutput::create()),
+      inProgressPhotoCaptureDelegates_(
+          KivoCameraSafeDict<std::int64_t, std::shared_ptr<KivoPhotoCaptureProcessor>>::create()) {}
+
+KivoCamera::~KivoCamera() = default;
+
+std::shared_ptr<KivoCamera> KivoCamera::create() {
+  return std::shared_ptr<KivoCamera>(new KivoCamera());
+}
+
+std::shared_ptr<KivoCamera> KivoCamera::createWithPoint(CGPoint point) {
+  auto camera = create();
+  // Reading the view loads it: viewDidLoad runs here, before previewFrame
+  // exists, so the preview view starts with an empty frame.
+  const double width = camera->view()->frame().size.width;
+  const double previewWidth = width - 2 * point.x;
+  camera->previewFrame_ = CGRectMake(point.x, point.y, previewWidth, previewWidth / 3 * 4);
+  camera->view()->setFrame(*camera->previewFrame_);
+  return camera;
+}
+
+// --- Configuration ----------------------------------------------------------------
+
+void KivoCamera::setShouldUseDeviceOrientation(bool value) {
+  shouldUseDeviceOrientation_ = value;
+  if (auto current = orientation()) current->setShouldUseDeviceOrientation(value);
+}
+
+std::optional<std::uint32_t> KivoCamera::videoOutputSettingFormatType() const {
+  const std::int64_t raw = videoOutputSettingFormatType_;
+  if (raw < 0) return std::nullopt;
+  return static_cast<std::uint32_t>(raw);
+}
+
+std::string KivoCamera::videoGravity() const { return videoGravity_; }
+
+void KivoCamera::setVideoGravity(std::string gravity) {
+  KIVO_ASSERT_MAIN_THREAD();
+  videoGravity_ = std::move(gravity);
+  if (previewView_) previewView_->previewLayer()->setVideoGravity(videoGravity_);
+}
+
+std::string KivoCamera::sessionPreset() const {
+  std::lock_guard<std::mutex> lock(sessionPresetMutex_);
+  return sessionPreset_;
+}
+
+void KivoCamera::setSessionPreset(std::string preset) {
+  std::lock_guard<std::mutex> lock(sessionPresetMutex_);
+  sessionPreset_ = std::move(preset);
+}
+
+// --- Read-only values ---------------------------------------------------------------
+
+float KivoCamera::exposureTargetBias() const {
+  auto device = videoDevice();
+  return device ? device->exposureTargetBias() : 0.0f;
+}
+
+float KivoCamera::minExposureTargetBias() const {
+  auto device = videoDevice();
+  return device ? device->minExposureTargetBias() : 0.0f;
+}
+
+float KivoCamera::maxExposureTargetBias() const {
+  auto device = videoDevice();
+  return device ? device->maxExposureTargetBias() : 0.0f;
+}
+
+bool KivoCamera::isFlashAvailable() const {
+  auto device = videoDevice();
+  return device ? device->isFlashAvailable() : false;
+}
+
+bool KivoCamera::isLivePhotoCaptureEnabled() const { return photoOutput_->isLivePhotoCaptureEnabled(); }
+
+// --- Analytics ----------------------------------------------------------------------
+
+void KivoCamera::analytics(KivoCameraPerfomanceStep step, double time) {
+  // Read when the event is sent, not when the timing began.
+  if (step == KivoCameraPerfomanceStep::capture) {
+    KivoCameraAnalytics::analytics(step, time, sessionPreset(), cameraPosition(), flashMode());
+  } else {
+    KivoCameraAnalytics::analytics(step, time, sessionPreset(), std::nullopt, std::nullopt);
+  }
+}
+
+void KivoCamera::analyticsPreviewPossibleError(KivoCameraPerfomanceStep step) {
+  auto self = std::static_pointer_cast<KivoCamera>(shared_from_this());
+  DispatchQueue::main().async([self, step] {
+    if (self->view()->isHidden()) KivoCameraAnalytics::analytics(step, KivoCameraError::viewHidden);
+    if (self->previewView_) {
+      if (self->previewView_->isHidden()) KivoCameraAnalytics::analytics(step, KivoCameraError::previewHidden);
+      if (!self->previewView_->previewLayer()->session())
+        KivoCameraAnalytics::analytics(step, KivoCameraError::previewSessionError);
+    } else {
+      KivoCameraAnalytics::analytics(step, KivoCameraError::previewInitError);
+    }
+  });
+}
+
+// --- Video frames -------------------------------------------------------------------
+
+void KivoCamera::captureOutput(AVCaptureOutput&, const CMSampleBufferRef& sampleBuffer, AVCaptureConnection&) {
+  notifyDelegate(KivoCameraDelegateSelector::cameraDidOutputIsStill, [&](KivoCameraDelegate& delegate) {
+    const auto manager = motionManager();
+    const bool isStill = manager && manager->motionState() == KivoMotionState::still;
+    delegate.cameraDidOutput(*this, sampleBuffer, isStill);
+  });
+}

@@ -1,0 +1,233 @@
+#pragma once
+// KivoCamera: the camera controller a host embeds in one of its screens.
+//
+// The host makes one with `create()` (or `createWithPoint()`), sets its
+// delegate and configuration, and attaches it with `addToController()`; the
+// view lifecycle does the rest. Results come back through the weakly held
+// KivoCameraDelegate.
+//
+// Queues: the host's calls, the view lifecycle, gestures, zoom, focus,
+// exposure, torch and flash run on the main thread; every session
+// configuration, start and stop, the camera switch's rebuild and the photo
+// bookkeeping run on the serial `sessionQueue`; frames arrive on
+// "com.kivocamera.video.output". Configuration read across queues is held in
+// atomics (strings behind a small mutex), so every read sees a whole value.
+//
+// Ownership: the controller owns its session, queue, photo output, views,
+// sensors and the table of captures in progress. Queued blocks hold it until
+// they have run; sensor, observation and notification handlers hold it
+// weakly. A host that drops its last reference sees it destroyed once its
+// queued work has run.
+//
+// The implementation is split by concern: KivoCamera.cpp (state and
+// initialisers) and the files named at each group below.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "AVFoundation/AVCaptureTypes.h"
+#include "AVFoundation/AVCaptureVideoDataOutput.h"
+#include "CoreGraphics/CGGeometry.h"
+#include "Dispatch/Dispatch.h"
+#include "Foundation/KeyValueObserving.h"
+#include "KivoCameraDelegate.h"
+#include "KivoCameraEnum.h"
+#include "KivoCameraSafeDict.h"
+#include "UIKit/UIViewController.h"
+
+class AVCaptureDevice;
+class AVCapturePhotoOutput;
+class AVCaptureSession;
+class KivoFocusView;
+class KivoMotionManager;
+class KivoOrientation;
+class KivoPhotoCaptureProcessor;
+class KivoPreviewView;
+class UIImage;
+
+class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampleBufferDelegate {
+ public:
+  static constexpr const char* kSessionQueueLabel = "com.kivocamera.session.queue";
+  static constexpr const char* kVideoOutputQueueLabel = "com.kivocamera.video.output";
+
+  // --- Creation (KivoCamera.cpp) -----------------------------------------
+  /// A controller with every default; its view is not loaded.
+  static std::shared_ptr<KivoCamera> create();
+  /// A controller whose camera area starts at `point` inside its view: the
+  /// view is read (and so loaded, running `viewDidLoad`) to take its width W,
+  /// then `previewFrame` becomes (point.x, point.y, W − 2·point.x,
+  /// (W − 2·point.x) / 3 × 4) and the view gets that frame.
+  static std::shared_ptr<KivoCamera> createWithPoint(CGPoint point);
+  ~KivoCamera() override;
+
+  std::string traceName() const override { return "KivoCamera"; }
+
+  // --- Public configuration (KivoCamera.cpp) -----------------------------
+  std::shared_ptr<KivoCameraDelegate> delegate() const { return delegate_.load().lock(); }
+  void setDelegate(const std::shared_ptr<KivoCameraDelegate>& delegate) { delegate_.store(delegate); }
+
+  bool shouldShowFocus() const { return shouldShowFocus_; }
+  void setShouldShowFocus(bool value) { shouldShowFocus_ = value; }
+  bool shouldUseDeviceOrientation() const { return shouldUseDeviceOrientation_; }
+  /// Also copies the value into the current `orientation` object.
+  void setShouldUseDeviceOrientation(bool value);
+  bool shouldPromptToAppSettings() const { return shouldPromptToAppSettings_; }
+  void setShouldPromptToAppSettings(bool value) { shouldPromptToAppSettings_ = value; }
+  bool shouldResetFocusAfterMove() const { return shouldResetFocusAfterMove_; }
+  void setShouldResetFocusAfterMove(bool value) { shouldResetFocusAfterMove_ = value; }
+  bool shouldShowFocusAfterLaunch() const { return shouldShowFocusAfterLaunch_; }
+  void setShouldShowFocusAfterLaunch(bool value) { shouldShowFocusAfterLaunch_ = value; }
+  bool shouldShowCaptureAnimation() const { return shouldShowCaptureAnimation_; }
+  void setShouldShowCaptureAnimation(bool value) { shouldShowCaptureAnimation_ = value; }
+  bool enableVideoDataOutput() const { return enableVideoDataOutput_; }
+  void setEnableVideoDataOutput(bool value) { enableVideoDataOutput_ = value; }
+  /// Set only through setVideoOutputSettingFormatType.
+  std::optional<std::uint32_t> videoOutputSettingFormatType() const;
+  bool shouldKeepSessionStopping() const { return shouldKeepSessionStopping_; }
+  void setShouldKeepSessionStopping(bool value) { shouldKeepSessionStopping_ = value; }
+  bool shouldHighResolutionPhotoEnabled() const { return shouldHighResolutionPhotoEnabled_; }
+  void setShouldHighResolutionPhotoEnabled(bool value) { shouldHighResolutionPhotoEnabled_ = value; }
+  /// Stored only.
+  bool shouldCheckSupportedColorSpaces() const { return shouldCheckSupportedColorSpaces_; }
+  void setShouldCheckSupportedColorSpaces(bool value) { shouldCheckSupportedColorSpaces_ = value; }
+  /// Raw position: 0 unspecified, 1 back, 2 front.
+  std::int64_t cameraPosition() const { return cameraPosition_; }
+  void setCameraPosition(std::int64_t position) { cameraPosition_ = position; }
+  std::string videoGravity() const;
+  /// Also sets it on the preview layer when the preview view exists (until
+  /// the next read of `previewLayer` puts the view's own gravity back).
+  void setVideoGravity(std::string gravity);
+  /// Raw flash mode: 0 off, 1 on, 2 auto.
+  std::int64_t flashMode() const { return flashMode_; }
+  void setFlashMode(std::int64_t mode) { flashMode_ = mode; }
+  const std::shared_ptr<KivoPreviewView>& previewView() const { return previewView_; }
+  void setPreviewView(std::shared_ptr<KivoPreviewView> view) { previewView_ = std::move(view); }
+  const std::shared_ptr<KivoFocusView>& focusView() const { return focusView_; }
+  void setFocusView(std::shared_ptr<KivoFocusView> view) { focusView_ = std::move(view); }
+  std::optional<CGPoint> focusPoint() const { return focusPoint_; }
+  bool shouldPinchToZoom() const { return shouldPinchToZoom_; }
+  void setShouldPinchToZoom(bool value) { shouldPinchToZoom_ = value; }
+  double maxZoomScale() const { return maxZoomScale_; }
+  void setMaxZoomScale(double value) { maxZoomScale_ = value; }
+  double minZoomScale() const { return minZoomScale_; }
+  void setMinZoomScale(double value) { minZoomScale_ = value; }
+  double zoomScale() const { return zoomScale_; }
+  /// Stores only: the device is untouched until the next zoom.
+  void setZoomScale(double value) { zoomScale_ = value; }
+  std::shared_ptr<KivoMotionManager> motionManager() const { return motionManager_.load(); }
+  void setMotionManager(std::shared_ptr<KivoMotionManager> manager) { motionManager_.store(std::move(manager)); }
+  std::shared_ptr<KivoOrientation> orientation() const { return orientation_.load(); }
+  /// Does not copy `shouldUseDeviceOrientation` into the new object.
+  void setOrientation(std::shared_ptr<KivoOrientation> orientation) { orientation_.store(std::move(orientation)); }
+  std::string sessionPreset() const;
+  void setSessionPreset(std::string preset);
+  bool shouldListeningToExposure() const { return shouldListeningToExposure_; }
+  void setShouldListeningToExposure(bool value) { shouldListeningToExposure_ = value; }
+  bool shouldListeningToAutoFocus() const { return shouldListeningToAutoFocus_; }
+  void setShouldListeningToAutoFocus(bool value) { shouldListeningToAutoFocus_ = value; }
+  bool shouldUseAutoResolution() const { return shouldUseAutoResolution_; }
+  void setShouldUseAutoResolution(bool value) { shouldUseAutoResolution_ = value; }
+  bool shouldAutoUseMultiCamera() const { return shouldAutoUseMultiCamera_; }
+  void setShouldAutoUseMultiCamera(bool value) { shouldAutoUseMultiCamera_ = value; }
+
+  // --- Read-only values (KivoCamera.cpp) ---------------------------------
+  /// The current device's values, 0 without a device.
+  float exposureTargetBias() const;
+  float minExposureTargetBias() const;
+  float maxExposureTargetBias() const;
+  /// The current device's flash availability, false without a device.
+  bool isFlashAvailable() const;
+  bool isLivePhotoCaptureEnabled() const;
+
+  // --- Inspection (for hosts' diagnostics and the scenario runner) ---------
+  std::shared_ptr<AVCaptureDevice> videoDevice() const { return videoDevice_.load(); }
+  SessionSetupResult sessionSetupResult() const { return sessionSetupResult_; }
+  const std::shared_ptr<AVCaptureSession>& session() const { return session_; }
+  const std::shared_ptr<AVCapturePhotoOutput>& photoOutput() const { return photoOutput_; }
+  const std::shared_ptr<UIView>& captureAnimationView() const { return captureAnimationView_; }
+  std::optional<CGRect> previewFrame() const { return previewFrame_; }
+  bool isViewDidAppear() const { return isViewDidAppear_; }
+  /// Captures handed to the photo output and not yet removed.
+  std::size_t capturesInProgress() const { return inProgressPhotoCaptureDelegates_->count(); }
+
+  // --- Delivery to the delegate ------------------------------------------
+  /// Loads the weak delegate and, if it responds to `selector`, runs
+  /// `call(delegate)`; whatever `call` computes is computed only then.
+  template <class Call>
+  void notifyDelegate(KivoCameraDelegateSelector selector, Call&& call) {
+    auto strongDelegate = delegate();
+    if (!strongDelegate || !strongDelegate->respondsToSelector(selector)) return;
+    call(*strongDelegate);
+  }
+
+  // --- Analytics (KivoCamera.cpp) ----------------------------------------
+  /// The timing event of `step` with the current preset (and, for a capture,
+  /// the current camera position and flash mode).
+  void analytics(KivoCameraPerfomanceStep step, double time);
+  /// Queues the preview check for `step` on the main queue.
+  void analyticsPreviewPossibleError(KivoCameraPerfomanceStep step);
+
+  // --- Video frames ------------------------------------------------------
+  void captureOutput(AVCaptureOutput& output, const CMSampleBufferRef& sampleBuffer,
+                     AVCaptureConnection& connection) override;
+
+ protected:
+  KivoCamera();
+
+ private:
+  friend class KivoCameraTestAccess;
+  void setUpOwnedObjects();
+
+  // Public configuration.
+  std::atomic<std::weak_ptr<KivoCameraDelegate>> delegate_;
+  std::atomic<bool> shouldShowFocus_{true};
+  std::atomic<bool> shouldUseDeviceOrientation_{false};
+  std::atomic<bool> shouldPromptToAppSettings_{false};
+  std::atomic<bool> shouldResetFocusAfterMove_{true};
+  std::atomic<bool> shouldShowFocusAfterLaunch_{true};
+  std::atomic<bool> shouldShowCaptureAnimation_{true};
+  std::atomic<bool> enableVideoDataOutput_{false};
+  std::atomic<std::int64_t> videoOutputSettingFormatType_{-1};  // -1: none
+  std::atomic<bool> shouldKeepSessionStopping_{false};
+  std::atomic<bool> shouldHighResolutionPhotoEnabled_{false};
+  std::atomic<bool> shouldCheckSupportedColorSpaces_{false};
+  std::atomic<std::int64_t> cameraPosition_{1};
+  std::string videoGravity_;  // main thread only
+  std::atomic<std::int64_t> flashMode_{0};
+  std::shared_ptr<KivoPreviewView> previewView_;
+  std::shared_ptr<KivoFocusView> focusView_;
+  std::optional<CGPoint> focusPoint_;  // main thread only
+  std::atomic<bool> shouldPinchToZoom_{true};
+  std::atomic<double> maxZoomScale_{4.0};
+  std::atomic<double> minZoomScale_{1.0};
+  std::atomic<double> zoomScale_{1.0};
+  std::atomic<std::shared_ptr<KivoMotionManager>> motionManager_;
+  std::atomic<std::shared_ptr<KivoOrientation>> orientation_;
+  mutable std::mutex sessionPresetMutex_;
+  std::string sessionPreset_;
+  std::atomic<bool> shouldListeningToExposure_{false};
+  std::atomic<bool> shouldListeningToAutoFocus_{false};
+  std::atomic<bool> shouldUseAutoResolution_{false};
+  std::atomic<bool> shouldAutoUseMultiCamera_{false};
+
+  // Private state.
+  std::shared_ptr<AVCaptureSession> session_;
+  DispatchQueue sessionQueue_;
+  std::atomic<SessionSetupResult> sessionSetupResult_{SessionSetupResult::success};
+  std::atomic<std::shared_ptr<AVCaptureDevice>> videoDevice_;
+  std::shared_ptr<AVCapturePhotoOutput> photoOutput_;
+  std::shared_ptr<UIView> captureAnimationView_;
+  std::optional<CGRect> previewFrame_;
+  std::vector<KeyValueObservation> observers_;  // session queue
+  std::atomic<bool> isViewDidAppear_{false};
+  bool isIdleTimerDisabled_ = false;  // main thread only
+  std::shared_ptr<KivoCameraSafeDict<std::int64_t, std::shared_ptr<KivoPhotoCaptureProcessor>>>
+      inProgressPhotoCaptureDelegates_;
+  std::optional<KeyValueObservation> isoObserver_;
+  std::optional<KeyValueObservation> autoFocusObserver_;
+};
