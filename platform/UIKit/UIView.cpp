@@ -23,16 +23,27 @@ UIView::UIView(CGRect frame) { setFrame(frame); }
 
 UIView::~UIView() = default;
 
-CGRect UIView::frame() const {
-  return CGRect{{center_.x - bounds_.size.width / 2, center_.y - bounds_.size.height / 2}, bounds_.size};
-}
+CGRect UIView::frame() const { return CGRect{origin_, bounds_.size}; }
 
 void UIView::setFrame(CGRect frame) {
   bounds_.size = frame.size;
-  center_ = {frame.origin.x + frame.size.width / 2, frame.origin.y + frame.size.height / 2};
+  origin_ = frame.origin;
 }
 
-void UIView::setBounds(CGRect bounds) { bounds_ = bounds; }
+CGPoint UIView::center() const {
+  return {origin_.x + bounds_.size.width / 2, origin_.y + bounds_.size.height / 2};
+}
+
+void UIView::setCenter(CGPoint center) {
+  origin_ = {center.x - bounds_.size.width / 2, center.y - bounds_.size.height / 2};
+}
+
+void UIView::setBounds(CGRect bounds) {
+  // Resized around the centre.
+  const CGPoint keep = center();
+  bounds_ = bounds;
+  setCenter(keep);
+}
 
 double UIView::alpha() const { return alpha_; }
 

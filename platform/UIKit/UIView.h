@@ -43,8 +43,8 @@ class UIView : public std::enable_shared_from_this<UIView> {
   void setFrame(CGRect frame);
   CGRect bounds() const { return bounds_; }
   void setBounds(CGRect bounds);
-  CGPoint center() const { return center_; }
-  void setCenter(CGPoint center) { center_ = center; }
+  CGPoint center() const;
+  void setCenter(CGPoint center);
 
   // --- Appearance -------------------------------------------------------
   bool isHidden() const { return hidden_; }
@@ -115,8 +115,10 @@ class UIView : public std::enable_shared_from_this<UIView> {
   CGPoint toRoot(CGPoint point) const;
   CGPoint fromRoot(CGPoint point) const;
 
+  // The frame's origin is stored (not derived from the centre) so that a
+  // frame set is read back exactly.
   CGRect bounds_;
-  CGPoint center_;
+  CGPoint origin_;
   bool hidden_ = false;
   UIColor backgroundColor_ = UIColor::clearColor();
   bool userInteractionEnabled_ = true;
