@@ -49,6 +49,9 @@ class KivoOrientation;
 class KivoPhotoCaptureProcessor;
 class KivoPreviewView;
 class UIImage;
+class UIPinchGestureRecognizer;
+class UITapGestureRecognizer;
+struct Notification;
 
 class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampleBufferDelegate {
  public:
@@ -155,6 +158,50 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   /// Captures handed to the photo output and not yet removed.
   std::size_t capturesInProgress() const { return inProgressPhotoCaptureDelegates_->count(); }
 
+  // --- Embedding and lifecycle (KivoCameraLifecycle.cpp) --------------------
+  /// The host controller adds this one as a child, then its view adds this
+  /// controller's view (loading it if needed). Nothing else is called.
+  void addToController(const std::shared_ptr<UIViewController>& controller);
+  void viewDidLoad() override;
+  void viewWillAppear(bool animated) override;
+  void viewDidLayoutSubviews() override;
+  void viewDidAppear(bool animated) override;
+  void viewWillDisappear(bool animated) override;
+  void viewDidDisappear(bool animated) override;
+  /// The shutter flash: from any thread, queues on the main queue a black
+  /// overlay at full opacity that fades out in 0.25 s.
+  void capturePhotoAnimation();
+
+  // --- Session running (KivoCameraSession.cpp) ----------------------------
+  /// Clears shouldKeepSessionStopping, then queues the start on the session
+  /// queue (only after a successful setup, only when not running).
+  void startSession();
+  /// Queues the stop on the session queue (only after a successful setup,
+  /// only when running).
+  void stopSession();
+
+  // --- Focus and exposure (KivoCameraControls.cpp) --------------------------
+  /// Focuses at a point of the preview view. With `animated` the reticle is
+  /// also shown at that point: a tap shows where it focuses.
+  void focusAtPoint(CGPoint point, bool animated);
+  /// At `focusPoint` if one was set, else at the preview's centre.
+  void focusWithAnimated(bool animated);
+  void focusCenterWithAnimated(bool animated);
+  /// Stores the point used by focusWithAnimated; focuses nothing by itself.
+  void setFocusPoint(CGPoint point) { focusPoint_ = point; }
+  void setFocusImage(std::shared_ptr<UIImage> image);
+  /// Back camera only; the bias is passed on unchanged.
+  void setExposureTargetBias(float bias);
+
+  // --- Zoom (KivoCameraControls.cpp) ---------------------------------------
+  void zoomWithScale(double scale);
+  void zoomWithScale(double scale, bool animation);
+  void zoomWithLevel(double level);
+
+  // --- Video frames (KivoCameraSession.cpp) --------------------------------
+  /// Stores the pixel format asked of the frame output at the next setup.
+  void setVideoOutputSettingFormatType(std::uint32_t type);
+
   // --- Delivery to the delegate ------------------------------------------
   /// Loads the weak delegate and, if it responds to `selector`, runs
   /// `call(delegate)`; whatever `call` computes is computed only then.
@@ -181,7 +228,45 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
 
  private:
   friend class KivoCameraTestAccess;
-  void setUpOwnedObjects();
+  std::shared_ptr<KivoCamera> self() { return std::static_pointer_cast<KivoCamera>(shared_from_this()); }
+  std::weak_ptr<KivoCamera> weakSelf() { return self(); }
+
+  // View set-up (KivoCameraLifecycle.cpp).
+  void addPreviewLayer();
+  void addFocusView();
+  void addCaptureAnimationView();
+
+  // Setup pipeline (KivoCameraSession.cpp), on the session queue except the
+  // two entry points.
+  void handleSessionAfterAuthorization();
+  void handleSessionAfterSetupResult();
+  void initVideoDevice();
+  void configureSessionPreset();
+  void configAutoResolution();
+  void configVideoDevice();
+  void configDeviceInput();
+  void addPhotoOutput();
+  void addVideoDataOutput();
+  /// A failing configuration step: event, log line, failed result, commit.
+  void reportConfigurationFailure(KivoCameraError error, std::string_view message);
+
+  // Observers (KivoCameraSession.cpp).
+  void addObservers();
+  void addCaptureDeviceObservers(const std::shared_ptr<AVCaptureDevice>& device);
+  void sessionRuntimeError(const Notification& notification);
+  void sessionWasInterrupted(const Notification& notification);
+  void sessionInterruptionEnded(const Notification& notification);
+  void didEnterForeground();
+  void didEnterBackground();
+
+  // Controls (KivoCameraControls.cpp).
+  void addGestureRecognizer();
+  void tapGesture(UITapGestureRecognizer& tap);
+  void pinchGesture(UIPinchGestureRecognizer& pinch);
+  void focusAnimation(CGPoint point);
+  void focusEnded();
+  void focusAfterMotion();
+  void zoomWithLevel(double level, bool animation, bool needCallBack);
 
   // Public configuration.
   std::atomic<std::weak_ptr<KivoCameraDelegate>> delegate_;

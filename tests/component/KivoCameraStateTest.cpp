@@ -178,17 +178,19 @@ TEST_F(KivoCameraStateTest, FramesReportStillOnlyForTheStillState) {
 
 TEST_F(KivoCameraStateTest, ThePreviewCheckReportsEachFindingOnTheMainQueue) {
   auto camera = KivoCamera::create();
-  camera->analyticsPreviewPossibleError(KivoCameraPerfomanceStep::capture);
-  EXPECT_THAT(world.trace().take(), IsEmpty()) << "queued, not run";
+  auto loaded = camera->view();  // builds the preview bound to the session
   world.runUntilIdle();
-  EXPECT_THAT(world.trace().take(),
-              ElementsAre(R"(event kivo_camera {"code":"10014","step":"capture"} @main)"));
+  world.trace().clear();
+  camera->analyticsPreviewPossibleError(KivoCameraPerfomanceStep::capture);
+  world.runUntilIdle();
+  EXPECT_THAT(world.trace().take(), IsEmpty()) << "visible and bound: nothing to report";
 
-  auto preview = KivoPreviewView::create(CGRectZero, "AVLayerVideoGravityResizeAspect");
-  camera->setPreviewView(preview);
+  auto preview = camera->previewView();
   camera->view()->setHidden(true);
   preview->setHidden(true);
+  preview->setSession(nullptr);
   camera->analyticsPreviewPossibleError(KivoCameraPerfomanceStep::startSession);
+  EXPECT_THAT(world.trace().take(), IsEmpty()) << "queued, not run";
   world.runUntilIdle();
   EXPECT_THAT(world.trace().take(),
               ElementsAre(R"(event kivo_camera {"code":"10012","step":"startSession"} @main)",
@@ -196,11 +198,11 @@ TEST_F(KivoCameraStateTest, ThePreviewCheckReportsEachFindingOnTheMainQueue) {
                           R"(event kivo_camera {"code":"10015","step":"startSession"} @main)"));
 
   camera->view()->setHidden(false);
-  preview->setHidden(false);
-  preview->setSession(camera->session());
+  camera->setPreviewView(nullptr);
   camera->analyticsPreviewPossibleError(KivoCameraPerfomanceStep::capture);
   world.runUntilIdle();
-  EXPECT_THAT(world.trace().take(), IsEmpty());
+  EXPECT_THAT(world.trace().take(),
+              ElementsAre(R"(event kivo_camera {"code":"10014","step":"capture"} @main)"));
 }
 
 // --- Preview view -------------------------------------------------------------------
