@@ -198,6 +198,16 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   void zoomWithScale(double scale, bool animation);
   void zoomWithLevel(double level);
 
+  // --- Torch, flash and camera switching (KivoCameraSwitching.cpp) ---------
+  void toggleTorch(bool on);
+  void toggleFlash(std::int64_t flashMode);
+  void toggleCameraPosition(bool animated);
+
+  // --- Photo capture (KivoCameraCapture.cpp) -------------------------------
+  /// Takes one photo; the bytes reach camera:didCapturePhoto: on the main
+  /// queue. A request while a capture is in progress is dropped.
+  void capturePhoto();
+
   // --- Video frames (KivoCameraSession.cpp) --------------------------------
   /// Stores the pixel format asked of the frame output at the next setup.
   void setVideoOutputSettingFormatType(std::uint32_t type);
@@ -267,6 +277,10 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   void focusEnded();
   void focusAfterMotion();
   void zoomWithLevel(double level, bool animation, bool needCallBack);
+
+  // Torch, flash and switching helpers (KivoCameraSwitching.cpp).
+
+  // Capture helpers (KivoCameraCapture.cpp).
 
   // Public configuration.
   std::atomic<std::weak_ptr<KivoCameraDelegate>> delegate_;
