@@ -33,13 +33,17 @@ std::shared_ptr<KivoCamera> KivoCamera::create() {
 
 std::shared_ptr<KivoCamera> KivoCamera::createWithPoint(CGPoint point) {
   auto camera = create();
+  camera->initWithPoint(point);
+  return camera;
+}
+
+void KivoCamera::initWithPoint(CGPoint point) {
   // Reading the view loads it: viewDidLoad runs here, before previewFrame
   // exists, so the preview view starts with an empty frame.
-  const double width = camera->view()->frame().size.width;
+  const double width = view()->frame().size.width;
   const double previewWidth = width - 2 * point.x;
-  camera->previewFrame_ = CGRectMake(point.x, point.y, previewWidth, previewWidth / 3 * 4);
-  camera->view()->setFrame(*camera->previewFrame_);
-  return camera;
+  previewFrame_ = CGRectMake(point.x, point.y, previewWidth, previewWidth / 3 * 4);
+  view()->setFrame(*previewFrame_);
 }
 
 // --- Configuration ----------------------------------------------------------------

@@ -235,6 +235,9 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
 
  protected:
   KivoCamera();
+  /// The point initialiser's work on a made controller (so that a subclass
+  /// made with its own factory can be initialised the same way).
+  void initWithPoint(CGPoint point);
 
  private:
   friend class KivoCameraTestAccess;
@@ -279,6 +282,9 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   void zoomWithLevel(double level, bool animation, bool needCallBack);
 
   // Torch, flash and switching helpers (KivoCameraSwitching.cpp).
+  /// The switch's rebuild on the session queue: inputs out, the device steps
+  /// for the new position, commit, the callback, then a start.
+  void reconfigureCameraPosition();
 
   // Capture helpers (KivoCameraCapture.cpp).
 
