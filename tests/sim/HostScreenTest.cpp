@@ -1,0 +1,347 @@
+// sim::HostScreen: the host's screen drives the embedded controller's
+// appearance and layout, delivers taps and pinches by hit testing, answers
+// alerts, and lets go of the controller on release.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Dispatch/Dispatch.h"
+#include "Foundation/TraceFormat.h"
+#include "sim/HostScreen.h"
+#include "sim/World.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+using Events = std::vector<std::string>;
+
+// Records its lifecycle, and queues a main-queue block at each "will" step to
+// show what runs between the steps.
+class RecordingController : public UIViewController {
+ public:
+  explicit RecordingController(Events& events) : events_(events) {}
+  void viewWillAppear(bool animated) override { record("willAppear", animated); }
+  void viewDidAppear(bool animated) override { record("didAppear", animated); }
+  void viewWillDisappear(bool animated) override { record("willDisappear", animated); }
+  void viewDidDisappear(bool animated) override { record("didDisappear", animated); }
+  void viewDidLayoutSubviews() override { events_.push_back("layout " + formatRect(view()->frame())); }
+
+ private:
+  void record(const std::string& step, bool animated) {
+    events_.push_back(step + " " + formatBool(animated));
+    if (step.starts_with("will")) DispatchQueue::main().async([&events = events_] { events.push_back("block"); });
+  }
+  Events& events_;
+};
+
+// A gesture target: each action records its name, the state and the touch in
+// the recogniser's own view.
+struct GestureRecorder {
+  std::string name;
+  Events& events;
+  void tapped(UITapGestureRecognizer& r) { record(r, "tap"); }
+  void pinched(UIPinchGestureRecognizer& r) { record(r, "pinch " + formatNumber(r.scale())); }
+  void record(UIGestureRecognizer& r, const std::string& what) {
+    events.push_back(name + " " + what + " " + formatInteger(static_cast<std::int64_t>(r.state())) + " " +
+                     formatPoint(r.locationInView(r.view().get())));
+  }
+};
+
+template <class F>
+std::string errorOf(F&& step) {
+  try {
+    step();
+  } catch (const std::exception& error) {
+    return error.what();
+  }
+  return "no error";
+}
+
+class HostScreenTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<RecordingController> attachChild() {
+    auto child = std::make_shared<RecordingController>(events);
+    host.attach(child, [this, child] {
+      host.controller()->addChildViewController(child);
+      host.controller()->view()->addSubview(child->view());
+    });
+    return child;
+  }
+
+  std::shared_ptr<UIView> addView(const std::shared_ptr<UIView>& parent, CGRect frame) {
+    auto view = UIView::create(frame);
+    parent->addSubview(view);
+    return view;
+  }
+
+  template <class R>
+  std::shared_ptr<R> addGesture(const std::shared_ptr<UIView>& view, const std::string& name,
+                                void (GestureRecorder::*action)(R&)) {
+    targets.push_back(std::make_shared<GestureRecorder>(GestureRecorder{name, events}));
+    auto recognizer = R::create();
+    recognizer->addTarget(targets.back(), action);
+    view->addGestureRecognizer(recognizer);
+    return recognizer;
+  }
+
+  Events take() { return std::exchange(events, {}); }
+
+  sim::World world;
+  Events events;
+  std::vector<std::shared_ptr<GestureRecorder>> targets;
+  sim::HostScreen host;
+};
+
+// --- Appearance -------------------------------------------------------------
+
+TEST_F(HostScreenTest, AppearAndDisappearRunTheirStepsWithNothingInBetween) {
+  attachChild();
+  host.appear();
+  world.runUntilIdle();
+  host.disappear();
+  world.runUntilIdle();
+  EXPECT_THAT(take(), ElementsAre("willAppear false", "layout (0, 0, 375, 812)", "didAppear false", "block",
+                                  "willDisappear false", "didDisappear false", "block"));
+  host.appear();  // again after disappearing
+  EXPECT_THAT(take(), ElementsAre("willAppear false", "layout (0, 0, 375, 812)", "didAppear false"));
+}
+
+TEST_F(HostScreenTest, SplitStepsLetQueuedBlocksRunBetweenBeginAndEnd) {
+  attachChild();
+  host.appearBegin();
+  world.runUntilIdle();
+  host.appearEnd();
+  host.disappearBegin();
+  world.runUntilIdle();
+  host.disappearEnd();
+  EXPECT_THAT(take(), ElementsAre("willAppear false", "layout (0, 0, 375, 812)", "block", "didAppear false",
+                                  "willDisappear false", "block", "didDisappear false"));
+}
+
+struct BadOrder {
+  const char* before;  // steps run first, separated by blanks
+  const char* step;
+  const char* message;
+};
+
+class HostScreenBadOrderTest : public HostScreenTest, public ::testing::WithParamInterface<BadOrder> {
+ protected:
+  void run(const std::string& step) {
+    if (step == "appear") host.appear();
+    else if (step == "appear-begin") host.appearBegin();
+    else if (step == "appear-end") host.appearEnd();
+    else if (step == "disappear") host.disappear();
+    else if (step == "disappear-begin") host.disappearBegin();
+    else if (step == "disappear-end") host.disappearEnd();
+    else FAIL() << "unknown step " << step;
+  }
+};
+
+TEST_P(HostScreenBadOrderTest, IsRejectedAndChangesNothing) {
+  attachChild();
+  std::istringstream before(GetParam().before);
+  for (std::string step; before >> step;) run(step);
+  world.runUntilIdle();
+  const auto state = host.appearance();
+  take();
+  try {
+    run(GetParam().step);
+    ADD_FAILURE() << GetParam().step << " was accepted";
+  } catch (const std::logic_error& error) {
+    EXPECT_STREQ(error.what(), GetParam().message);
+  }
+  world.runUntilIdle();
+  EXPECT_THAT(take(), IsEmpty()) << "the child saw the rejected step";
+  EXPECT_EQ(host.appearance(), state);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Appearance, HostScreenBadOrderTest,
+    ::testing::Values(
+        BadOrder{"", "appear-end", "appear-end: the host screen is not shown; appear-end must follow appear-begin"},
+        BadOrder{"", "disappear", "disappear: the host screen is not shown; it can only disappear when shown"},
+        BadOrder{"appear", "appear-begin", "appear-begin: the host screen is shown; it can only appear when not shown"},
+        BadOrder{"appear-begin", "disappear",
+                 "disappear: the host screen is appearing (between appear-begin and appear-end); it can only "
+                 "disappear when shown"},
+        BadOrder{"appear disappear-begin", "appear",
+                 "appear: the host screen is disappearing (between disappear-begin and disappear-end); it can only "
+                 "appear when not shown"},
+        BadOrder{"appear disappear", "disappear-end",
+                 "disappear-end: the host screen is not shown; disappear-end must follow disappear-begin"}),
+    [](const ::testing::TestParamInfo<BadOrder>& info) {
+      const std::string before = info.param.before;
+      std::string name = (before.empty() ? "fresh" : before) + " then " + info.param.step;
+      for (char& c : name)
+        if (c == ' ' || c == '-') c = '_';
+      return name;
+    });
+
+// --- Embedding, layout and release ----------------------------------------------
+
+TEST_F(HostScreenTest, AttachRunsTheEmbeddingOnceAndRefusesASecondController) {
+  int embeddings = 0;
+  auto child = std::make_shared<RecordingController>(events);
+  host.attach(child, [&] { ++embeddings; });
+  EXPECT_EQ(embeddings, 1);
+  EXPECT_EQ(host.embedded(), child);
+  EXPECT_THROW(host.attach(std::make_shared<RecordingController>(events), [&] { ++embeddings; }), std::logic_error);
+  EXPECT_THROW(host.attach(nullptr, [&] { ++embeddings; }), std::invalid_argument);
+  EXPECT_EQ(embeddings, 1);
+  EXPECT_EQ(host.embedded(), child);
+}
+
+TEST_F(HostScreenTest, MoveViewSetsTheFrameBeforeTheLayoutPass) {
+  auto child = attachChild();
+  host.moveView(CGRectMake(10, 20, 200, 300));
+  EXPECT_EQ(child->view()->frame(), CGRectMake(10, 20, 200, 300));
+  host.layout();
+  EXPECT_THAT(take(), ElementsAre("layout (10, 20, 200, 300)", "layout (10, 20, 200, 300)"));
+}
+
+TEST_F(HostScreenTest, StepsOnTheEmbeddedControllerNeedOne) {
+  EXPECT_EQ(errorOf([&] { host.moveView(CGRectMake(0, 0, 1, 1)); }), "move-view: no controller is attached");
+  EXPECT_EQ(errorOf([&] { host.setViewHidden(true); }), "hide view: no controller is attached");
+  EXPECT_EQ(errorOf([&] { host.release(); }), "release: no controller is attached");
+  host.layout();  // a layout pass needs none
+}
+
+TEST_F(HostScreenTest, TheRootViewFollowsTheScreenSetAfterConstruction) {
+  world.setScreen(500, 1000);
+  auto child = attachChild();  // its view loads at the new size
+  addGesture(child->view(), "child", &GestureRecorder::tapped);
+  host.tap({450, 950});
+  EXPECT_THAT(take(), ElementsAre("child tap 3 (450, 950)"));
+  host.layout();
+  EXPECT_EQ(host.controller()->view()->frame(), CGRectMake(0, 0, 500, 1000));
+}
+
+TEST_F(HostScreenTest, ReleaseDropsTheControllerItHeldAlone) {
+  auto child = std::make_shared<RecordingController>(events);
+  std::weak_ptr<UIViewController> weak = child;
+  host.attach(std::exchange(child, nullptr), [] {});
+  EXPECT_FALSE(weak.expired()) << "the host holds its embedded controller";
+  host.release();
+  EXPECT_EQ(host.embedded(), nullptr);
+  EXPECT_TRUE(weak.expired());
+}
+
+TEST_F(HostScreenTest, ReleaseTakesTheControllerAndItsViewOffTheScreen) {
+  std::weak_ptr<UIViewController> weak = attachChild();
+  std::weak_ptr<UIView> view = weak.lock()->view();
+  host.release();
+  EXPECT_TRUE(weak.expired());
+  EXPECT_TRUE(view.expired());
+  EXPECT_THAT(host.controller()->childViewControllers(), IsEmpty());
+  EXPECT_THAT(host.controller()->view()->subviews(), IsEmpty());
+  attachChild();  // room for another
+  EXPECT_NE(host.embedded(), nullptr);
+}
+
+// --- Taps -----------------------------------------------------------------------
+
+TEST_F(HostScreenTest, TapReachesOneTapRecognisersFromTheHitViewOutwards) {
+  auto child = attachChild();
+  host.moveView(CGRectMake(20, 100, 200, 300));
+  auto inner = addView(child->view(), CGRectMake(10, 10, 50, 50));
+  addGesture(inner, "inner", &GestureRecorder::tapped);
+  addGesture(child->view(), "double", &GestureRecorder::tapped)->setNumberOfTapsRequired(2);
+  addGesture(child->view(), "child", &GestureRecorder::tapped);
+  take();
+  host.tap({40, 120});
+  EXPECT_THAT(take(), ElementsAre("inner tap 3 (10, 10)", "child tap 3 (20, 20)"));
+  host.tap({150, 350});  // outside `inner`
+  EXPECT_THAT(take(), ElementsAre("child tap 3 (130, 250)"));
+}
+
+TEST_F(HostScreenTest, TapWithNothingToReceiveItFails) {
+  EXPECT_EQ(errorOf([&] { host.tap({10, 10}); }), "tap: nothing receives a tap at (10, 10)") << "nothing attached";
+  auto child = attachChild();
+  host.moveView(CGRectMake(20, 100, 200, 300));
+  addGesture(child->view(), "child", &GestureRecorder::tapped);
+  EXPECT_EQ(errorOf([&] { host.tap({10.5, 90}); }), "tap: nothing receives a tap at (10.5, 90)") << "outside";
+  host.setViewHidden(true);
+  EXPECT_EQ(errorOf([&] { host.tap({40, 120}); }), "tap: nothing receives a tap at (40, 120)") << "hidden";
+  host.setViewHidden(false);
+  take();
+  host.tap({40, 120});
+  EXPECT_THAT(take(), ElementsAre("child tap 3 (20, 20)"));
+}
+
+// --- Pinches --------------------------------------------------------------------
+
+TEST_F(HostScreenTest, PinchStaysWithTheRecogniserThatGotItsBeginning) {
+  auto child = attachChild();
+  addGesture(child->view(), "outer", &GestureRecorder::pinched);
+  auto box = addView(child->view(), CGRectMake(150, 380, 80, 60));  // holds the screen's centre
+  addGesture(box, "box", &GestureRecorder::pinched);
+  auto label = addView(child->view(), CGRectMake(0, 0, 100, 100));
+  addGesture(label, "label", &GestureRecorder::tapped);
+  take();
+  host.pinch(UIGestureRecognizerState::began, 2);
+  host.pinch(UIGestureRecognizerState::changed, 3, CGPoint{50, 50});
+  host.pinch(UIGestureRecognizerState::ended, 3, CGPoint{50, 50});
+  host.pinch(UIGestureRecognizerState::changed, 0.5, CGPoint{50, 50});  // no pinch in progress: hit-tested
+  host.pinch(UIGestureRecognizerState::began, 1.5);                   // new fingers: hit-tested
+  EXPECT_THAT(take(), ElementsAre("box pinch 2 1 (37.5, 26)", "box pinch 3 2 (-100, -330)",
+                                  "box pinch 3 3 (-100, -330)", "outer pinch 0.5 2 (50, 50)",
+                                  "box pinch 1.5 1 (37.5, 26)"));
+}
+
+TEST_F(HostScreenTest, PinchWithNothingToReceiveItFails) {
+  auto child = attachChild();
+  EXPECT_EQ(errorOf([&] { host.pinch(UIGestureRecognizerState::began, 2); }),
+            "pinch: nothing receives a pinch at (187.5, 406)");
+  addGesture(child->view(), "child", &GestureRecorder::pinched);
+  host.pinch(UIGestureRecognizerState::began, 2);
+  host.release();  // the fingers' view leaves the screen
+  EXPECT_EQ(errorOf([&] { host.pinch(UIGestureRecognizerState::changed, 2, CGPoint{1, 2}); }),
+            "pinch: nothing receives a pinch at (1, 2)");
+}
+
+// --- Alerts ---------------------------------------------------------------------
+
+TEST_F(HostScreenTest, AlertTapsTheActionOfTheAlertPresentedInTheTree) {
+  auto child = attachChild();
+  auto cover = UIViewController::create();
+  child->presentViewController(cover, false, nullptr);
+  auto alert = UIAlertController::alertControllerWithTitle("T", "M", UIAlertControllerStyle::alert);
+  alert->addAction(UIAlertAction::actionWithTitle("Go", UIAlertActionStyle::defaultStyle,
+                                                  [&](UIAlertAction&) { events.push_back("settings"); }));
+  cover->presentViewController(alert, false, nullptr);
+  EXPECT_EQ(host.presentedAlert(), alert) << "the top of the child's presentation chain";
+  EXPECT_EQ(errorOf([&] { host.alert(UIAlertActionStyle::cancel); }), "alert: the alert has no cancel action");
+  EXPECT_EQ(host.presentedAlert(), alert) << "still presented";
+  host.alert(UIAlertActionStyle::defaultStyle);
+  EXPECT_THAT(take(), ElementsAre("settings"));
+  EXPECT_EQ(host.presentedAlert(), nullptr);
+  EXPECT_EQ(errorOf([&] { host.alert(UIAlertActionStyle::defaultStyle); }), "alert: no alert is presented");
+}
+
+TEST_F(HostScreenTest, APresentedAlertCoversTheScreenForNewGestures) {
+  auto child = attachChild();
+  addGesture(child->view(), "child", &GestureRecorder::tapped);
+  addGesture(child->view(), "child", &GestureRecorder::pinched);
+  host.pinch(UIGestureRecognizerState::began, 2);
+  auto alert = UIAlertController::alertControllerWithTitle("T", "M", UIAlertControllerStyle::alert);
+  alert->addAction(UIAlertAction::actionWithTitle("OK", UIAlertActionStyle::cancel, nullptr));
+  child->presentViewController(alert, false, nullptr);
+  take();
+  EXPECT_EQ(errorOf([&] { host.tap({5, 5}); }), "tap: an alert covers the screen at (5, 5)");
+  host.pinch(UIGestureRecognizerState::ended, 2);  // the fingers already down finish
+  EXPECT_EQ(errorOf([&] { host.pinch(UIGestureRecognizerState::began, 2); }),
+            "pinch: an alert covers the screen at (187.5, 406)");
+  EXPECT_THAT(take(), ElementsAre("child pinch 2 3 (187.5, 406)"));
+  host.alert(UIAlertActionStyle::cancel);
+  host.tap({5, 5});
+  EXPECT_THAT(take(), ElementsAre("child tap 3 (5, 5)"));
+}
+
+}  // namespace
