@@ -1,0 +1,488 @@
+// Photo capture: the request (one capture at a time, the settings, the
+// orientation tag, the delivery and its timing, who keeps whom alive) and the
+// per-capture processor (callback order, error lines, the raw-buffer path, the
+// guard for a capture that never finishes).
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "AVFoundation/AVCapturePhotoOutput.h"
+#include "Kivo/KivoCore.h"
+#include "KivoCamera.h"
+#include "KivoFocusView.h"
+#include "KivoMotionManager.h"
+#include "KivoOrientation.h"
+#include "KivoPhotoCapture.h"
+#include "UIKit/UIDevice.h"
+#include "sim/World.h"
+#include "sim/capture/CaptureSimulation.h"
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
+
+namespace {
+
+constexpr const char* kSessionQueue = "@com.kivocamera.session.queue";
+constexpr const char* kPhotoQueue = "com.kivocamera.platform.photo-output";
+constexpr const char* kErrorLine =
+    R"("[KivoCamera](photoOutput) Error capturing photo: Error Domain=AVFoundationErrorDomain Code=-11800 \"The operation could not be completed\"")";
+constexpr const char* kNoDataLine = R"("No photo data resource")";
+
+std::string captureLine(int id, int flash, bool highres) {
+  return "platform photo-output capturePhotoWithSettings:delegate: id=" + std::to_string(id) +
+         " flash=" + std::to_string(flash) + " highres=" + (highres ? "true" : "false") + " " + kSessionQueue;
+}
+
+std::vector<std::string> linesWith(const std::vector<std::string>& lines, std::string_view part) {
+  std::vector<std::string> out;
+  for (const auto& line : lines)
+    if (line.find(part) != std::string::npos) out.push_back(line);
+  return out;
+}
+
+bool isJpeg(const std::optional<Data>& data) { return data && data->size() > 2 && (*data)[0] == 0xFF && (*data)[1] == 0xD8; }
+
+class KivoPhotoCaptureTest : public ::testing::Test {
+ protected:
+  struct Delivery {
+    std::optional<Data> photo;
+    std::string queue;
+  };
+
+  KivoPhotoCaptureTest() {
+    // No samples: the orientation estimate stays at its seed and the motion
+    // detector stays quiet unless a test calls its hook.
+    world.setAccelerometerAvailable(false);
+    delegate->didCapturePhoto = [this](KivoCamera&, const std::optional<Data>& photo) {
+      deliveries.push_back({photo, DispatchQueue::currentLabel()});
+    };
+  }
+
+  // Creates the controller, attaches and shows it, and lets its setup run.
+  void show() {
+    camera = KivoCamera::create();
+    camera->setDelegate(delegate);
+    for (const auto& configure : beforeAppearing) configure(*camera);
+    camera->addToController(host);
+    host->viewWillAppear(false);
+    host->view()->layoutIfNeeded();
+    host->viewDidAppear(false);
+    world.runUntilIdle();
+    world.trace().clear();
+  }
+
+  void releaseAsHost() {
+    camera->removeFromParentViewController();
+    camera->view()->removeFromSuperview();
+    camera.reset();
+  }
+
+  sim::World world;
+  std::shared_ptr<KivoCameraDelegateBlocks> delegate = std::make_shared<KivoCameraDelegateBlocks>();
+  std::shared_ptr<UIViewController> host = UIViewController::create();
+  std::vector<std::function<void(KivoCamera&)>> beforeAppearing;
+  std::shared_ptr<KivoCamera> camera;
+  std::vector<Delivery> deliveries;
+};
+
+// --- One capture at a time ---------------------------------------------------------
+
+TEST_F(KivoPhotoCaptureTest, RequestsDuringACaptureAreDroppedSilentlyUntilItsEntryIsRemoved) {
+  show();
+  camera->capturePhoto();
+  camera->capturePhoto();  // its session block finds the first entry stored
+  world.runUntilIdle();
+  EXPECT_EQ(camera->capturesInProgress(), 1u);
+  world.advance(0.1);
+  world.trace().clear();
+  camera->capturePhoto();
+  world.runUntilIdle();
+  EXPECT_THAT(world.trace().take(), IsEmpty()) << "dropped without a line, event or callback";
+
+  world.advance(0.4);
+  ASSERT_EQ(deliveries.size(), 1u);
+  EXPECT_EQ(camera->capturesInProgress(), 0u);
+  EXPECT_TRUE(isJpeg(deliveries[0].photo));
+  EXPECT_EQ(deliveries[0].queue, "main");
+
+  camera->capturePhoto();
+  world.advance(0.5);
+  EXPECT_THAT(linesWith(world.trace().take(), "capturePhotoWithSettings"), ElementsAre(captureLine(2, 0, false)));
+  EXPECT_EQ(deliveries.size(), 2u);
+}
+
+TEST_F(KivoPhotoCaptureTest, WithoutAPhotoConnectionNothingIsCaptured) {
+  show();
+  world.capture().setPhotoConnectionMissing(true);
+  camera->capturePhoto();
+  world.advance(0.5);
+  EXPECT_THAT(world.trace().take(), IsEmpty());
+  EXPECT_EQ(camera->capturesInProgress(), 0u);
+  EXPECT_THAT(deliveries, IsEmpty());
+}
+
+// --- Errors --------------------------------------------------------------------------
+
+struct FaultCase {
+  std::string name;
+  std::optional<sim::PhotoFault> fault;
+  std::vector<std::string> logLines;
+  bool delivered;  // whether camera:didCapturePhoto: gets bytes
+};
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+
+class KivoPhotoCaptureFaultTest : public KivoPhotoCaptureTest, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(KivoPhotoCaptureFaultTest, EveryCaptureEndsWithItsLinesAndOneDelivery) {
+  show();
+  if (GetParam().fault) world.capture().failNextPhoto(*GetParam().fault);
+  camera->capturePhoto();
+  world.advance(0.5);
+  std::vector<std::string> expected{captureLine(1, 0, false)};
+  expected.insert(expected.end(), GetParam().logLines.begin(), GetParam().logLines.end());
+  const auto lines = world.trace().take();
+  std::vector<std::string> withoutEvents;
+  for (const auto& line : lines)
+    if (!line.starts_with("event ")) withoutEvents.push_back(line);
+  EXPECT_THAT(withoutEvents, ElementsAreArray(expected));
+  EXPECT_EQ(linesWith(lines, R"("step":"capture")").size(), 1u) << "the timing is sent for a failed capture too";
+  ASSERT_EQ(deliveries.size(), 1u);
+  if (GetParam().delivered) {
+    EXPECT_TRUE(isJpeg(deliveries[0].photo));
+  } else {
+    EXPECT_EQ(deliveries[0].photo, std::nullopt);
+  }
+  EXPECT_EQ(camera->capturesInProgress(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, KivoPhotoCaptureFaultTest,
+    ::testing::Values(FaultCase{"none", std::nullopt, {}, true},
+                      FaultCase{"processingError", sim::PhotoFault::processingError, {kErrorLine, kNoDataLine}, false},
+                      FaultCase{"finishError", sim::PhotoFault::finishError, {kErrorLine}, true},
+                      FaultCase{"bothErrors", sim::PhotoFault::bothErrors, {kErrorLine, kErrorLine}, false},
+                      FaultCase{"noData", sim::PhotoFault::noData, {kNoDataLine}, false}),
+    [](const auto& info) { return info.param.name; });
+
+// --- Settings ------------------------------------------------------------------------
+
+struct SettingsCase {
+  std::string name;
+  bool cameraHasFlash;
+  std::int64_t flashMode;
+  bool highResolution;
+  int tracedFlash;
+};
+void PrintTo(const SettingsCase& c, std::ostream* os) { *os << c.name; }
+
+class KivoPhotoCaptureSettingsTest : public KivoPhotoCaptureTest,
+                                     public ::testing::WithParamInterface<SettingsCase> {};
+
+TEST_P(KivoPhotoCaptureSettingsTest, FlashIsCopiedOnlyWhenTheCameraHasOne) {
+  const auto& c = GetParam();
+  world.addCamera("back", "wide", {c.cameraHasFlash ? "+flash" : "-flash"});
+  beforeAppearing.push_back([&c](KivoCamera& camera) {
+    camera.setFlashMode(c.flashMode);
+    camera.setShouldHighResolutionPhotoEnabled(c.highResolution);
+  });
+  show();
+  camera->capturePhoto();
+  world.advance(0.5);
+  EXPECT_THAT(linesWith(world.trace().take(), "capturePhotoWithSettings"),
+              ElementsAre(captureLine(1, c.tracedFlash, c.highResolution)));
+  ASSERT_EQ(deliveries.size(), 1u);
+  EXPECT_TRUE(isJpeg(deliveries[0].photo));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cameras, KivoPhotoCaptureSettingsTest,
+                         ::testing::Values(SettingsCase{"flashOn", true, 1, false, 1},
+                                           SettingsCase{"flashAutoHighRes", true, 2, true, 2},
+                                           SettingsCase{"noFlashOn", false, 1, false, 0},
+                                           SettingsCase{"noFlashAutoHighRes", false, 2, true, 0}),
+                         [](const auto& info) { return info.param.name; });
+
+// --- Orientation tag -----------------------------------------------------------------
+
+struct OrientationCase {
+  std::string name;
+  bool tagging;
+  bool estimatorFlag;  // the estimator's own flag (a replacement estimator keeps false)
+  UIDeviceOrientation device;
+  std::optional<int> videoOrientation;
+};
+void PrintTo(const OrientationCase& c, std::ostream* os) { *os << c.name; }
+
+class KivoPhotoCaptureOrientationTest : public KivoPhotoCaptureTest,
+                                        public ::testing::WithParamInterface<OrientationCase> {};
+
+TEST_P(KivoPhotoCaptureOrientationTest, TheConnectionIsTaggedOnlyWhenTheEstimatorGivesAValue) {
+  const auto& c = GetParam();
+  UIDevice::current().setOrientation(c.device);
+  beforeAppearing.push_back([&c](KivoCamera& camera) {
+    camera.setShouldUseDeviceOrientation(c.tagging);
+    if (!c.estimatorFlag) camera.setOrientation(KivoOrientation::create());
+  });
+  show();
+  camera->capturePhoto();
+  world.advance(0.5);
+  std::vector<std::string> expected;
+  if (c.videoOrientation) {
+    expected.push_back("platform photo-connection setVideoOrientation: " + std::to_string(*c.videoOrientation) + " " +
+                       kSessionQueue);
+  }
+  expected.push_back(captureLine(1, 0, false));
+  const auto lines = world.trace().take();
+  std::vector<std::string> captureLines;
+  for (const auto& line : lines)
+    if (line.find("photo-connection") != std::string::npos || line.find("capturePhoto") != std::string::npos)
+      captureLines.push_back(line);
+  EXPECT_THAT(captureLines, ElementsAreArray(expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Orientations, KivoPhotoCaptureOrientationTest,
+    ::testing::Values(OrientationCase{"taggingOff", false, true, UIDeviceOrientation::landscapeLeft, std::nullopt},
+                      OrientationCase{"estimatorOff", true, false, UIDeviceOrientation::landscapeLeft, std::nullopt},
+                      OrientationCase{"faceUp", true, true, UIDeviceOrientation::faceUp, 1},
+                      OrientationCase{"landscapeLeft", true, true, UIDeviceOrientation::landscapeLeft, 3},
+                      OrientationCase{"landscapeRight", true, true, UIDeviceOrientation::landscapeRight, 4}),
+    [](const auto& info) { return info.param.name; });
+
+// --- End of a capture ------------------------------------------------------------------
+
+class RecordingTracker : public KivoCore {
+ public:
+  void Tracking_Event(const std::string&, const TrackingParameters& parameters) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    events.push_back(parameters);
+    queues.push_back(DispatchQueue::currentLabel());
+  }
+  std::mutex mutex;
+  std::vector<TrackingParameters> events;
+  std::vector<std::string> queues;
+};
+
+const NSNumber& number(const TrackingParameters& parameters, const std::string& key) {
+  return std::get<NSNumber>(parameters.at(key).value());
+}
+
+TEST_F(KivoPhotoCaptureTest, TheTimingRunsFromTheRequestToTheDeliveryWithTheValuesAtDelivery) {
+  show();
+  camera->setFlashMode(1);
+  camera->capturePhoto();
+  world.advance(0.1);
+  camera->setFlashMode(2);  // after the settings were built
+  auto tracker = std::make_shared<RecordingTracker>();
+  ScopedKivoHost installed(tracker);
+  world.advance(0.4);
+  ASSERT_EQ(tracker->events.size(), 1u);
+  const auto& event = tracker->events[0];
+  EXPECT_EQ(tracker->queues[0], "main");
+  EXPECT_EQ(event.size(), 5u);
+  EXPECT_EQ(std::get<std::string>(event.at("step").value()), "capture");
+  EXPECT_EQ(std::get<std::string>(event.at("mode").value()), "AVCaptureSessionPresetPhoto");
+  EXPECT_FALSE(number(event, "integer1").isFloatingPoint());
+  EXPECT_EQ(number(event, "integer1").integerValue(), 1);
+  EXPECT_FALSE(number(event, "integer2").isFloatingPoint());
+  EXPECT_EQ(number(event, "integer2").integerValue(), 2);
+  ASSERT_TRUE(number(event, "time").isFloatingPoint());
+  EXPECT_NEAR(number(event, "time").doubleValue(), 0.3, 1e-9) << "the output finishes 0.3 s after the request";
+}
+
+TEST_F(KivoPhotoCaptureTest, TheShutterFlashesAtExposureAndTheReticleStopsAtDelivery) {
+  show();
+  world.advance(1);  // the launch focus has ended
+  camera->focusView()->setHidden(false);
+  camera->capturePhoto();
+  world.advance(0.04);
+  EXPECT_EQ(camera->captureAnimationView()->presentationAlpha(), 0.0);
+  world.advance(0.01);
+  EXPECT_EQ(camera->captureAnimationView()->presentationAlpha(), 1.0) << "black at the will-capture callback";
+  EXPECT_FALSE(camera->focusView()->isHidden());
+  world.advance(0.25);
+  EXPECT_EQ(deliveries.size(), 1u);
+  EXPECT_TRUE(camera->focusView()->isHidden());
+}
+
+TEST_F(KivoPhotoCaptureTest, AReleasedDelegateGetsNothingAndTheCaptureStillEnds) {
+  show();
+  camera->capturePhoto();
+  world.advance(0.1);
+  std::weak_ptr<KivoCameraDelegate> watch = delegate;
+  delegate.reset();
+  EXPECT_TRUE(watch.expired()) << "the controller holds its delegate weakly";
+  world.advance(0.4);
+  EXPECT_THAT(deliveries, IsEmpty());
+  EXPECT_EQ(camera->capturesInProgress(), 0u);
+  EXPECT_EQ(linesWith(world.trace().take(), R"("step":"capture")").size(), 1u);
+}
+
+TEST_F(KivoPhotoCaptureTest, AControllerReleasedDuringACaptureDeliversThenGoes) {
+  show();
+  std::weak_ptr<KivoCamera> watch = camera;
+  camera->capturePhoto();
+  world.advance(0.1);
+  releaseAsHost();
+  world.runUntilIdle();
+  EXPECT_FALSE(watch.expired()) << "the capture in flight holds it";
+  world.advance(0.4);
+  ASSERT_EQ(deliveries.size(), 1u);
+  EXPECT_TRUE(isJpeg(deliveries[0].photo));
+  EXPECT_TRUE(watch.expired());
+}
+
+TEST_F(KivoPhotoCaptureTest, TheRefocusHookWaitsForTheCaptureToEnd) {
+  show();
+  world.advance(1);
+  const auto hook = camera->motionManager()->motionStateDidChangeBlock();
+  ASSERT_TRUE(hook);
+  camera->capturePhoto();
+  world.advance(0.1);
+  world.trace().clear();
+  hook(KivoMotionState::still, true);
+  world.runUntilIdle();
+  EXPECT_THAT(linesWith(world.trace().take(), "setFocusPointOfInterest:"), IsEmpty());
+  world.advance(0.4);
+  world.trace().clear();
+  hook(KivoMotionState::still, true);
+  world.runUntilIdle();
+  EXPECT_THAT(linesWith(world.trace().take(), "setFocusPointOfInterest:"), ElementsAre(StartsWith("platform back-wide")));
+}
+
+// --- A capture that never finishes -----------------------------------------------------
+
+TEST_F(KivoPhotoCaptureTest, ACaptureThatNeverFinishesIsEndedTenSecondsAfterItsAnnouncedProcessing) {
+  show();
+  world.capture().failNextPhoto(sim::PhotoFault::neverFinishes);
+  camera->capturePhoto();
+  world.advance(5);
+  camera->capturePhoto();
+  world.advance(5.2);  // 10.2 s: the output announced processing until 0.25 s
+  EXPECT_EQ(camera->capturesInProgress(), 1u);
+  EXPECT_THAT(linesWith(world.trace().take(), "capturePhotoWithSettings"), ElementsAre(captureLine(1, 0, false)));
+  world.advance(0.1);
+  EXPECT_THAT(linesWith(world.trace().take(), "[KivoCamera]"),
+              ElementsAre(R"("[KivoCamera](photoOutput) Error capturing photo: the capture did not finish")"));
+  ASSERT_EQ(deliveries.size(), 1u);
+  EXPECT_EQ(deliveries[0].photo, std::nullopt);
+  EXPECT_EQ(camera->capturesInProgress(), 0u);
+
+  camera->capturePhoto();  // capturing works again, and an ending capture is left alone
+  world.advance(30);
+  const auto lines = world.trace().take();
+  EXPECT_THAT(linesWith(lines, "capturePhotoWithSettings"), ElementsAre(captureLine(2, 0, false)));
+  EXPECT_THAT(linesWith(lines, "[KivoCamera]"), IsEmpty());
+  ASSERT_EQ(deliveries.size(), 2u);
+  EXPECT_TRUE(isJpeg(deliveries[1].photo));
+}
+
+TEST_F(KivoPhotoCaptureTest, AReleasedControllerWithAStuckCaptureGoesOnceItIsEnded) {
+  show();
+  std::weak_ptr<KivoCamera> watch = camera;
+  world.capture().failNextPhoto(sim::PhotoFault::neverFinishes);
+  camera->capturePhoto();
+  world.advance(1);
+  releaseAsHost();
+  world.advance(5);
+  EXPECT_FALSE(watch.expired());
+  world.advance(5);
+  EXPECT_EQ(deliveries.size(), 1u);
+  EXPECT_TRUE(watch.expired());
+}
+
+// --- The processor on its own ------------------------------------------------------------
+
+class KivoPhotoCaptureProcessorTest : public ::testing::Test {
+ protected:
+  using Resolved = AVCapturePhotoCaptureDelegate::Resolved;
+
+  std::shared_ptr<KivoPhotoCaptureProcessor> make(KivoPhotoCaptureProcessor::AnimationHook animation = {}) {
+    return KivoPhotoCaptureProcessor::create(
+        std::make_shared<AVCapturePhotoSettings>(7), std::move(animation),
+        [this](const std::shared_ptr<KivoPhotoCaptureProcessor>& finished) {
+          completions.push_back(finished.get());
+          completionQueues.push_back(DispatchQueue::currentLabel() + (finished->photoData() ? " processed" : ""));
+        });
+  }
+
+  sim::World world;
+  std::shared_ptr<AVCapturePhotoOutput> output = AVCapturePhotoOutput::create();
+  Resolved resolved = std::make_shared<const AVCaptureResolvedPhotoSettings>(
+      7, false, CMTimeRangeMake(CMTimeMake(1, 4), CMTimeMake(1, 3)));
+  NSError error{"AVFoundationErrorDomain", -11800, "The operation could not be completed"};
+  std::vector<KivoPhotoCaptureProcessor*> completions;
+  std::vector<std::string> completionQueues;
+};
+
+TEST_F(KivoPhotoCaptureProcessorTest, CallbacksComeInOrderOnTheOutputQueue) {
+  // A session with the default back camera gives the output its connection.
+  auto camera = KivoCamera::create();
+  (void)camera->view();
+  world.runUntilIdle();
+  const auto& sessionOutput = camera->photoOutput();
+  std::vector<std::string> seen;
+  std::shared_ptr<KivoPhotoCaptureProcessor> processor;
+  processor = make([&] {
+    seen.push_back(DispatchQueue::currentLabel() + (processor->maxPhotoProcessingTime() ? " announced" : "") +
+                   (processor->photoData() ? " processed" : ""));
+  });
+  sessionOutput->capturePhotoWithSettings(processor->photoSettings(), processor);
+  world.advance(0.5);
+  EXPECT_THAT(seen, ElementsAre(std::string(kPhotoQueue) + " announced"));
+  EXPECT_THAT(completions, ElementsAre(processor.get()));
+  EXPECT_THAT(completionQueues, ElementsAre(std::string(kPhotoQueue) + " processed"));
+  EXPECT_TRUE(isJpeg(processor->photoData()));
+}
+
+TEST_F(KivoPhotoCaptureProcessorTest, TheProcessingEndIsTheSumOfTheAnnouncedRange) {
+  auto processor = make();
+  processor->willBeginCaptureForResolvedSettings(*output, resolved);
+  ASSERT_TRUE(processor->maxPhotoProcessingTime());
+  EXPECT_EQ(CMTimeCompare(*processor->maxPhotoProcessingTime(), CMTimeMake(7, 12)), 0);
+  processor->willCapturePhotoForResolvedSettings(*output, resolved);  // no hook: nothing to run
+  EXPECT_THAT(completions, IsEmpty());
+}
+
+TEST_F(KivoPhotoCaptureProcessorTest, TheRawBufferPathKeepsOnlyAValidJpeg) {
+  auto processor = make();
+  const Data jpeg{0xFF, 0xD8, 0xFF, 0xD9};
+  const CMSampleBufferRef raw = CMSampleBuffer::create(kCMTimeZero, kCMVideoCodecType_JPEG, jpeg);
+  processor->setPhotoData(Data{1});
+  processor->didFinishProcessingRawPhotoSampleBuffer(*output, nullptr, nullptr, resolved, nullptr, std::nullopt);
+  const CMSampleBufferRef invalidated = CMSampleBuffer::create(kCMTimeZero, kCMVideoCodecType_JPEG, jpeg);
+  invalidated->invalidate();
+  processor->didFinishProcessingRawPhotoSampleBuffer(*output, invalidated, nullptr, resolved, nullptr, std::nullopt);
+  processor->didFinishProcessingRawPhotoSampleBuffer(*output, raw, nullptr, resolved, nullptr, error);
+  EXPECT_EQ(processor->photoData(), Data{1}) << "missing, invalid or failed buffers leave the photo as it was";
+  EXPECT_THAT(world.trace().take(), ElementsAre(kErrorLine));
+
+  processor->didFinishProcessingRawPhotoSampleBuffer(*output, raw, nullptr, resolved, nullptr, std::nullopt);
+  EXPECT_EQ(processor->photoData(), jpeg);
+  const CMSampleBufferRef frame = CMSampleBuffer::create(kCMTimeZero, kCVPixelFormatType_32BGRA, jpeg);
+  processor->didFinishProcessingRawPhotoSampleBuffer(*output, frame, nullptr, resolved, nullptr, std::nullopt);
+  EXPECT_EQ(processor->photoData(), std::nullopt) << "a buffer that is not a JPEG gives no photo";
+}
+
+TEST_F(KivoPhotoCaptureProcessorTest, ItEndsOnceAndIgnoresTheOutputAfterBeingEndedByTheGuard) {
+  auto processor = make();
+  processor->endUnfinishedCapture();
+  processor->endUnfinishedCapture();
+  const auto photo = std::make_shared<AVCapturePhoto>(resolved, kCMTimeZero, Data{0xFF, 0xD8});
+  processor->didFinishProcessingPhoto(*output, photo, std::nullopt);
+  processor->didFinishCaptureForResolvedSettings(*output, resolved, std::nullopt);
+  EXPECT_EQ(completions.size(), 1u);
+  EXPECT_EQ(processor->photoData(), std::nullopt);
+
+  auto finished = make();
+  finished->didFinishCaptureForResolvedSettings(*output, resolved, error);
+  finished->endUnfinishedCapture();
+  EXPECT_EQ(completions.size(), 2u);
+  EXPECT_DEBUG_DEATH(finished->didFinishCaptureForResolvedSettings(*output, resolved, std::nullopt),
+                     "called back after the capture finished");
+}
+
+}  // namespace
