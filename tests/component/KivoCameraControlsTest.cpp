@@ -1,0 +1,651 @@
+// The controller's controls on a running camera: taps and focus with the
+// point-of-interest mapping, re-focus after rest, exposure bias, zoom and
+// pinch, torch, flash and the camera switch. Each test reads the world's
+// trace, into which the host's delegate also writes its callbacks with the
+// queue that ran them, so orderings across queues are checked in one place.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AVFoundation/AVCaptureDevice.h"
+#include "Foundation/TraceFormat.h"
+#include "KivoCamera.h"
+#include "KivoFocusView.h"
+#include "KivoMotionManager.h"
+#include "KivoPreviewView.h"
+#include "UIKit/UIGestureRecognizer.h"
+#include "sim/Trace.h"
+#include "sim/World.h"
+#include "sim/capture/CaptureSimulation.h"
+#include "sim/motion/MotionSimulation.h"
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+namespace {
+
+using State = UIGestureRecognizerState;
+constexpr CGPoint kScreenCentre{187.5, 406};
+const std::string kSession = "@com.kivocamera.session.queue";
+
+// Every callback goes into the trace as "delegate SELECTOR ARGS @QUEUE".
+std::shared_ptr<KivoCameraDelegateBlocks> recordingDelegate(sim::Trace& trace) {
+  auto delegate = std::make_shared<KivoCameraDelegateBlocks>();
+  auto add = [&trace](const std::string& line) {
+    trace.add("delegate " + line + " @" + DispatchQueue::currentLabel());
+  };
+  delegate->didCapturePhoto = [](KivoCamera&, const std::optional<Data>&) {};
+  delegate->didChangeFlashMode = [add](KivoCamera&, std::int64_t m) {
+    add("camera:didChangeFlashMode: " + formatInteger(m));
+  };
+  delegate->didChangeTorch = [add](KivoCamera&, bool on) { add("camera:didChangeTorch: " + formatBool(on)); };
+  delegate->didToggleCameraPosition = [add](KivoCamera&, bool back) {
+    add("camera:didToggleCameraPosition: " + formatBool(back));
+  };
+  delegate->didChangeZoomLevel = [add](KivoCamera&, double level, double scale) {
+    add("camera:didChangeZoomLevel:zoomScale: " + formatNumber(level) + " " + formatNumber(scale));
+  };
+  delegate->didTapEndPoint = [add](KivoCamera&, CGPoint p) { add("camera:didTapEndPoint: " + formatPoint(p)); };
+  delegate->didPinchEndZoomLevel = [add](KivoCamera&, double level, double scale) {
+    add("camera:didPinchEndZoomLevel:zoomScale: " + formatNumber(level) + " " + formatNumber(scale));
+  };
+  return delegate;
+}
+
+class KivoCameraControlsTest : public ::testing::Test {
+ protected:
+  // World settings (cameras, permission) go before this.
+  void launch(const std::function<void(KivoCamera&)>& configure = {}) {
+    attach(configure);
+    appear();
+  }
+  void attach(const std::function<void(KivoCamera&)>& configure = {}) {
+    world.markControllerCreated();
+    camera = KivoCamera::create();
+    camera->setDelegate(delegate);
+    if (configure) configure(*camera);
+    camera->addToController(host);
+    world.runUntilIdle();  // the setup, as a host's run loop would before the screen appears
+  }
+  void appear() {
+    host->viewWillAppear(false);
+    host->view()->layoutIfNeeded();
+    host->viewDidAppear(false);
+    world.runUntilIdle();
+    world.trace().clear();
+  }
+
+  template <class R>
+  std::shared_ptr<R> recognizer() {
+    for (const auto& r : camera->previewView()->gestureRecognizers())
+      if (auto found = std::dynamic_pointer_cast<R>(r)) return found;
+    return nullptr;
+  }
+  // The camera's view fills the screen, so window and preview points agree.
+  void tap(CGPoint point) { recognizer<UITapGestureRecognizer>()->deliver(State::ended, point); }
+  void pinch(State state, double factor) {
+    recognizer<UIPinchGestureRecognizer>()->deliverPinch(state, factor, kScreenCentre);
+  }
+  std::vector<std::string> runAndTake() {
+    world.runUntilIdle();
+    return world.trace().take();
+  }
+  std::string inspect(std::string_view path) { return world.capture().inspect(path).value_or("?"); }
+  std::shared_ptr<AVCaptureDevice> back() { return world.capture().camera("back-wide"); }
+  // The platform's text for a refused lock, as a component line carries it.
+  std::string lockErrorText() {
+    world.capture().failLock(1);
+    NSError error;
+    EXPECT_FALSE(back()->lockForConfiguration(&error));
+    world.trace().clear();
+    return error.description();
+  }
+
+  sim::World world;
+  std::shared_ptr<KivoCameraDelegateBlocks> delegate = recordingDelegate(world.trace());
+  std::shared_ptr<UIViewController> host = UIViewController::create();
+  std::shared_ptr<KivoCamera> camera;
+};
+
+// --- Focus ---------------------------------------------------------------------------
+
+struct TapCase {
+  CGPoint tap;
+  CGPoint pointOfInterest;
+};
+
+class KivoCameraControlsTapTest : public KivoCameraControlsTest, public ::testing::WithParamInterface<TapCase> {};
+
+TEST_P(KivoCameraControlsTapTest, ATapFocusesWithThePreviewAxesTurnedAndReportsItsPoint) {
+  launch();
+  tap(GetParam().tap);
+  const auto lines = world.trace().take();  // the tap's callback is not queued
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_THAT(lines[0], StartsWith("platform back-wide setFocusPointOfInterest: "));
+  EXPECT_THAT(lines, ElementsAre(lines[0], "platform back-wide setFocusMode: 2 @main",
+                                 "platform back-wide setSmoothAutoFocusEnabled: true @main",
+                                 "delegate camera:didTapEndPoint: " + formatPoint(GetParam().tap) + " @main"));
+  const CGPoint poi = back()->focusPointOfInterest();
+  EXPECT_DOUBLE_EQ(poi.x, GetParam().pointOfInterest.x);
+  EXPECT_DOUBLE_EQ(poi.y, GetParam().pointOfInterest.y);
+  EXPECT_FALSE(camera->focusView()->isHidden()) << "a tap shows the reticle where it focuses";
+  EXPECT_EQ(camera->focusView()->center(), GetParam().tap);
+  EXPECT_FALSE(back()->isLockedForConfiguration());
+}
+
+INSTANTIATE_TEST_SUITE_P(In375x812Preview, KivoCameraControlsTapTest,
+                         ::testing::Values(TapCase{{187.5, 406}, {0.5, 0.5}}, TapCase{{0, 0}, {0, 1}},
+                                           TapCase{{375, 812}, {1, 0}}, TapCase{{300, 203}, {0.25, 0.2}}),
+                         [](const auto& info) { return "At" + std::to_string(info.index); });
+
+TEST_F(KivoCameraControlsTest, FocusingIsHeldExactlyAroundTheFocusCallAlsoWhenTheLockFails) {
+  launch();
+  std::vector<std::string> seen;  // each line with the motion manager's flag at that moment
+  world.trace().setSink([&](std::string_view line) {
+    seen.push_back(std::string(line) + (camera->motionManager()->isFocusing() ? " [focusing]" : ""));
+  });
+  tap({0, 0});
+  world.capture().failLock(1);
+  tap({10, 10});
+  world.trace().setSink(nullptr);
+  EXPECT_THAT(seen, ElementsAre("platform back-wide setFocusPointOfInterest: (0, 1) @main [focusing]",
+                                "platform back-wide setFocusMode: 2 @main [focusing]",
+                                "platform back-wide setSmoothAutoFocusEnabled: true @main [focusing]",
+                                "delegate camera:didTapEndPoint: (0, 0) @main",
+                                "platform back-wide lockForConfiguration: failed @main [focusing]",
+                                R"(event kivo_camera {"code":"10007"} @main [focusing])",
+                                R"("[KivoCamera](focus) Error Focus" [focusing])",
+                                "delegate camera:didTapEndPoint: (10, 10) @main"));
+  EXPECT_FALSE(camera->motionManager()->isFocusing());
+  EXPECT_EQ(inspect("device.focusPointOfInterest"), "(0, 1)") << "unchanged by the failure";
+}
+
+// A focus that cannot act still reports the tap, and leaves the device unlocked.
+struct NoFocusCase {
+  const char* name;
+  std::function<void(sim::World&)> world;
+};
+
+class KivoCameraControlsNoFocusTest : public KivoCameraControlsTest,
+                                      public ::testing::WithParamInterface<NoFocusCase> {};
+
+TEST_P(KivoCameraControlsNoFocusTest, TheTapIsReportedAndTheDeviceIsLeftAlone) {
+  GetParam().world(world);
+  launch();
+  tap({100, 100});
+  EXPECT_THAT(runAndTake(), ElementsAre("delegate camera:didTapEndPoint: (100, 100) @main"));
+  for (const auto& device : world.capture().cameras()) EXPECT_FALSE(device->isLockedForConfiguration());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, KivoCameraControlsNoFocusTest,
+    ::testing::Values(NoFocusCase{"PermissionDenied", [](sim::World& w) { w.setPermission("denied"); }},
+                      NoFocusCase{"NoCamera", [](sim::World& w) { w.setNoCameras(); }},
+                      NoFocusCase{"NoPointOfInterest", [](sim::World& w) { w.addCamera("back", "wide", {"-poi"}); }},
+                      NoFocusCase{"NoContinuousFocus",
+                                  [](sim::World& w) { w.addCamera("back", "wide", {"-continuous-focus"}); }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(KivoCameraControlsTest, FocusAimsAtThePreviewCentreInItsSuperviewUntilAPointIsSet) {
+  launch();
+  world.advance(1);  // the appearance's focus has settled and its reticle is gone
+  // The centre is in the superview's space: (150, 300) in a 200 x 400 preview.
+  camera->previewView()->setFrame(CGRectMake(50, 100, 200, 400));
+  camera->focusWithAnimated(false);
+  EXPECT_EQ(inspect("device.focusPointOfInterest"), "(0.75, 0.25)");
+  EXPECT_TRUE(camera->focusView()->isHidden()) << "no reticle without animation";
+
+  camera->setFocusPoint({100, 100});
+  EXPECT_EQ(inspect("device.focusPointOfInterest"), "(0.75, 0.25)") << "storing focuses nothing";
+  camera->focusCenterWithAnimated(false);
+  EXPECT_EQ(inspect("device.focusPointOfInterest"), "(0.75, 0.25)");
+  pinch(State::began, 1);
+  pinch(State::ended, 1.5);  // every re-focus now aims at the stored point
+  EXPECT_EQ(inspect("device.focusPointOfInterest"), "(0.25, 0.5)");
+}
+
+// Shows the reticle, moves the device to (x, -1, 0) g and lets it rest.
+struct MoveOutcome {
+  bool reticleStopped;  // by the move, well before the camera has focused (0.3 s)
+  bool refocused;       // at the preview's centre, after the rest
+};
+
+MoveOutcome moveAndRest(sim::World& world, KivoCamera& camera, double x) {
+  camera.focusAtPoint({10, 10}, true);
+  world.trace().clear();
+  world.motion().setAcceleration(x, -1, 0);
+  world.advance(0.15);
+  const bool stopped = camera.focusView()->isHidden();
+  world.advance(1.5);
+  const auto lines = world.trace().take();
+  const bool refocused = std::ranges::count(lines, "platform back-wide setFocusPointOfInterest: (0.5, 0.5) @main") > 0;
+  return {stopped, refocused};
+}
+
+TEST_F(KivoCameraControlsTest, RestAfterAMoveRefocusesOnlyOnceTheViewHasAppeared) {
+  attach();
+  host->viewWillAppear(false);
+  host->view()->layoutIfNeeded();
+  world.advance(0.2);  // the first samples seed the detector
+  const auto before = moveAndRest(world, *camera, 0.5);
+  EXPECT_FALSE(before.reticleStopped);
+  EXPECT_FALSE(before.refocused);
+
+  host->viewDidAppear(false);
+  world.advance(1.0);  // the appearance's focus has settled
+  const auto after = moveAndRest(world, *camera, 0);
+  EXPECT_TRUE(after.reticleStopped);
+  EXPECT_TRUE(after.refocused);
+}
+
+TEST_F(KivoCameraControlsTest, RestAfterAMoveDoesNothingWhileAPhotoIsBeingTaken) {
+  launch();
+  world.advance(1.0);
+  world.capture().failNextPhoto(sim::PhotoFault::neverFinishes);
+  camera->capturePhoto();
+  world.runUntilIdle();
+  ASSERT_EQ(camera->capturesInProgress(), 1u);
+  const auto during = moveAndRest(world, *camera, 0.5);
+  EXPECT_FALSE(during.reticleStopped);
+  EXPECT_FALSE(during.refocused);
+  EXPECT_EQ(camera->capturesInProgress(), 1u) << "still under way throughout";
+  world.advance(15);  // the component gives the capture up, and the table lets the controller go
+  EXPECT_EQ(camera->capturesInProgress(), 0u);
+}
+
+TEST_F(KivoCameraControlsTest, TheReticleStopsOnlyOnceTheCameraHasFocused) {
+  launch();
+  auto focusView = camera->focusView();
+  ASSERT_FALSE(focusView->isHidden()) << "the appearance's focus shows it";
+  world.capture().setAdjustingFocus(std::nullopt, true);  // reported again while still adjusting
+  world.advance(0.25);
+  EXPECT_FALSE(focusView->isHidden());
+  EXPECT_THAT(focusView->focusImageView()->layer()->animationKeys(), ElementsAre("FocusAnimation"));
+  world.advance(0.1);  // settled
+  EXPECT_TRUE(focusView->isHidden());
+  EXPECT_THAT(focusView->focusImageView()->layer()->animationKeys(), IsEmpty());
+}
+
+// --- Exposure --------------------------------------------------------------------------
+
+TEST_F(KivoCameraControlsTest, ExposureBiasReachesOnlyTheBackCameraUnchangedAndReportsALockFailure) {
+  launch();
+  camera->setExposureTargetBias(20);
+  EXPECT_THAT(world.trace().take(),
+              ElementsAre("platform back-wide setExposureTargetBias:completionHandler: 20 @main"));
+
+  const std::string error = lockErrorText();
+  world.capture().failLock(1);
+  camera->setExposureTargetBias(1);
+  EXPECT_THAT(runAndTake(), ElementsAre("platform back-wide lockForConfiguration: failed @main",
+                                        R"(event kivo_camera {"code":"10011"} @main)",
+                                        sim::Trace::logLine("[KivoCamera](exposureLocking) " + error)));
+
+  camera->setCameraPosition(2);  // the bias is ignored for anything but the back camera
+  camera->setExposureTargetBias(1);
+  EXPECT_THAT(runAndTake(), IsEmpty());
+}
+
+// --- Zoom ------------------------------------------------------------------------------
+
+struct ZoomCase {
+  const char* name;
+  double minScale, maxScale;
+  std::function<void(KivoCamera&)> zoom;
+  const char* deviceCall;  // nullptr: nothing may happen
+  double zoomScale;
+};
+
+class KivoCameraControlsZoomTest : public KivoCameraControlsTest, public ::testing::WithParamInterface<ZoomCase> {};
+
+TEST_P(KivoCameraControlsZoomTest, PublicZoomMapsClampsAndNeverCallsBack) {
+  launch([](KivoCamera& c) { c.setZoomScale(1.5); });
+  camera->setMinZoomScale(GetParam().minScale);
+  camera->setMaxZoomScale(GetParam().maxScale);
+  GetParam().zoom(*camera);
+  const auto lines = runAndTake();
+  if (GetParam().deviceCall) {
+    EXPECT_THAT(lines, ElementsAre(std::string("platform back-wide ") + GetParam().deviceCall + " @main"));
+  } else {
+    EXPECT_THAT(lines, IsEmpty());
+  }
+  EXPECT_DOUBLE_EQ(camera->zoomScale(), GetParam().zoomScale);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, KivoCameraControlsZoomTest,
+    ::testing::Values(
+        ZoomCase{"HalfLevel", 1, 4, [](KivoCamera& c) { c.zoomWithLevel(0.5); }, "setVideoZoomFactor: 2.5", 2.5},
+        ZoomCase{"Scale", 1, 4, [](KivoCamera& c) { c.zoomWithScale(3.0); }, "setVideoZoomFactor: 3", 3},
+        ZoomCase{"ScaleAboveMax", 1, 4, [](KivoCamera& c) { c.zoomWithScale(10); }, "setVideoZoomFactor: 4", 4},
+        ZoomCase{"ScaleBelowMin", 1, 4, [](KivoCamera& c) { c.zoomWithScale(0.2); }, "setVideoZoomFactor: 1", 1},
+        ZoomCase{"NegativeLevel", 1, 4, [](KivoCamera& c) { c.zoomWithLevel(-1); }, "setVideoZoomFactor: 1", 1},
+        ZoomCase{"LevelAboveOne", 1, 4, [](KivoCamera& c) { c.zoomWithLevel(7); }, "setVideoZoomFactor: 4", 4},
+        ZoomCase{"NeverBelowOne", 0.5, 4, [](KivoCamera& c) { c.zoomWithLevel(0); }, "setVideoZoomFactor: 1", 1},
+        ZoomCase{"Animated", 1, 4, [](KivoCamera& c) { c.zoomWithScale(3.0, true); },
+                 "rampToVideoZoomFactor:withRate: 3 2", 3},
+        ZoomCase{"EqualBounds", 2, 2, [](KivoCamera& c) { c.zoomWithLevel(0.5); }, nullptr, 1.5},
+        ZoomCase{"InvertedBounds", 4, 1, [](KivoCamera& c) { c.zoomWithScale(2); }, nullptr, 1.5}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(KivoCameraControlsTest, WithoutADeviceZoomChangesNothing) {
+  world.setNoCameras();
+  launch([](KivoCamera& c) { c.setZoomScale(1.5); });
+  camera->zoomWithLevel(0.5);
+  EXPECT_THAT(runAndTake(), IsEmpty());
+  EXPECT_EQ(camera->zoomScale(), 1.5);
+}
+
+TEST_F(KivoCameraControlsTest, AZoomLockFailureKeepsTheNewScaleAndSkipsTheCallback) {
+  launch();
+  world.capture().failLock(1);
+  pinch(State::began, 1);  // level 0 at 1.0: the refused zoom
+  pinch(State::ended, 2);  // the lock works again
+  EXPECT_THAT(runAndTake(),
+              ElementsAre("platform back-wide lockForConfiguration: failed @main",
+                          R"(event kivo_camera {"code":"10010"} @main)", R"("[KivoCamera](zoom) Error Zoom")",
+                          "platform back-wide setVideoZoomFactor: 2 @main",
+                          "delegate camera:didPinchEndZoomLevel:zoomScale: 0.3333333333333333 2 @main",
+                          "platform back-wide setFocusPointOfInterest: (0.5, 0.5) @main",
+                          "platform back-wide setFocusMode: 2 @main",
+                          "platform back-wide setSmoothAutoFocusEnabled: true @main",
+                          "delegate camera:didChangeZoomLevel:zoomScale: 0.3333333333333333 2 @main"));
+
+  world.capture().failLock(1);
+  camera->zoomWithScale(3.5);
+  EXPECT_EQ(camera->zoomScale(), 3.5) << "stored before the lock";
+  EXPECT_EQ(inspect("device.videoZoomFactor"), "2");
+}
+
+TEST_F(KivoCameraControlsTest, APinchFromTwoByOneAndAHalfEndsAtThreeAndEveryCallbackReadsTheScaleWhenItRuns) {
+  launch([](KivoCamera& c) { c.setZoomScale(2.0); });  // stored only; the pinch starts there
+  world.advance(1);
+  world.trace().clear();
+  EXPECT_EQ(inspect("device.videoZoomFactor"), "1");
+  pinch(State::began, 1);
+  pinch(State::changed, 1.5);
+  pinch(State::ended, 1.5);
+  EXPECT_THAT(
+      world.trace().take(),
+      ElementsAre("platform back-wide setVideoZoomFactor: 2 @main", "platform back-wide setVideoZoomFactor: 3 @main",
+                  "platform back-wide setVideoZoomFactor: 3 @main",
+                  "delegate camera:didPinchEndZoomLevel:zoomScale: 0.6666666666666666 3 @main",
+                  "platform back-wide setFocusPointOfInterest: (0.5, 0.5) @main",
+                  "platform back-wide setFocusMode: 2 @main",
+                  "platform back-wide setSmoothAutoFocusEnabled: true @main"));
+  EXPECT_TRUE(camera->focusView()->isHidden()) << "the re-focus after a pinch shows no reticle";
+  const std::string later = "delegate camera:didChangeZoomLevel:zoomScale: 0.6666666666666666 3 @main";
+  EXPECT_THAT(runAndTake(), ElementsAre(later, later, later));
+
+  pinch(State::changed, 2);                         // still relative to the scale set when the pinch began
+  camera->setMaxZoomScale(camera->minZoomScale());  // no range when the callback runs: skipped
+  EXPECT_THAT(runAndTake(), ElementsAre("platform back-wide setVideoZoomFactor: 4 @main"));
+}
+
+class KivoCameraControlsPinchEndTest : public KivoCameraControlsTest, public ::testing::WithParamInterface<State> {};
+
+TEST_P(KivoCameraControlsPinchEndTest, AnOvershootStaysClampedUntilPinchedBackAndEndsWithALevelAboveOne) {
+  launch();
+  pinch(State::began, 1);
+  pinch(State::changed, 6);  // past 4: clamped
+  pinch(State::changed, 5);  // still past 4 after pinching back a little
+  pinch(State::changed, 3);
+  pinch(GetParam(), 6);
+  EXPECT_THAT(
+      world.trace().take(),
+      ElementsAre("platform back-wide setVideoZoomFactor: 1 @main", "platform back-wide setVideoZoomFactor: 4 @main",
+                  "platform back-wide setVideoZoomFactor: 4 @main", "platform back-wide setVideoZoomFactor: 3 @main",
+                  "platform back-wide setVideoZoomFactor: 4 @main",
+                  "delegate camera:didPinchEndZoomLevel:zoomScale: 1.6666666666666667 4 @main",
+                  StartsWith("platform back-wide setFocusPointOfInterest:"), HasSubstr("setFocusMode: 2"),
+                  HasSubstr("setSmoothAutoFocusEnabled: true")));
+}
+
+INSTANTIATE_TEST_SUITE_P(EndingStates, KivoCameraControlsPinchEndTest,
+                         ::testing::Values(State::ended, State::cancelled, State::failed));
+
+TEST_F(KivoCameraControlsTest, APinchIsIgnoredWhenPinchToZoomIsOff) {
+  launch([](KivoCamera& c) { c.setShouldPinchToZoom(false); });
+  pinch(State::began, 1);
+  pinch(State::ended, 2);
+  EXPECT_THAT(runAndTake(), IsEmpty());
+  EXPECT_EQ(camera->zoomScale(), 1.0);
+}
+
+// --- Torch -----------------------------------------------------------------------------
+
+TEST_F(KivoCameraControlsTest, TheTorchSwitchesOnTheMainThreadAndReportsTheRequestLater) {
+  launch();
+  camera->toggleTorch(true);
+  EXPECT_THAT(world.trace().take(), ElementsAre("platform back-wide setTorchModeOnWithLevel:error: 1 @main"));
+  EXPECT_EQ(inspect("device.torchActive"), "true");
+  EXPECT_THAT(runAndTake(), ElementsAre("delegate camera:didChangeTorch: true @main"));
+
+  world.capture().failLock(1);  // already on: no lock is taken, so this fault stays pending
+  camera->toggleTorch(true);
+  EXPECT_THAT(runAndTake(), ElementsAre("delegate camera:didChangeTorch: true @main"));
+  camera->toggleTorch(false);
+  EXPECT_THAT(runAndTake(), ElementsAre("platform back-wide lockForConfiguration: failed @main",
+                                        R"(event kivo_camera {"code":"10009"} @main)",
+                                        StartsWith(R"("[KivoCamera](torchLocking) Error Domain=)"),
+                                        "delegate camera:didChangeTorch: false @main"));
+  camera->toggleTorch(false);
+  EXPECT_THAT(runAndTake(),
+              ElementsAre("platform back-wide setTorchMode: 0 @main", "delegate camera:didChangeTorch: false @main"));
+  camera->toggleTorch(false);
+  EXPECT_THAT(runAndTake(), ElementsAre("delegate camera:didChangeTorch: false @main"));
+}
+
+TEST_F(KivoCameraControlsTest, TorchFailuresAreReportedAndTheRequestStillIs) {
+  launch();
+  const std::string error = lockErrorText();
+  world.capture().failLock(1);
+  camera->toggleTorch(true);
+  EXPECT_THAT(runAndTake(), ElementsAre("platform back-wide lockForConfiguration: failed @main",
+                                        R"(event kivo_camera {"code":"10009"} @main)",
+                                        sim::Trace::logLine("[KivoCamera](torchLocking) " + error),
+                                        "delegate camera:didChangeTorch: true @main"));
+  world.capture().failNextTorch();
+  camera->toggleTorch(true);
+  EXPECT_THAT(runAndTake(), ElementsAre("platform back-wide setTorchModeOnWithLevel:error: 1 failed @main",
+                                        R"(event kivo_camera {"code":"10008"} @main)",
+                                        StartsWith(R"("[KivoCamera](torch) Error Domain=)"),
+                                        "delegate camera:didChangeTorch: true @main"));
+  EXPECT_EQ(inspect("device.torchActive"), "false");
+  EXPECT_FALSE(back()->isLockedForConfiguration()) << "unlocked after a failed switch-on";
+}
+
+struct SilentCase {
+  const char* name;
+  std::function<void(sim::World&)> world;
+  std::function<void(KivoCamera&)> control;
+};
+
+class KivoCameraControlsSilentTest : public KivoCameraControlsTest, public ::testing::WithParamInterface<SilentCase> {};
+
+TEST_P(KivoCameraControlsSilentTest, DoesNothingAndReportsNothing) {
+  if (GetParam().world) GetParam().world(world);
+  launch();
+  GetParam().control(*camera);
+  EXPECT_THAT(runAndTake(), IsEmpty());
+  EXPECT_EQ(camera->flashMode(), 0);
+  EXPECT_EQ(camera->cameraPosition(), 1);
+}
+
+const auto kNoCamera = [](sim::World& w) { w.setNoCameras(); };
+const auto kBackWithout = [](const char* option) {
+  return [option](sim::World& w) { w.addCamera("back", "wide", {option}); };
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, KivoCameraControlsSilentTest,
+    ::testing::Values(SilentCase{"TorchWithoutDevice", kNoCamera, [](KivoCamera& c) { c.toggleTorch(true); }},
+                      SilentCase{"TorchWithoutTorch", kBackWithout("-torch"),
+                                 [](KivoCamera& c) { c.toggleTorch(true); }},
+                      SilentCase{"TorchOffTheBackPosition",
+                                 {},
+                                 [](KivoCamera& c) {
+                                   c.setCameraPosition(2);
+                                   c.toggleTorch(true);
+                                   c.setCameraPosition(1);
+                                 }},
+                      SilentCase{"FlashWithoutDevice", kNoCamera, [](KivoCamera& c) { c.toggleFlash(2); }},
+                      SilentCase{"FlashWithoutFlash", kBackWithout("-flash"), [](KivoCamera& c) { c.toggleFlash(2); }},
+                      SilentCase{"SwitchToTheCurrentCamera", {}, [](KivoCamera& c) { c.toggleCameraPosition(true); }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(KivoCameraControlsTest, SwitchingWhileTheSessionIsStoppedChangesNothing) {
+  launch();
+  camera->stopSession();
+  world.runUntilIdle();
+  world.trace().clear();
+  camera->toggleCameraPosition(false);
+  EXPECT_THAT(runAndTake(), IsEmpty());
+  EXPECT_EQ(camera->cameraPosition(), 1);
+  EXPECT_EQ(camera->videoDevice(), back());
+}
+
+// --- Flash -----------------------------------------------------------------------------
+
+TEST_F(KivoCameraControlsTest, FlashIsStoredUncheckedAndTheCallbackReadsItWhenItRuns) {
+  launch();
+  camera->toggleFlash(2);
+  EXPECT_EQ(camera->flashMode(), 2);
+  EXPECT_THAT(world.trace().take(), IsEmpty()) << "the device is not configured and the callback waits";
+  EXPECT_THAT(runAndTake(), ElementsAre("delegate camera:didChangeFlashMode: 2 @main"));
+  camera->toggleFlash(7);
+  camera->setFlashMode(1);
+  EXPECT_THAT(runAndTake(), ElementsAre("delegate camera:didChangeFlashMode: 1 @main"));
+}
+
+// --- Camera switch ------------------------------------------------------------------------
+
+// The rebuild for the camera of that name, replacing the other wide camera.
+// Only the search for a back camera writes the device line.
+std::vector<std::string> rebuildFor(const std::string& name) {
+  const bool toBack = name == "back-wide";
+  std::vector<std::string> lines{
+      "platform session removeInput: " + std::string(toBack ? "front-wide " : "back-wide ") + kSession,
+      "platform session beginConfiguration " + kSession};
+  if (toBack)
+    lines.push_back(
+        sim::Trace::logLine("[KivoCamera] AVCaptureDeviceTypeBuiltInWideAngleCamera minimumFocusDistance: 120"));
+  lines.insert(
+      lines.end(),
+      {"platform session setSessionPreset: AVCaptureSessionPresetPhoto " + kSession,
+       "platform " + name + " setFocusMode: 2 " + kSession,
+       "platform " + name + " setSmoothAutoFocusEnabled: true " + kSession,
+       "platform " + name + " setExposureMode: 2 " + kSession,
+       "platform " + name + " setWhiteBalanceMode: 2 " + kSession,
+       "platform " + name + " setAutomaticallyEnablesLowLightBoostWhenAvailable: true " + kSession,
+       "platform session addInput: " + name + " " + kSession, "platform session commitConfiguration " + kSession});
+  return lines;
+}
+
+TEST_F(KivoCameraControlsTest, SwitchingToTheFrontResetsZoomRebuildsRestartsAndLeavesTheTorchAlone) {
+  launch([](KivoCamera& c) { c.setMinZoomScale(2); });
+  camera->toggleFlash(1);
+  camera->toggleTorch(true);
+  camera->zoomWithLevel(0.5);
+  world.runUntilIdle();
+  world.trace().clear();
+  ASSERT_FALSE(camera->focusView()->isHidden()) << "the appearance's focus shows the reticle";
+
+  camera->toggleCameraPosition(false);
+  EXPECT_EQ(camera->cameraPosition(), 2);
+  EXPECT_EQ(camera->zoomScale(), 2.0) << "level 0, stored at once";
+  EXPECT_THAT(world.trace().take(), ElementsAre("platform back-wide setVideoZoomFactor: 2 @main"));
+
+  std::vector<std::string> expected{"delegate camera:didChangeZoomLevel:zoomScale: 0 2 @main",
+                                    "platform session stopRunning " + kSession};
+  for (auto& line : rebuildFor("front-wide")) expected.push_back(line);
+  expected.push_back("delegate camera:didToggleCameraPosition: false @main");
+  expected.push_back("platform session startRunning " + kSession);
+  EXPECT_EQ(runAndTake(), expected);
+
+  EXPECT_EQ(camera->videoDevice()->uniqueID(), "front-wide");
+  EXPECT_EQ(inspect("session.running"), "true");
+  EXPECT_TRUE(camera->focusView()->isHidden());
+  EXPECT_THAT(camera->focusView()->focusImageView()->layer()->animationKeys(), IsEmpty());
+  EXPECT_EQ(camera->flashMode(), 1);
+  EXPECT_EQ(inspect("device.videoZoomFactor"), "1") << "the stored scale is not applied to the new camera";
+  EXPECT_TRUE(back()->isTorchActive()) << "nobody switched the old torch off";
+  EXPECT_EQ(camera->sessionSetupResult(), SessionSetupResult::success);
+}
+
+// Back again: the torch request meets the front camera, still current while
+// the rebuild waits on the session queue.
+class KivoCameraControlsSwitchToBackTest : public KivoCameraControlsTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(KivoCameraControlsSwitchToBackTest, TheTorchRequestMeetsTheOldFrontCamera) {
+  const bool frontTorch = GetParam();
+  world.addCamera("back", "wide", {});
+  world.addCamera("front", "wide", {frontTorch ? "+torch" : "-torch"});
+  launch([](KivoCamera& c) { c.setCameraPosition(2); });
+  camera->toggleCameraPosition(true);
+  EXPECT_THAT(world.trace().take(), ElementsAre("platform front-wide setVideoZoomFactor: 1 @main"));
+  std::vector<std::string> expected{"delegate camera:didChangeZoomLevel:zoomScale: 0 1 @main",
+                                    "platform session stopRunning " + kSession};
+  for (auto& line : rebuildFor("back-wide")) expected.push_back(line);
+  if (frontTorch) expected.push_back("delegate camera:didChangeTorch: false @main");  // off already: no lock
+  expected.push_back("delegate camera:didToggleCameraPosition: true @main");
+  expected.push_back("platform session startRunning " + kSession);
+  EXPECT_EQ(runAndTake(), expected);
+  EXPECT_EQ(camera->videoDevice(), back());
+}
+
+INSTANTIATE_TEST_SUITE_P(FrontTorch, KivoCameraControlsSwitchToBackTest, ::testing::Bool());
+
+TEST_F(KivoCameraControlsTest, ARebuildThatFailsStillCommitsAndReportsButDoesNotStart) {
+  launch();
+  camera->toggleCameraPosition(false);
+  world.capture().failLock(1);  // the rebuild's device configuration
+  const auto lines = runAndTake();
+  EXPECT_THAT(lines, Contains(R"(event kivo_camera {"code":"10001"} @com.kivocamera.session.queue)"));
+  EXPECT_THAT(lines, Contains("platform session addInput: front-wide " + kSession)) << "later steps still run";
+  EXPECT_THAT(lines, Contains("delegate camera:didToggleCameraPosition: false @main"));
+  EXPECT_THAT(lines, Not(Contains(HasSubstr("startRunning"))));
+  EXPECT_EQ(camera->sessionSetupResult(), SessionSetupResult::configurationFailed);
+}
+
+// Each control's callback is the last thing queued that holds the controller.
+struct ReleaseCase {
+  const char* name;
+  std::function<void(KivoCamera&)> control;
+  const char* callback;
+};
+
+class KivoCameraControlsReleaseTest : public KivoCameraControlsTest,
+                                      public ::testing::WithParamInterface<ReleaseCase> {};
+
+TEST_P(KivoCameraControlsReleaseTest, AQueuedCallbackKeepsAReleasedControllerUntilItHasRun) {
+  launch();
+  GetParam().control(*camera);
+  camera->removeFromParentViewController();
+  camera->view()->removeFromSuperview();
+  std::weak_ptr<KivoCamera> watch = camera;
+  camera.reset();
+  world.trace().clear();
+  EXPECT_THAT(runAndTake(), Contains(std::string("delegate ") + GetParam().callback + " @main"));
+  EXPECT_TRUE(watch.expired());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Controls, KivoCameraControlsReleaseTest,
+    ::testing::Values(ReleaseCase{"Flash", [](KivoCamera& c) { c.toggleFlash(2); }, "camera:didChangeFlashMode: 2"},
+                      ReleaseCase{"Torch", [](KivoCamera& c) { c.toggleTorch(true); }, "camera:didChangeTorch: true"},
+                      ReleaseCase{"Switch", [](KivoCamera& c) { c.toggleCameraPosition(false); },
+                                  "camera:didToggleCameraPosition: false"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
