@@ -11,7 +11,8 @@
 // configuration, start and stop, the camera switch's rebuild and the photo
 // bookkeeping run on the serial `sessionQueue`; frames arrive on
 // "com.kivocamera.video.output". Configuration read across queues is held in
-// atomics (strings behind a small mutex), so every read sees a whole value.
+// atomics, references in KivoCameraLockedPointer and strings behind a small
+// mutex, so every read sees a whole value.
 //
 // Ownership: the controller owns its session, queue, photo output, views,
 // sensors and the table of captures in progress. Queued blocks hold it until
@@ -37,6 +38,7 @@
 #include "Foundation/KeyValueObserving.h"
 #include "KivoCameraDelegate.h"
 #include "KivoCameraEnum.h"
+#include "KivoCameraLockedPointer.h"
 #include "KivoCameraSafeDict.h"
 #include "UIKit/UIViewController.h"
 
@@ -289,7 +291,7 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   // Capture helpers (KivoCameraCapture.cpp).
 
   // Public configuration.
-  std::atomic<std::weak_ptr<KivoCameraDelegate>> delegate_;
+  KivoCameraLockedPointer<std::weak_ptr<KivoCameraDelegate>> delegate_;
   std::atomic<bool> shouldShowFocus_{true};
   std::atomic<bool> shouldUseDeviceOrientation_{false};
   std::atomic<bool> shouldPromptToAppSettings_{false};
@@ -311,8 +313,8 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   std::atomic<double> maxZoomScale_{4.0};
   std::atomic<double> minZoomScale_{1.0};
   std::atomic<double> zoomScale_{1.0};
-  std::atomic<std::shared_ptr<KivoMotionManager>> motionManager_;
-  std::atomic<std::shared_ptr<KivoOrientation>> orientation_;
+  KivoCameraLockedPointer<std::shared_ptr<KivoMotionManager>> motionManager_;
+  KivoCameraLockedPointer<std::shared_ptr<KivoOrientation>> orientation_;
   mutable std::mutex sessionPresetMutex_;
   std::string sessionPreset_;
   std::atomic<bool> shouldListeningToExposure_{false};
@@ -324,7 +326,7 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   std::shared_ptr<AVCaptureSession> session_;
   DispatchQueue sessionQueue_;
   std::atomic<SessionSetupResult> sessionSetupResult_{SessionSetupResult::success};
-  std::atomic<std::shared_ptr<AVCaptureDevice>> videoDevice_;
+  KivoCameraLockedPointer<std::shared_ptr<AVCaptureDevice>> videoDevice_;
   std::shared_ptr<AVCapturePhotoOutput> photoOutput_;
   std::shared_ptr<UIView> captureAnimationView_;
   std::optional<CGRect> previewFrame_;

@@ -6,8 +6,9 @@
 //
 // Queues: the detector runs on the operation queue current when `start()` was
 // called (the main queue in practice). The owner writes the public fields from
-// the main thread; every field read across queues is atomic. The detector's
-// own state is touched only by the detector.
+// the main thread; every field read across queues is atomic, the change hook
+// behind a small mutex. The detector's own state is touched only by the
+// detector.
 
 #include <atomic>
 #include <functional>
@@ -15,6 +16,7 @@
 
 #include "CoreMotion/CMAccelerometerData.h"
 #include "KivoCameraEnum.h"
+#include "KivoCameraLockedPointer.h"
 
 class CMMotionManager;
 
@@ -68,7 +70,7 @@ class KivoMotionManager : public std::enable_shared_from_this<KivoMotionManager>
   std::atomic<double> accelerometerUpdateInterval_{0.1};
   std::atomic<double> movingThreshold_{0.1};
   std::atomic<KivoMotionState> motionState_{KivoMotionState::undetermined};
-  std::atomic<std::shared_ptr<const MotionStateDidChangeBlock>> motionStateDidChangeBlock_;
+  KivoCameraLockedPointer<std::shared_ptr<const MotionStateDidChangeBlock>> motionStateDidChangeBlock_;
   std::atomic<bool> isFocusing_{false};
   const std::shared_ptr<CMMotionManager> motionManager_;
 

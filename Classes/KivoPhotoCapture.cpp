@@ -1,5 +1,6 @@
 #include "KivoPhotoCapture.h"
 
+#include <atomic>
 #include <string>
 #include <utility>
 
@@ -7,6 +8,9 @@
 #include "KivoCameraLog.h"
 
 namespace {
+
+// Processors constructed minus processors destroyed.
+std::atomic<std::size_t> gLiveProcessors{0};
 
 void logCaptureError(const NSError& error) {
   std::string message = ") Error capturing photo: ";
@@ -30,7 +34,13 @@ KivoPhotoCaptureProcessor::KivoPhotoCaptureProcessor(std::shared_ptr<AVCapturePh
                                                      CompletionHandler completionHandler)
     : photoSettings_(std::move(photoSettings)),
       willCapturePhotoAnimation_(std::move(willCapturePhotoAnimation)),
-      completionHandler_(std::move(completionHandler)) {}
+      completionHandler_(std::move(completionHandler)) {
+  gLiveProcessors.fetch_add(1);
+}
+
+KivoPhotoCaptureProcessor::~KivoPhotoCaptureProcessor() { gLiveProcessors.fetch_sub(1); }
+
+std::size_t KivoPhotoCaptureProcessor::liveCount() { return gLiveProcessors.load(); }
 
 bool KivoPhotoCaptureProcessor::acceptsCallback() const {
   switch (phase_) {

@@ -16,6 +16,7 @@
 // (domain, code and localized text), not the localized text alone: the same
 // text the controller's other error lines give.
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -35,6 +36,7 @@ class KivoPhotoCaptureProcessor : public AVCapturePhotoCaptureDelegate,
   static std::shared_ptr<KivoPhotoCaptureProcessor> create(std::shared_ptr<AVCapturePhotoSettings> photoSettings,
                                                            AnimationHook willCapturePhotoAnimation,
                                                            CompletionHandler completionHandler);
+  ~KivoPhotoCaptureProcessor() override;
   KivoPhotoCaptureProcessor(const KivoPhotoCaptureProcessor&) = delete;
   KivoPhotoCaptureProcessor& operator=(const KivoPhotoCaptureProcessor&) = delete;
 
@@ -48,6 +50,10 @@ class KivoPhotoCaptureProcessor : public AVCapturePhotoCaptureDelegate,
   std::optional<CMTime> maxPhotoProcessingTime() const { return maxPhotoProcessingTime_; }
   /// Whether the completion handler has been called.
   bool hasEnded() const { return phase_ != Phase::capturing; }
+
+  /// Processors alive in the process now, from any thread: a host's
+  /// diagnostics and leak checks see whether finished captures were let go.
+  static std::size_t liveCount();
 
   // --- The photo output's callbacks, in the order they come ------------------
   void willBeginCaptureForResolvedSettings(AVCapturePhotoOutput& output, const Resolved& resolvedSettings) override;

@@ -185,3 +185,7 @@ bool ThreadedExecutor::runMainLoopUntil(const std::function<bool()>& done, doubl
 }
 
 double ThreadedExecutor::now() const { return core_->now(); }
+
+void ThreadedExecutor::setMainQueueObserver(std::function<void(const MainQueueBlockTiming&)> observer) {
+  core_->setMainQueueObserver(std::move(observer));
+}

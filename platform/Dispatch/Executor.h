@@ -69,6 +69,17 @@ class DeterministicExecutor {
   std::shared_ptr<dispatch_detail::SchedulerCore> core_;
 };
 
+/// How long one main-queue block waited before it started, counted from the
+/// moment it became ready to run (its submission, or for a delayed block the
+/// moment it came due), and how long it ran, in seconds of the monotonic
+/// clock; and how much of that run the main thread spent on a processor (less
+/// than the run when the thread blocked or was preempted meanwhile).
+struct MainQueueBlockTiming {
+  double waitSeconds = 0;
+  double runSeconds = 0;
+  double runCpuSeconds = 0;
+};
+
 /// Each serial queue is drained by a pool of worker threads (one block of a
 /// queue at a time), the main queue by whichever thread pumps the main run loop
 /// (the thread that created the executor), delayed blocks by a timer thread;
@@ -90,6 +101,12 @@ class ThreadedExecutor {
   bool runMainLoopUntil(const std::function<bool()>& done, double timeoutSeconds);
 
   double now() const;
+
+  /// Called on the main thread after each main-queue block that ran while
+  /// the observer was set, with that block's timing; an empty function stops
+  /// the reports. For measuring how responsive the main thread stays. Set it
+  /// on the main thread (a main-queue block may set it too).
+  void setMainQueueObserver(std::function<void(const MainQueueBlockTiming&)> observer);
 
  private:
   std::shared_ptr<dispatch_detail::SchedulerCore> core_;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
+#include <time.h>
 
 #include "Dispatch/Executor.h"
 
@@ -24,6 +25,13 @@ std::shared_ptr<SchedulerCore> gInstalled;
   std::fprintf(stderr, "Dispatch: %s\n", message.c_str());
   std::fflush(stderr);
   std::abort();
+}
+
+/// Processor time used by the calling thread, in seconds.
+double threadCpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
 /// Marks the calling thread as running a block of `queue` for its lifetime.
@@ -148,7 +156,8 @@ void SchedulerCore::updateEligibilityLocked(QueueImpl& queue) {
 }
 
 void SchedulerCore::enqueueLocked(QueueImpl& queue, DispatchBlock block) {
-  queue.ready.push_back(Task{std::move(block), nextSeq_++});
+  const double readyAt = stampMainQueue_ && queue.isMain ? steadySeconds() : 0.0;
+  queue.ready.push_back(Task{std::move(block), nextSeq_++, readyAt});
   if (queue.ready.size() == 1) updateEligibilityLocked(queue);
 }
 
@@ -421,9 +430,33 @@ bool SchedulerCore::runMainLoopUntil(const std::function<bool()>& done, double t
     cv_.wait_until(lock, wakeAt, [this] { return stopping_ || hasWorkLocked(Picker::main); });
     if (stopping_) return done && done();
     auto [queue, task] = takeNextLocked(Picker::main);
+    const bool observed = queue && stampMainQueue_ && mainQueueObserver_;
     lock.unlock();
-    if (queue) execute(std::move(queue), std::move(task));
+    if (!queue) continue;
+    if (!observed) {
+      execute(std::move(queue), std::move(task));
+      continue;
+    }
+    // A block that became ready before the observer was set carries no stamp
+    // and counts as ready when it is taken.
+    const double started = steadySeconds();
+    const double startedCpu = threadCpuSeconds();
+    const double readyAt = task.readyAt > 0 ? task.readyAt : started;
+    execute(std::move(queue), std::move(task));
+    const MainQueueBlockTiming timing{std::max(0.0, started - readyAt), steadySeconds() - started,
+                                      threadCpuSeconds() - startedCpu};
+    // A main-queue block may itself have replaced or cleared the observer.
+    if (mainQueueObserver_) mainQueueObserver_(timing);
   }
+}
+
+void SchedulerCore::setMainQueueObserver(MainQueueObserver observer) {
+  if (mode != Mode::threaded) dispatchFatal("a main-queue observer needs the threaded executor");
+  if (std::this_thread::get_id() != mainThread || (tCurrentQueue != nullptr && !tCurrentQueue->isMain))
+    dispatchFatal("the main-queue observer must be set on the main thread");
+  mainQueueObserver_ = std::move(observer);
+  std::lock_guard<std::mutex> lock(mutex_);
+  stampMainQueue_ = static_cast<bool>(mainQueueObserver_);
 }
 
 // ---------------------------------------------------------------------------

@@ -21,12 +21,16 @@
 #include <vector>
 
 #include "Dispatch/Dispatch.h"
+#include "Dispatch/Executor.h"
 
 namespace dispatch_detail {
 
 struct Task {
   DispatchBlock block;
   std::uint64_t seq = 0;
+  // Monotonic seconds at which the block became ready; stamped only for
+  // main-queue blocks while a main-queue observer is set (threaded mode).
+  double readyAt = 0;
 };
 
 class QueueImpl : public std::enable_shared_from_this<QueueImpl> {
@@ -90,6 +94,8 @@ class SchedulerCore : public std::enable_shared_from_this<SchedulerCore> {
   // Threaded mode.
   void startThreads(unsigned workers);
   bool runMainLoopUntil(const std::function<bool()>& done, double timeoutSeconds);
+  using MainQueueObserver = std::function<void(const MainQueueBlockTiming&)>;
+  void setMainQueueObserver(MainQueueObserver observer);
 
   /// Uninstalls the core, stops its threads, drops every pending block and
   /// discards later submissions. Safe to call once, from the creating thread.
@@ -141,6 +147,11 @@ class SchedulerCore : public std::enable_shared_from_this<SchedulerCore> {
   bool draining_ = false;
 
   std::vector<std::thread> threads_;
+
+  // Threaded mode: the main-queue observer. The function is touched only by
+  // the main thread; the flag, read by submitters, is guarded by mutex_.
+  MainQueueObserver mainQueueObserver_;
+  bool stampMainQueue_ = false;
 };
 
 }  // namespace dispatch_detail

@@ -1,12 +1,14 @@
 #include "sim/capture/CaptureSimulation.h"
 
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "Dispatch/Dispatch.h"
@@ -111,7 +113,18 @@ class CaptureSimulation::Backend final : public AVCaptureBackend,
   }
 
   std::optional<NSError> nextDeviceInputFailure(const AVCaptureDevice& device) override {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (deviceInputOpenSeconds_ > 0) {
+      // Paid outside the lock: other queues keep using the world meanwhile.
+      const double seconds = deviceInputOpenSeconds_;
+      RealTimeWait wait = realTimeWait_;
+      lock.unlock();
+      if (wait)
+        wait(seconds);
+      else
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+      lock.lock();
+    }
     if (!std::exchange(deviceInputFails_, false)) return std::nullopt;
     std::string description = "Cannot use ";
     description.append(device.uniqueID());
@@ -174,6 +187,9 @@ class CaptureSimulation::Backend final : public AVCaptureBackend,
   AVCapturePhotoPlan planPhotoCapture() override {
     std::lock_guard<std::mutex> lock(mutex_);
     AVCapturePhotoPlan plan;
+    plan.willCaptureDelay = timetable_.willCapture;
+    plan.processedDelay = timetable_.processed;
+    plan.finishedDelay = timetable_.finished;
     if (!photoFault_) return plan;
     switch (*photoFault_) {
       case PhotoFault::processingError: plan.processingError = true; break;
@@ -190,6 +206,7 @@ class CaptureSimulation::Backend final : public AVCaptureBackend,
     int width = 0, height = 0;
     {
       std::lock_guard<std::mutex> lock(mutex_);
+      if (preparedPhoto_) return preparedPhoto_;
       width = photoWidth_;
       height = photoHeight_;
       // Repeated captures of an unchanged scene reuse the last encoding.
@@ -237,6 +254,10 @@ class CaptureSimulation::Backend final : public AVCaptureBackend,
     Data data;
   };
   std::optional<EncodedPhoto> lastPhoto_;
+  PhotoTimetable timetable_;
+  double deviceInputOpenSeconds_ = 0;
+  RealTimeWait realTimeWait_;
+  std::optional<Data> preparedPhoto_;
   LazyQueue permissionQueue_{kPermissionQueueLabel};
   LazyQueue sessionQueue_{kSessionNotificationQueueLabel};
 };
@@ -387,6 +408,41 @@ void CaptureSimulation::setPhotoSize(int width, int height) {
   std::lock_guard<std::mutex> lock(backend_->mutex_);
   backend_->photoWidth_ = width;
   backend_->photoHeight_ = height;
+}
+
+void CaptureSimulation::setPhotoTimetable(const PhotoTimetable& timetable) {
+  const bool finite =
+      std::isfinite(timetable.willCapture) && std::isfinite(timetable.processed) && std::isfinite(timetable.finished);
+  if (!finite || timetable.willCapture < 0 || timetable.processed < timetable.willCapture ||
+      timetable.finished < timetable.processed)
+    throw std::invalid_argument("photo timetable must be finite with 0 <= will-capture <= processed <= finished");
+  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  backend_->timetable_ = timetable;
+}
+
+PhotoTimetable CaptureSimulation::photoTimetable() const {
+  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  return backend_->timetable_;
+}
+
+void CaptureSimulation::setPreparedPhotoData(std::optional<Data> data) {
+  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  // The previous bytes go after the lock: they may be large.
+  std::swap(backend_->preparedPhoto_, data);
+}
+
+// --- Real-time costs
+
+void CaptureSimulation::setDeviceInputOpenSeconds(double seconds) {
+  if (!std::isfinite(seconds) || seconds < 0)
+    throw std::invalid_argument("device input open time must be finite and not negative");
+  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  backend_->deviceInputOpenSeconds_ = seconds;
+}
+
+void CaptureSimulation::setRealTimeWait(RealTimeWait wait) {
+  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  std::swap(backend_->realTimeWait_, wait);
 }
 
 // --- Drivers

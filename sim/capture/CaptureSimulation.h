@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,6 +40,15 @@ enum class PhotoFault { processingError, finishError, bothErrors, noData, neverF
 /// "processing-error", "finish-error", "both-errors", "no-data", "never-finishes";
 /// anything else throws std::invalid_argument.
 PhotoFault parsePhotoFault(std::string_view word);
+
+/// When a capture's callbacks come, in seconds after the request: the
+/// will-capture moment (exposure), the processed photo, the end of the
+/// capture. The defaults are the photo output's own.
+struct PhotoTimetable {
+  double willCapture = AVCapturePhotoPlan{}.willCaptureDelay;
+  double processed = AVCapturePhotoPlan{}.processedDelay;
+  double finished = AVCapturePhotoPlan{}.finishedDelay;
+};
 
 class CaptureSimulation {
  public:
@@ -97,6 +107,26 @@ class CaptureSimulation {
   /// The sensor's picture size (landscape; portrait photos swap it).
   /// Sizes outside 1 ... 8192 throw std::invalid_argument.
   void setPhotoSize(int width, int height);
+  /// The timetable of every later capture. Times must be finite with
+  /// 0 <= willCapture <= processed <= finished; otherwise std::invalid_argument
+  /// and nothing changes. All zero: every callback is due at the request.
+  void setPhotoTimetable(const PhotoTimetable& timetable);
+  PhotoTimetable photoTimetable() const;
+  /// Every later photo carries exactly these bytes instead of a rendering of
+  /// the scene, so capturing encodes nothing; none goes back to rendering.
+  /// Faults still decide whether a photo has data at all.
+  void setPreparedPhotoData(std::optional<Data> data);
+
+  // --- Real-time costs ----------------------------------------------------
+  /// Creating a device input (opening the camera, the slow part of a
+  /// session's configuration) blocks the calling thread for `seconds` of real
+  /// time; 0, the default, returns at once. For real-time runs: the virtual
+  /// clock never moves by itself. Not finite or negative: std::invalid_argument.
+  void setDeviceInputOpenSeconds(double seconds);
+  /// How a real-time cost is paid; by default the calling thread sleeps.
+  /// Empty restores the default.
+  using RealTimeWait = std::function<void(double seconds)>;
+  void setRealTimeWait(RealTimeWait wait);
 
   // --- Drivers ----------------------------------------------------------
   // A camera is named ("back-wide") or, when none is given, the current one.

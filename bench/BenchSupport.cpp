@@ -1,0 +1,76 @@
+#include "BenchSupport.h"
+
+#include <benchmark/benchmark.h>
+
+#include <ctime>
+#include <stdexcept>
+
+#include "sim/capture/CaptureSimulation.h"
+#include "sim/capture/TestChart.h"
+
+namespace bench {
+
+double processCpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+void FrameDelegate::cameraDidOutput(KivoCamera& camera, const CMSampleBufferRef& sampleBuffer, bool isStill) {
+  benchmark::DoNotOptimize(&camera);
+  benchmark::DoNotOptimize(sampleBuffer.get());
+  stillFrames_ += isStill ? 1 : 0;
+}
+
+Data smallJpeg() { return sim::encodeJPEG(sim::renderTestChart(64, 48, 1.0, AVCaptureVideoOrientation::portrait)); }
+
+ShownCamera::ShownCamera(const Options& options)
+    : world_(std::make_unique<sim::World>(sim::World::Mode::realtime)) {
+  world_->trace().setRecording(false);
+  // Shadows the world's trace sink: platform calls are reported to nobody.
+  quiet_.emplace([](std::string_view, std::string_view, std::string_view) {});
+  world_->addCamera("back", "wide", options.cameraOptions);
+  world_->setAccelerometerAvailable(options.accelerometer);
+  if (options.instantPhotos) {
+    world_->capture().setPhotoTimetable({0, 0, 0});
+    world_->capture().setPreparedPhotoData(smallJpeg());
+  }
+
+  camera_ = KivoCamera::create();
+  world_->markControllerCreated();
+  camera_->setEnableVideoDataOutput(options.videoFrames);
+  auto counts = counts_;
+  delegate_->didCapturePhoto = [counts](KivoCamera&, const std::optional<Data>&) { counts->photos.fetch_add(1); };
+  if (options.videoFrames)
+    delegate_->didOutput = [counts](KivoCamera&, const CMSampleBufferRef&, bool) { counts->frames.fetch_add(1); };
+  camera_->setDelegate(delegate_);
+
+  host_ = std::make_unique<sim::HostScreen>();
+  host_->attach(camera_, [this] { camera_->addToController(host_->controller()); });
+  host_->appear();
+  if (!pumpUntil([this] { return camera_->session()->isRunning(); }))
+    throw std::runtime_error("the camera's session did not start");
+}
+
+ShownCamera::~ShownCamera() {
+  host_->disappear();
+  pumpUntil([this] { return !camera_->session()->isRunning(); }, 2);
+  host_->release();
+  camera_.reset();
+  host_.reset();
+  quiet_.reset();
+  // Stops the threads, then drops whatever is still queued.
+  world_.reset();
+}
+
+bool ShownCamera::pumpUntil(const std::function<bool()>& done, double timeoutSeconds) {
+  return executor().runMainLoopUntil(done, timeoutSeconds);
+}
+
+bool ShownCamera::captureRoundTrip() {
+  const std::uint64_t expected = photos() + 1;
+  camera_->capturePhoto();
+  return pumpUntil([this, expected] { return photos() >= expected; });
+}
+
+}  // namespace bench

@@ -1,0 +1,82 @@
+# The installable package: `cmake --install <build dir> [--prefix <dir>]`
+# lays out
+#
+#   bin/kivocam                                 the scenario runner (when built)
+#   lib/libkivocamera.a                         the component
+#   lib/libkivo_platform.a                      the platform layer
+#   lib/libkivo_sim.a                           the simulated world
+#   include/kivocamera/component/KivoCamera.h   component and Localizable headers,
+#                                               included by file name
+#   include/kivocamera/platform/UIKit/UIView.h  platform headers, included by
+#                                               framework folder
+#   include/kivocamera/sim/World.h              simulator headers, included as
+#                                               "sim/...", from include/kivocamera
+#   share/kivocamera/                           resources (installed by
+#                                               platform/Kivo, beside the lookup)
+#   lib/cmake/KivoCamera/                       package configuration
+#
+# A host then does find_package(KivoCamera) and links KivoCamera::KivoCamera
+# (the component and the platform layer) and, for its tests,
+# KivoCamera::Simulator (the simulated world and the platform layer). Each
+# imported target sees only the include roots of what it links, as in the
+# build tree.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(KIVO_INSTALL_INCLUDE_ROOT ${CMAKE_INSTALL_INCLUDEDIR}/kivocamera)
+set(KIVO_INSTALL_CONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/KivoCamera)
+# platform/Kivo installs resources/ and compiles this directory into the lookup.
+get_property(KIVO_INSTALL_RESOURCES_DIR GLOBAL PROPERTY KIVO_INSTALL_RESOURCES_DIR)
+if(NOT KIVO_INSTALL_RESOURCES_DIR)
+  message(FATAL_ERROR "platform/Kivo did not say where resources/ is installed")
+endif()
+
+# The package's names for the libraries, the same in the build tree.
+set_target_properties(kivocamera PROPERTIES EXPORT_NAME KivoCamera)
+set_target_properties(kivo_platform PROPERTIES EXPORT_NAME Platform)
+set_target_properties(kivo_sim PROPERTIES EXPORT_NAME Simulator)
+add_library(KivoCamera::KivoCamera ALIAS kivocamera)
+add_library(KivoCamera::Platform ALIAS kivo_platform)
+add_library(KivoCamera::Simulator ALIAS kivo_sim)
+
+# INCLUDES DESTINATION becomes each imported target's include root.
+install(TARGETS kivo_platform EXPORT KivoCameraTargets
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  INCLUDES DESTINATION ${KIVO_INSTALL_INCLUDE_ROOT}/platform)
+install(TARGETS kivocamera EXPORT KivoCameraTargets
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  INCLUDES DESTINATION ${KIVO_INSTALL_INCLUDE_ROOT}/component)
+install(TARGETS kivo_sim EXPORT KivoCameraTargets
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  INCLUDES DESTINATION ${KIVO_INSTALL_INCLUDE_ROOT})
+
+# Every header is installed: the public ones include most of the others.
+foreach(pair "Classes;component" "Localizable;component" "platform;platform" "sim;sim")
+  list(GET pair 0 from)
+  list(GET pair 1 to)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/${from}/
+    DESTINATION ${KIVO_INSTALL_INCLUDE_ROOT}/${to}
+    FILES_MATCHING PATTERN "*.h")
+endforeach()
+
+# The runner finds the resources at ../share/kivocamera from its own directory.
+if(TARGET kivocam)
+  install(TARGETS kivocam RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+install(EXPORT KivoCameraTargets
+  NAMESPACE KivoCamera::
+  DESTINATION ${KIVO_INSTALL_CONFIG_DIR})
+configure_package_config_file(
+  ${CMAKE_CURRENT_LIST_DIR}/KivoCameraConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/KivoCameraConfig.cmake
+  INSTALL_DESTINATION ${KIVO_INSTALL_CONFIG_DIR}
+  PATH_VARS KIVO_INSTALL_RESOURCES_DIR)
+# Before 1.0 a minor version may change the interface.
+write_basic_package_version_file(
+  ${PROJECT_BINARY_DIR}/KivoCameraConfigVersion.cmake
+  COMPATIBILITY SameMinorVersion)
+install(FILES
+  ${PROJECT_BINARY_DIR}/KivoCameraConfig.cmake
+  ${PROJECT_BINARY_DIR}/KivoCameraConfigVersion.cmake
+  DESTINATION ${KIVO_INSTALL_CONFIG_DIR})

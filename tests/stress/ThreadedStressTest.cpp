@@ -1,0 +1,222 @@
+// The controller under real threads, meant for ThreadSanitizer: photo
+// captures one after another while frames stream at 240 fps, the
+// accelerometer samples, the main thread zooms, focuses, switches the torch
+// and the camera, the application goes to the background and back, and the
+// platform's session queue posts interruptions and runtime errors. Then the
+// host lets go.
+//
+// What must hold whatever the interleaving: every capture the photo output
+// was asked for reaches camera:didCapturePhoto: exactly once and nothing else
+// does, and the released controller is destroyed once its queued work has
+// run. Nothing asserts how long anything took; the time limits only keep a
+// hung run from hanging the suite.
+//
+// The component takes one capture at a time, and the photo output's own
+// timetable (0.3 s of real time a capture) would make 1,000 of them last over
+// five minutes; the simulated camera here finishes a capture in 10 ms, which
+// changes no ordering the component relies on. The number of captures comes
+// from KIVO_STRESS_CAPTURES (default kDefaultCaptures).
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "AVFoundation/AVCaptureSession.h"
+#include "Dispatch/Dispatch.h"
+#include "Dispatch/Executor.h"
+#include "KivoCamera.h"
+#include "KivoPhotoCapture.h"
+#include "sim/HostScreen.h"
+#include "sim/World.h"
+#include "sim/capture/CaptureSimulation.h"
+#include "sim/motion/MotionSimulation.h"
+
+namespace {
+
+constexpr std::size_t kDefaultCaptures = 1000;
+// Only against a hung run: a healthy one starts a capture every few
+// milliseconds and never waits this long for anything.
+constexpr double kGenerousTimeout = 60.0;
+
+std::size_t capturesFromEnvironment() {
+  const char* text = std::getenv("KIVO_STRESS_CAPTURES");
+  if (!text || !*text) return kDefaultCaptures;
+  char* end = nullptr;
+  const unsigned long long value = std::strtoull(text, &end, 10);
+  if (*end != '\0' || value == 0) {
+    ADD_FAILURE() << "KIVO_STRESS_CAPTURES must be a positive whole number, not \"" << text << "\"";
+    return kDefaultCaptures;
+  }
+  return static_cast<std::size_t>(value);
+}
+
+// The identifier of a "capturePhotoWithSettings:delegate: id=N ..." trace
+// line, if the line is one.
+std::optional<std::int64_t> captureRequestID(std::string_view line) {
+  constexpr std::string_view kCall = "photo-output capturePhotoWithSettings:delegate: id=";
+  const auto at = line.find(kCall);
+  if (at == std::string_view::npos) return std::nullopt;
+  std::int64_t id = 0;
+  bool digits = false;
+  for (std::size_t i = at + kCall.size(); i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
+    id = id * 10 + (line[i] - '0');
+    digits = true;
+  }
+  if (!digits) return std::nullopt;
+  return id;
+}
+
+// What the component's queues report, guarded by one mutex so that requests
+// and deliveries are recorded in one order.
+struct Record {
+  std::mutex mutex;
+  std::vector<std::int64_t> requestIDs;  // in the order the output was asked
+  std::size_t deliveries = 0;
+  std::size_t deliveriesWithoutData = 0;
+  // A delivery came when every request before it had been delivered already.
+  bool deliveryWithoutRequest = false;
+  std::atomic<std::size_t> frames{0};
+  std::atomic<std::size_t> switches{0};
+
+  std::size_t requests() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return requestIDs.size();
+  }
+  std::size_t delivered() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return deliveries;
+  }
+};
+
+TEST(ThreadedStressTest, EveryCaptureArrivesOnceUnderLoadAndTheReleasedControllerIsDestroyed) {
+  const std::size_t target = capturesFromEnvironment();
+  const std::size_t processorsBefore = KivoPhotoCaptureProcessor::liveCount();
+  // Outlives the world, whose workers may still be running a handler while
+  // it shuts down.
+  Record record;
+  auto delegate = std::make_shared<KivoCameraDelegateBlocks>();
+  delegate->didCapturePhoto = [&record](KivoCamera&, const std::optional<Data>& photo) {
+    std::lock_guard<std::mutex> lock(record.mutex);
+    ++record.deliveries;
+    if (record.deliveries > record.requestIDs.size()) record.deliveryWithoutRequest = true;
+    if (!photo) ++record.deliveriesWithoutData;
+  };
+  delegate->didOutput = [&record](KivoCamera&, const CMSampleBufferRef&, bool) { record.frames.fetch_add(1); };
+  delegate->didToggleCameraPosition = [&record](KivoCamera&, bool) { record.switches.fetch_add(1); };
+
+  sim::World world(sim::World::Mode::realtime);
+  ThreadedExecutor& loop = *world.threadedExecutor();
+  world.addCamera("back", "wide", {"fps=240"});
+  world.addCamera("front", "wide", {"fps=240"});
+  // Exposure, processed photo and end of capture 2, 8 and 10 ms after the
+  // request, in the photo output's order; a small picture keeps each
+  // capture's encoding cheap under the sanitizer.
+  world.capture().setPhotoTimetable({0.002, 0.008, 0.010});
+  world.capture().setPhotoSize(64, 48);
+  world.trace().setRecording(false);
+  world.trace().setSink([&record](std::string_view line) {
+    if (const auto id = captureRequestID(line)) {
+      std::lock_guard<std::mutex> lock(record.mutex);
+      record.requestIDs.push_back(*id);
+    }
+  });
+
+  sim::HostScreen screen;
+  auto camera = KivoCamera::create();
+  world.markControllerCreated();
+  camera->setDelegate(delegate);
+  camera->setEnableVideoDataOutput(true);
+  camera->setShouldUseDeviceOrientation(true);
+  camera->setShouldListeningToAutoFocus(true);
+  camera->setShouldListeningToExposure(true);
+  camera->setFlashMode(2);
+  screen.attach(camera, [&] { camera->addToController(screen.controller()); });
+  screen.appear();
+  ASSERT_TRUE(loop.runMainLoopUntil([&] { return camera->session()->isRunning() && record.frames.load() > 0; },
+                                    kGenerousTimeout))
+      << "the session never started streaming";
+
+  // The main thread's share of the load, one action per step, between
+  // capture requests. Most requests arrive while a capture is in progress and
+  // are dropped by the component: that is part of the load.
+  auto lastProgress = std::chrono::steady_clock::now();
+  std::size_t requestsSoFar = 0;
+  bool back = true;
+  for (std::size_t step = 0; requestsSoFar < target; ++step) {
+    camera->capturePhoto();
+    switch (step % 16) {
+      case 0: camera->zoomWithScale(1.0 + static_cast<double>(step % 7) * 0.5); break;
+      case 1: camera->focusAtPoint(CGPoint{40.0 + static_cast<double>(step % 50), 80.0}, true); break;
+      case 2: world.motion().setAcceleration(step % 32 < 16 ? 0.4 : 0.0, -1.0, 0.0); break;
+      case 3: camera->toggleTorch(step % 32 < 16); break;
+      case 4: world.capture().postInterrupted(NSNumber(static_cast<std::int64_t>(1 + step % 4))); break;
+      case 5: camera->zoomWithLevel(static_cast<double>(step % 5) * 0.25); break;
+      case 6: camera->toggleFlash(static_cast<std::int64_t>(step % 3)); break;
+      case 7: world.capture().postInterruptionEnded(); break;
+      case 8: camera->focusWithAnimated(false); break;
+      // Named: during a switch the session has no current camera for a moment.
+      case 9: world.capture().setISO("back-wide", 100.0f + static_cast<float>(step % 200)); break;
+      case 10: world.capture().postRuntimeError(); break;
+      case 11: camera->zoomWithScale(2.0, true); break;
+      case 12: camera->setExposureTargetBias(static_cast<float>(step % 5) - 2.0f); break;
+      default: break;  // a step of captures and frames alone
+    }
+    // Rarer: a camera switch (only while the session runs), and a stay in
+    // the background that stops the session.
+    if (step % 128 == 64) {
+      back = !back;
+      camera->toggleCameraPosition(back);
+    }
+    if (step % 512 == 200) world.notifyWillResignActive();
+    if (step % 512 == 260) world.notifyBecameActive();
+    loop.runMainLoopFor(0.002);
+    const auto now = std::chrono::steady_clock::now();
+    if (const std::size_t requests = record.requests(); requests != requestsSoFar) {
+      requestsSoFar = requests;
+      lastProgress = now;
+    }
+    ASSERT_LT(std::chrono::duration<double>(now - lastProgress).count(), kGenerousTimeout)
+        << "no capture started for a long time, after " << requestsSoFar << " of " << target;
+  }
+
+  // The last capture ends (an extra delivery shows in the totals below);
+  // then the host lets go.
+  ASSERT_TRUE(loop.runMainLoopUntil(
+      [&] { return record.delivered() >= record.requests() && camera->capturesInProgress() == 0; }, kGenerousTimeout))
+      << record.delivered() << " deliveries for " << record.requests() << " captures";
+  screen.disappear();
+  screen.release();
+  std::weak_ptr<KivoCamera> watch = camera;
+  camera.reset();
+  ASSERT_TRUE(loop.runMainLoopUntil([&] { return watch.expired(); }, kGenerousTimeout))
+      << "the released controller is still alive";
+
+  // A delivery is queued on the main queue holding the controller, so none
+  // can come once it is gone: the numbers are final here. Captures run one
+  // at a time and each ends in one delivery block on the serial main queue,
+  // so the k-th delivery belongs to the k-th request: with no delivery ahead
+  // of its request and equal totals, each request was delivered exactly once.
+  std::lock_guard<std::mutex> lock(record.mutex);
+  std::printf("[ stress   ] %zu captures, %zu frames, %zu camera switches\n", record.requestIDs.size(),
+              record.frames.load(), record.switches.load());
+  ASSERT_GE(record.requestIDs.size(), target);
+  EXPECT_EQ(record.deliveries, record.requestIDs.size());
+  EXPECT_FALSE(record.deliveryWithoutRequest);
+  EXPECT_EQ(record.deliveriesWithoutData, 0u) << "no photo fault was injected";
+  for (std::size_t i = 1; i < record.requestIDs.size(); ++i)
+    ASSERT_LT(record.requestIDs[i - 1], record.requestIDs[i]) << "a capture was requested twice";
+  EXPECT_GT(record.switches.load(), 0u) << "the camera never switched";
+  EXPECT_EQ(KivoPhotoCaptureProcessor::liveCount(), processorsBefore);
+}
+
+}  // namespace
