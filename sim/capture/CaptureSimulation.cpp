@@ -544,7 +544,8 @@ std::size_t CaptureSimulation::photoCapturesInFlight() const {
   return output ? output->capturesInFlight() : 0;
 }
 
-std::optional<std::string> CaptureSimulation::inspect(std::string_view path) const {
+std::optional<std::string> CaptureSimulation::inspect(std::string_view path,
+                                                      const std::shared_ptr<AVCaptureDevice>& given) const {
   const std::string nil = "nil";
   if (path.starts_with("session.")) {
     auto session = newestSession();
@@ -571,7 +572,7 @@ std::optional<std::string> CaptureSimulation::inspect(std::string_view path) con
         "whiteBalanceMode", "exposureTargetBias", "torchActive",        "isAdjustingFocus", "ISO"};
     const std::string_view key = path.substr(7);
     if (std::find(keys.begin(), keys.end(), key) == keys.end()) return std::nullopt;
-    auto device = currentCamera();
+    auto device = given ? given : currentCamera();
     if (!device) return nil;
     if (key == "name") return device->uniqueID();
     if (key == "videoZoomFactor") return formatNumber(device->videoZoomFactor());
@@ -586,7 +587,8 @@ std::optional<std::string> CaptureSimulation::inspect(std::string_view path) con
   }
   if (path == "connection.videoOrientation") {
     auto output = photoOutput();
-    return output ? formatInteger(rawValue(output->videoConnection()->videoOrientation())) : nil;
+    const auto connection = output ? output->videoConnection() : nullptr;
+    return connection ? formatInteger(rawValue(connection->videoOrientation())) : nil;
   }
   return std::nullopt;
 }

@@ -173,8 +173,10 @@ class CaptureSimulation {
   /// device.focusPointOfInterest, device.focusMode, device.exposureMode,
   /// device.whiteBalanceMode, device.exposureTargetBias, device.torchActive,
   /// device.isAdjustingFocus, device.ISO, connection.videoOrientation.
-  /// Missing objects print as nil.
-  std::optional<std::string> inspect(std::string_view path) const;
+  /// Missing objects print as nil. The device paths read `device` when one
+  /// is given (a controller's own camera), else the newest session's camera.
+  std::optional<std::string> inspect(std::string_view path,
+                                     const std::shared_ptr<AVCaptureDevice>& device = nullptr) const;
 
  private:
   class Backend;

@@ -1,0 +1,129 @@
+#pragma once
+// kivocam's runner: one KivoCamera on a simulated world, embedded in the
+// world's host screen, driven line by line from a scenario. Everything
+// observable goes to one output as the trace, in the order it happened.
+//
+// The runner adds no behaviour of its own: each line becomes world settings,
+// faults, host calls on the controller's public API, user gestures on the
+// host screen, sensor readings, platform events, time steps or inspections.
+//
+// Main thread only: the thread that makes the runner is the main thread of
+// the world it drives.
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <iosfwd>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "Scenario.h"
+
+#include "KivoCameraDelegate.h"
+
+class KivoCamera;
+
+namespace sim {
+class World;
+class HostScreen;
+}  // namespace sim
+
+namespace kivocam {
+
+struct RunnerOptions {
+  /// Threaded queues and the real clock instead of the deterministic
+  /// scheduler.
+  bool realtime = false;
+  /// Where delivered photos are written as photo-N.jpg; none: not written.
+  std::optional<std::filesystem::path> photosDirectory;
+  /// The longest single `advance` accepted; longer ones are wrong lines.
+  /// Fuzzing and randomized runs bound it so that no input takes forever.
+  double maxAdvanceSeconds = std::numeric_limits<double>::infinity();
+  /// Whether the world keeps the trace lines it prints (for inspection by
+  /// tests); long runs turn it off.
+  bool recordTrace = true;
+};
+
+class PhotoWriter;
+class ScenarioDelegate;
+
+class Runner {
+ public:
+  Runner(RunnerOptions options, std::ostream& output);
+  /// Finishes the run (see `finish`) if it was not finished.
+  ~Runner();
+  Runner(const Runner&) = delete;
+  Runner& operator=(const Runner&) = delete;
+
+  /// Runs one scenario line: echoes it (unless blank or a comment), performs
+  /// it, then runs every ready block. Throws ScenarioError for a wrong line,
+  /// after printing the trace up to it.
+  void run(std::string_view line);
+
+  /// The end of a run: the trace stops (nothing after the last line is
+  /// printed), the host removes and drops the controller if it still holds
+  /// it, and the world lets queued work finish (up to 15 virtual seconds)
+  /// before it is torn down. Idempotent; no line may run afterwards.
+  void finish();
+
+  sim::World& world() { return *world_; }
+  sim::HostScreen& host() { return *host_; }
+  /// The controller while the host holds it.
+  const std::shared_ptr<KivoCamera>& camera() const { return camera_; }
+  /// The `camera:didCapturePhoto:` callbacks the host's delegates received.
+  std::int64_t photosDelivered() const;
+
+ private:
+  using Words = std::vector<std::string>;
+  void perform(const Words& words);
+  void world(const Words& words);
+  void fail(const Words& words);
+  void delegate(const Words& words);
+  void create(const Words& words);
+  void host(const Words& words);
+  void set(const Words& words);
+  void call(const Words& words);
+  void user(const Words& words);
+  void notify(const Words& words);
+  void device(const Words& words);
+  void advance(const Words& words);
+  void print(const Words& words);
+  /// The value of an inspection path as printed, or throws for an unknown one.
+  std::string inspect(const std::string& path);
+
+  KivoCamera& requireCamera(std::string_view line);
+  std::shared_ptr<KivoCameraDelegate> newDelegate(std::optional<std::set<KivoCameraDelegateSelector>> selectors);
+  void emit(std::string line);
+  void drain();
+
+  RunnerOptions options_;
+  std::ostream& output_;
+  std::unique_ptr<sim::World> world_;
+  std::unique_ptr<sim::HostScreen> host_;
+  std::unique_ptr<PhotoWriter> photos_;
+  std::shared_ptr<KivoCameraDelegate> delegate_;
+  std::shared_ptr<KivoCamera> camera_;
+  std::atomic<std::int64_t> delivered_{0};
+  bool finished_ = false;
+};
+
+/// The outcome of a whole scenario.
+struct ScenarioResult {
+  /// 0: every line ran; 1: a line was wrong.
+  int status = 0;
+  /// The wrong line's number (from 1), or 0.
+  int line = 0;
+  std::string message;
+};
+
+/// Runs the text of a scenario file, printing the trace on `output`.
+ScenarioResult runScenario(std::string_view text, const RunnerOptions& options, std::ostream& output);
+
+/// The text of `kivocam --help`.
+std::string_view helpText();
+
+}  // namespace kivocam

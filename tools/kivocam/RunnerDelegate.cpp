@@ -1,0 +1,80 @@
+#include "RunnerDelegate.h"
+
+#include <fstream>
+#include <utility>
+
+#include "AVFoundation/AVCaptureDevice.h"
+#include "Dispatch/Dispatch.h"
+#include "Foundation/TraceFormat.h"
+
+namespace kivocam {
+
+void PhotoWriter::write(const Data& photo) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto path = directory_ / ("photo-" + std::to_string(++count_) + ".jpg");
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(photo.data()), static_cast<std::streamsize>(photo.size()));
+  file.close();
+  if (!file && !error_) error_ = "cannot write the photo " + path.string();
+}
+
+std::optional<std::string> PhotoWriter::takeError() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return std::exchange(error_, std::nullopt);
+}
+
+void ScenarioDelegate::line(Selector selector, const std::string& arguments) {
+  std::string text = "delegate ";
+  text.append(selectorName(selector));
+  if (!arguments.empty()) {
+    text.push_back(' ');
+    text.append(arguments);
+  }
+  text.append(" @");
+  text.append(DispatchQueue::currentLabel());
+  print_(std::move(text));
+}
+
+void ScenarioDelegate::cameraDidCapturePhoto(KivoCamera&, const std::optional<Data>& photo) {
+  if (photo && photos_) photos_->write(*photo);
+  if (delivered_) delivered_->fetch_add(1, std::memory_order_relaxed);
+  line(Selector::cameraDidCapturePhoto, photo ? std::to_string(photo->size()) + " bytes" : "nil");
+}
+
+void ScenarioDelegate::cameraDidChangeFlashMode(KivoCamera&, std::int64_t flashMode) {
+  line(Selector::cameraDidChangeFlashMode, formatInteger(flashMode));
+}
+
+void ScenarioDelegate::cameraDidChangeTorch(KivoCamera&, bool on) {
+  line(Selector::cameraDidChangeTorch, formatBool(on));
+}
+
+void ScenarioDelegate::cameraDidToggleCameraPosition(KivoCamera&, bool isBack) {
+  line(Selector::cameraDidToggleCameraPosition, formatBool(isBack));
+}
+
+void ScenarioDelegate::cameraDidChangeZoomLevel(KivoCamera&, double level, double zoomScale) {
+  line(Selector::cameraDidChangeZoomLevelZoomScale, formatNumber(level) + " " + formatNumber(zoomScale));
+}
+
+void ScenarioDelegate::cameraDidTapEndPoint(KivoCamera&, CGPoint point) {
+  line(Selector::cameraDidTapEndPoint, formatPoint(point));
+}
+
+void ScenarioDelegate::cameraDidPinchEndZoomLevel(KivoCamera&, double level, double zoomScale) {
+  line(Selector::cameraDidPinchEndZoomLevelZoomScale, formatNumber(level) + " " + formatNumber(zoomScale));
+}
+
+void ScenarioDelegate::cameraDidOutput(KivoCamera&, const CMSampleBufferRef&, bool isStill) {
+  line(Selector::cameraDidOutputIsStill, formatBool(isStill));
+}
+
+void ScenarioDelegate::cameraDeviceDidChangeISO(KivoCamera&, AVCaptureDevice& device, float iso) {
+  line(Selector::cameraDeviceDidChangeISO, device.uniqueID() + " " + formatNumber(iso));
+}
+
+void ScenarioDelegate::cameraDeviceDidChangeAdjustingFocus(KivoCamera&, AVCaptureDevice& device, bool adjusting) {
+  line(Selector::cameraDeviceDidChangeAdjustingFocus, device.uniqueID() + " " + formatBool(adjusting));
+}
+
+}  // namespace kivocam

@@ -1,0 +1,44 @@
+#pragma once
+// The scenario language's lexical layer: lines into words, and words into
+// numbers, whole numbers and Booleans, each with an error message that names
+// what was expected.
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kivocam {
+
+/// A wrong scenario line: the message is printed after `FILE:LINE: `.
+class ScenarioError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+/// The words of a line, split at blanks (spaces, tabs, carriage returns).
+/// Empty for a blank line or a comment (first non-blank character `#`).
+std::vector<std::string> splitWords(std::string_view line);
+
+/// The words joined by one blank, as the trace echoes a line.
+std::string joinWords(const std::vector<std::string>& words);
+
+/// Throws unless the line has `count` words (or `min` to `max`); `form`
+/// shows the line as it should be written ("create-at X Y").
+void requireWords(const std::vector<std::string>& words, std::size_t count, std::string_view form);
+void requireWords(const std::vector<std::string>& words, std::size_t min, std::size_t max, std::string_view form);
+
+/// A decimal number (sign, fraction and exponent allowed; finite). `what`
+/// names the argument in the error ("zoomWithScale: scale").
+double readNumber(std::string_view word, std::string_view what);
+/// A whole decimal number that fits 64 bits.
+std::int64_t readInteger(std::string_view word, std::string_view what);
+/// A whole decimal number, not negative, that fits 32 bits.
+std::uint32_t readUnsigned32(std::string_view word, std::string_view what);
+/// `true` or `false`.
+bool readBool(std::string_view word, std::string_view what);
+/// `on` or `off`.
+bool readOnOff(std::string_view word, std::string_view what);
+
+}  // namespace kivocam
