@@ -48,6 +48,18 @@ void KivoCamera::initWithPoint(CGPoint point) {
 
 // --- Configuration ----------------------------------------------------------------
 
+void KivoCamera::setDelegate(const std::shared_ptr<KivoCameraDelegate>& delegate) {
+  delegate_.store(delegate);
+  // After the store: a frame that sees the new generation reloads and finds
+  // this delegate (or a newer one).
+  frameReferencesGeneration_.fetch_add(1, std::memory_order_release);
+}
+
+void KivoCamera::setMotionManager(std::shared_ptr<KivoMotionManager> manager) {
+  motionManager_.store(std::move(manager));
+  frameReferencesGeneration_.fetch_add(1, std::memory_order_release);
+}
+
 void KivoCamera::setShouldUseDeviceOrientation(bool value) {
   shouldUseDeviceOrientation_ = value;
   if (auto current = orientation()) current->setShouldUseDeviceOrientation(value);
@@ -129,9 +141,27 @@ void KivoCamera::analyticsPreviewPossibleError(KivoCameraPerfomanceStep step) {
 // --- Video frames -------------------------------------------------------------------
 
 void KivoCamera::captureOutput(AVCaptureOutput&, const CMSampleBufferRef& sampleBuffer, AVCaptureConnection&) {
-  notifyDelegate(KivoCameraDelegateSelector::cameraDidOutputIsStill, [&](KivoCameraDelegate& delegate) {
-    const auto manager = motionManager();
-    const bool isStill = manager && manager->motionState() == KivoMotionState::still;
-    delegate.cameraDidOutput(*this, sampleBuffer, isStill);
-  });
+  // Frames come often, so this path takes no lock. It keeps its own copies of
+  // the weak delegate and of the motion manager's state cell and reloads them
+  // from the locked pointers only when the generation has moved: setDelegate
+  // and setMotionManager advance it after storing, so a reload that sees the
+  // new generation sees the new reference. The output calls this on one
+  // serial queue, so the copies need no lock of their own. A frame then pays
+  // one acquire load, the weak delegate's lock and one relaxed load besides
+  // the callback. The delegate is still locked and asked on every frame, and
+  // isStill is read only once it answers. The state cell, not the manager, is
+  // kept so that a replaced manager goes (and stops its sensor) at once.
+  const std::uint64_t generation = frameReferencesGeneration_.load(std::memory_order_acquire);
+  if (frameReferences_.generation != generation) {
+    frameReferences_.delegate = delegate_.load();
+    const auto manager = motionManager_.load();
+    frameReferences_.motionState = manager ? manager->motionStateCell() : nullptr;
+    frameReferences_.generation = generation;
+  }
+  const auto strongDelegate = frameReferences_.delegate.lock();
+  if (!strongDelegate || !strongDelegate->respondsToSelector(KivoCameraDelegateSelector::cameraDidOutputIsStill))
+    return;
+  const auto& motionState = frameReferences_.motionState;
+  const bool isStill = motionState && motionState->load(std::memory_order_relaxed) == KivoMotionState::still;
+  strongDelegate->cameraDidOutput(*this, sampleBuffer, isStill);
 }

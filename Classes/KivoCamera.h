@@ -12,7 +12,8 @@
 // bookkeeping run on the serial `sessionQueue`; frames arrive on
 // "com.kivocamera.video.output". Configuration read across queues is held in
 // atomics, references in KivoCameraLockedPointer and strings behind a small
-// mutex, so every read sees a whole value.
+// mutex, so every read sees a whole value; the frame path keeps its own
+// copies of the two references it needs (see captureOutput).
 //
 // Ownership: the controller owns its session, queue, photo output, views,
 // sensors and the table of captures in progress. Queued blocks hold it until
@@ -74,7 +75,7 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
 
   // --- Public configuration (KivoCamera.cpp) -----------------------------
   std::shared_ptr<KivoCameraDelegate> delegate() const { return delegate_.load().lock(); }
-  void setDelegate(const std::shared_ptr<KivoCameraDelegate>& delegate) { delegate_.store(delegate); }
+  void setDelegate(const std::shared_ptr<KivoCameraDelegate>& delegate);
 
   bool shouldShowFocus() const { return shouldShowFocus_; }
   void setShouldShowFocus(bool value) { shouldShowFocus_ = value; }
@@ -125,7 +126,7 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   /// Stores only: the device is untouched until the next zoom.
   void setZoomScale(double value) { zoomScale_ = value; }
   std::shared_ptr<KivoMotionManager> motionManager() const { return motionManager_.load(); }
-  void setMotionManager(std::shared_ptr<KivoMotionManager> manager) { motionManager_.store(std::move(manager)); }
+  void setMotionManager(std::shared_ptr<KivoMotionManager> manager);
   std::shared_ptr<KivoOrientation> orientation() const { return orientation_.load(); }
   /// Does not copy `shouldUseDeviceOrientation` into the new object.
   void setOrientation(std::shared_ptr<KivoOrientation> orientation) { orientation_.store(std::move(orientation)); }
@@ -231,7 +232,10 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   /// Queues the preview check for `step` on the main queue.
   void analyticsPreviewPossibleError(KivoCameraPerfomanceStep step);
 
-  // --- Video frames ------------------------------------------------------
+  // --- Video frames (KivoCamera.cpp) ----------------------------------------
+  /// camera:didOutput:isStill: for one frame. Called by the frame output on
+  /// its one serial queue ("com.kivocamera.video.output"), never by two
+  /// threads at once: it keeps its own copies of the references it reads.
   void captureOutput(AVCaptureOutput& output, const CMSampleBufferRef& sampleBuffer,
                      AVCaptureConnection& connection) override;
 
@@ -327,6 +331,17 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   DispatchQueue sessionQueue_;
   std::atomic<SessionSetupResult> sessionSetupResult_{SessionSetupResult::success};
   KivoCameraLockedPointer<std::shared_ptr<AVCaptureDevice>> videoDevice_;
+  // The frame path's copies of the delegate and of the motion manager's state
+  // cell (see captureOutput), valid while `generation` equals
+  // frameReferencesGeneration_, which setDelegate and setMotionManager
+  // advance after storing. Frame queue only.
+  struct FrameReferences {
+    std::uint64_t generation = 0;
+    std::weak_ptr<KivoCameraDelegate> delegate;
+    std::shared_ptr<const std::atomic<KivoMotionState>> motionState;
+  };
+  std::atomic<std::uint64_t> frameReferencesGeneration_{1};
+  FrameReferences frameReferences_;
   std::shared_ptr<AVCapturePhotoOutput> photoOutput_;
   std::shared_ptr<UIView> captureAnimationView_;
   std::optional<CGRect> previewFrame_;

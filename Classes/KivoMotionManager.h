@@ -43,8 +43,12 @@ class KivoMotionManager : public std::enable_shared_from_this<KivoMotionManager>
   double movingThreshold() const { return movingThreshold_.load(std::memory_order_relaxed); }
   void setMovingThreshold(double threshold) { movingThreshold_.store(threshold, std::memory_order_relaxed); }
 
-  KivoMotionState motionState() const { return motionState_.load(std::memory_order_relaxed); }
-  void setMotionState(KivoMotionState state) { motionState_.store(state, std::memory_order_relaxed); }
+  KivoMotionState motionState() const { return motionState_->load(std::memory_order_relaxed); }
+  void setMotionState(KivoMotionState state) { motionState_->store(state, std::memory_order_relaxed); }
+  /// The cell that holds `motionState`, for a reader that reads the state on
+  /// every video frame without holding (or reference-counting) the manager:
+  /// the cell outlives the manager as long as the reader keeps it.
+  std::shared_ptr<const std::atomic<KivoMotionState>> motionStateCell() const { return motionState_; }
 
   MotionStateDidChangeBlock motionStateDidChangeBlock() const;
   void setMotionStateDidChangeBlock(MotionStateDidChangeBlock block);
@@ -69,7 +73,8 @@ class KivoMotionManager : public std::enable_shared_from_this<KivoMotionManager>
 
   std::atomic<double> accelerometerUpdateInterval_{0.1};
   std::atomic<double> movingThreshold_{0.1};
-  std::atomic<KivoMotionState> motionState_{KivoMotionState::undetermined};
+  const std::shared_ptr<std::atomic<KivoMotionState>> motionState_ =
+      std::make_shared<std::atomic<KivoMotionState>>(KivoMotionState::undetermined);
   KivoCameraLockedPointer<std::shared_ptr<const MotionStateDidChangeBlock>> motionStateDidChangeBlock_;
   std::atomic<bool> isFocusing_{false};
   const std::shared_ptr<CMMotionManager> motionManager_;

@@ -9,6 +9,7 @@
 // delivered is safe (an ended observation is not called again).
 
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -28,9 +29,16 @@ struct KeyValueChange {
 };
 
 namespace kvo_detail {
+// Registrations alive in the process, ended ones a property still keeps
+// included.
+inline std::atomic<std::size_t> liveRegistrations{0};
+
 struct RegistrationBase {
   std::atomic<bool> active{true};
-  virtual ~RegistrationBase() = default;
+  RegistrationBase() { liveRegistrations.fetch_add(1, std::memory_order_relaxed); }
+  RegistrationBase(const RegistrationBase&) = delete;
+  RegistrationBase& operator=(const RegistrationBase&) = delete;
+  virtual ~RegistrationBase() { liveRegistrations.fetch_sub(1, std::memory_order_relaxed); }
 };
 }  // namespace kvo_detail
 
@@ -59,6 +67,12 @@ class [[nodiscard]] KeyValueObservation {
   }
   bool isActive() const { return registration_ && registration_->active; }
 
+  /// Registrations alive in the whole process, whether their observation is
+  /// active or has ended and its property still holds it (for leak tests).
+  static std::size_t liveRegistrationCount() {
+    return kvo_detail::liveRegistrations.load(std::memory_order_relaxed);
+  }
+
  private:
   std::shared_ptr<kvo_detail::RegistrationBase> registration_;
 };
@@ -80,11 +94,12 @@ class ObservableProperty {
   /// when the value is unchanged (as the platform does for explicit sets).
   void set(T value) {
     T old;
+    std::vector<std::shared_ptr<Registration>> ended;  // released after the lock
     std::vector<std::shared_ptr<Registration>> snapshot;
     {
       std::lock_guard<std::mutex> lock(state_->mutex);
       old = std::exchange(state_->value, value);
-      std::erase_if(state_->registrations, [](const auto& r) { return !r->active; });
+      ended = takeEndedLocked();
       snapshot = state_->registrations;
     }
     for (const auto& registration : snapshot) {
@@ -96,11 +111,17 @@ class ObservableProperty {
     }
   }
 
+  /// Registers `handler`; also drops the ended observations (see
+  /// takeEndedLocked).
   KeyValueObservation observe(unsigned options, Handler handler) {
     auto registration = std::make_shared<Registration>(options, std::move(handler));
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->registrations.push_back(registration);
-    return KeyValueObservation(registration);
+    std::vector<std::shared_ptr<Registration>> ended;  // released after the lock
+    {
+      std::lock_guard<std::mutex> lock(state_->mutex);
+      ended = takeEndedLocked();
+      state_->registrations.push_back(registration);
+    }
+    return KeyValueObservation(std::move(registration));
   }
 
   /// Active observations, for tests.
@@ -123,5 +144,26 @@ class ObservableProperty {
     T value;
     std::vector<std::shared_ptr<Registration>> registrations;
   };
+  /// Removes the ended registrations, keeping the order of the others, and
+  /// returns them so that the caller lets them go (with whatever their
+  /// handlers captured) outside the lock. Both `observe` and `set` prune: a
+  /// property observed by many short-lived owners and rarely changed must
+  /// not keep every ended registration until its next change.
+  std::vector<std::shared_ptr<Registration>> takeEndedLocked() {
+    auto& registrations = state_->registrations;
+    std::vector<std::shared_ptr<Registration>> ended;
+    auto kept = registrations.begin();
+    for (auto it = registrations.begin(); it != registrations.end(); ++it) {
+      if (!(*it)->active) {
+        ended.push_back(std::move(*it));
+      } else {
+        if (kept != it) *kept = std::move(*it);
+        ++kept;
+      }
+    }
+    registrations.erase(kept, registrations.end());
+    return ended;
+  }
+
   std::shared_ptr<State> state_;
 };

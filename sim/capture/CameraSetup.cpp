@@ -11,6 +11,10 @@ namespace sim {
 
 namespace {
 
+// The frame rates a simulated camera accepts, in frames per second.
+constexpr double kMinFrameRate = 1;
+constexpr double kMaxFrameRate = 1000;
+
 [[noreturn]] void badOption(std::string_view option, std::string_view why) {
   std::string message = "camera option '";
   message.append(option);
@@ -99,8 +103,11 @@ void applyValueOption(CameraSetup& setup, std::string_view option, std::string_v
     }
     setup.presets = std::move(presets);
   } else if (key == "fps") {
+    // Bounded so that a scenario cannot ask for frames faster than the
+    // scheduler can deliver them (or for a camera that never sends one).
     const auto n = parseNumber(value);
-    if (!n || !(*n > 0)) badOption(option, "the frame rate must be a number > 0");
+    if (!n || !(*n >= kMinFrameRate && *n <= kMaxFrameRate))
+      badOption(option, "the frame rate must be a number from 1 to 1000");
     setup.fps = *n;
   } else if (key == "max-zoom") {
     const auto n = parseNumber(value);

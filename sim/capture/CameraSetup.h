@@ -60,7 +60,7 @@ AVCaptureDeviceType deviceTypeOf(CameraType type);
 /// +torch -torch +flash -flash -poi -continuous-focus -smooth-focus
 /// -continuous-exposure -continuous-wb -low-light-boost (and their + forms),
 /// min-focus=N, bias=MIN..MAX, iso=N, color-spaces=A,B,... (may be empty),
-/// active-color-space=N, presets=P,P,..., fps=N (> 0), max-zoom=N (>= 1).
+/// active-color-space=N, presets=P,P,..., fps=N (1..1000), max-zoom=N (>= 1).
 /// Throws std::invalid_argument naming the first bad option.
 CameraSetup parseCameraOptions(AVCaptureDevicePosition position, CameraType type,
                               const std::vector<std::string>& options);

@@ -174,6 +174,46 @@ TEST_F(KivoCameraStateTest, FramesReportStillOnlyForTheStillState) {
   EXPECT_THAT(stills, ElementsAre(false, true, false));
 }
 
+TEST_F(KivoCameraStateTest, FramesFollowAReplacedDelegateOrMotionManagerFromTheNextFrame) {
+  auto camera = KivoCamera::create();
+  std::vector<std::string> frames;
+  auto makeDelegate = [&](std::string name) {
+    auto delegate = std::make_shared<KivoCameraDelegateBlocks>();
+    delegate->didCapturePhoto = [](KivoCamera&, const std::optional<Data>&) {};
+    delegate->didOutput = [&frames, name](KivoCamera&, const CMSampleBufferRef&, bool isStill) {
+      frames.push_back(name + (isStill ? " still" : " not-still"));
+    };
+    return delegate;
+  };
+  auto output = AVCaptureVideoDataOutput::create();
+  auto connection = AVCaptureConnection::create("video-connection");
+  auto frame = [&] { camera->captureOutput(*output, nullptr, *connection); };
+
+  auto first = makeDelegate("first");
+  camera->setDelegate(first);
+  camera->motionManager()->setMotionState(KivoMotionState::still);
+  frame();
+  auto second = makeDelegate("second");
+  camera->setDelegate(second);
+  frame();
+
+  std::weak_ptr<KivoMotionManager> replaced = camera->motionManager();
+  camera->setMotionManager(KivoMotionManager::create());  // undetermined
+  EXPECT_TRUE(replaced.expired()) << "the frames read it, but only the controller held it";
+  frame();
+  camera->motionManager()->setMotionState(KivoMotionState::still);
+  frame();
+  camera->setMotionManager(nullptr);
+  frame();
+
+  second.reset();  // held weakly: frames stop
+  frame();
+  camera->setDelegate(first);
+  frame();
+  EXPECT_THAT(frames, ElementsAre("first still", "second still", "second not-still", "second still",
+                                  "second not-still", "first not-still"));
+}
+
 // --- Preview check ----------------------------------------------------------------
 
 TEST_F(KivoCameraStateTest, ThePreviewCheckReportsEachFindingOnTheMainQueue) {

@@ -131,6 +131,10 @@ INSTANTIATE_TEST_SUITE_P(
                      EXPECT_DOUBLE_EQ(d.activeFormat().maxFrameRate, 60);
                      EXPECT_DOUBLE_EQ(d.activeFormat().videoMaxZoomFactor, 5);
                    }},
+        OptionCase{"fastestFrameRate", kBack, {"fps=1000"},
+                   [](const AVCaptureDevice& d) { EXPECT_DOUBLE_EQ(d.activeFormat().maxFrameRate, 1000); }},
+        OptionCase{"slowestFrameRate", kBack, {"fps=1"},
+                   [](const AVCaptureDevice& d) { EXPECT_DOUBLE_EQ(d.activeFormat().maxFrameRate, 1); }},
         OptionCase{"colourSpaces", kBack, {"color-spaces=", "active-color-space=2"},
                    [](const AVCaptureDevice& d) {
                      EXPECT_THAT(d.activeFormat().supportedColorSpaces, IsEmpty());
@@ -156,7 +160,7 @@ TEST_P(CaptureBadOptionTest, IsRejectedByName) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Options, CaptureBadOptionTest,
-                         ::testing::Values("fps=0", "fps=-30", "fps=fast", "bias=3..-3", "bias=1", "bias=..2",
+                         ::testing::Values("fps=0", "fps=-30", "fps=fast", "fps=0.5", "fps=1000.5", "fps=1e9", "bias=3..-3", "bias=1", "bias=..2",
                                            "min-focus=-1", "min-focus=1.5", "color-spaces=1,x", "presets=Bogus",
                                            "+laser", "-torch=1", "zoom", "max-zoom=0.5", "iso=-1"));
 

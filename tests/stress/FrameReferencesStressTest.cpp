@@ -1,0 +1,105 @@
+// The frame path's copies of the delegate and of the motion state, under real
+// threads (meant for ThreadSanitizer): frames stream on the video output
+// queue at 1,000 per second while the main thread swaps the delegate and the
+// motion manager back and forth.
+//
+// What must hold whatever the interleaving: once the new delegate has had a
+// frame, the old one gets no more (frames run one at a time on their serial
+// queue, so none can still be on its way to it), and every frame the new
+// delegate gets reports the state of the motion manager installed with it.
+// Nothing asserts how long anything took; the time limit only keeps a hung
+// run from hanging the suite.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <memory>
+
+#include "AVFoundation/AVCaptureSession.h"
+#include "Dispatch/Executor.h"
+#include "KivoCamera.h"
+#include "KivoMotionManager.h"
+#include "sim/HostScreen.h"
+#include "sim/World.h"
+
+namespace {
+
+constexpr std::size_t kSwaps = 200;
+constexpr double kGenerousTimeout = 60.0;
+
+// One of the two delegates and what it saw.
+struct Receiver {
+  std::shared_ptr<KivoCameraDelegateBlocks> delegate = std::make_shared<KivoCameraDelegateBlocks>();
+  std::atomic<std::size_t> frames{0};
+  std::atomic<std::size_t> wrongState{0};
+  // The isStill its frames must report, set while it receives none.
+  std::atomic<bool> expectStill{false};
+
+  Receiver() {
+    delegate->didCapturePhoto = [](KivoCamera&, const std::optional<Data>&) {};
+    delegate->didOutput = [this](KivoCamera&, const CMSampleBufferRef&, bool isStill) {
+      if (isStill != expectStill.load()) wrongState.fetch_add(1);
+      frames.fetch_add(1);
+    };
+  }
+};
+
+TEST(FrameReferencesStressTest, ASwappedDelegateAndMotionManagerTakeOverFromTheNextFrame) {
+  // Outlive the world, whose workers may still run a frame while it shuts down.
+  std::array<Receiver, 2> receivers;
+
+  sim::World world(sim::World::Mode::realtime);
+  ThreadedExecutor& loop = *world.threadedExecutor();
+  world.addCamera("back", "wide", {"fps=1000"});
+  // No sensor: every motion manager keeps the state it is given.
+  world.setAccelerometerAvailable(false);
+  world.trace().setRecording(false);
+
+  sim::HostScreen screen;
+  auto camera = KivoCamera::create();
+  world.markControllerCreated();
+  camera->setEnableVideoDataOutput(true);
+  receivers[0].expectStill = camera->motionManager()->motionState() == KivoMotionState::still;
+  camera->setDelegate(receivers[0].delegate);
+  screen.attach(camera, [&] { camera->addToController(screen.controller()); });
+  screen.appear();
+  ASSERT_TRUE(loop.runMainLoopUntil([&] { return receivers[0].frames.load() > 0; }, kGenerousTimeout))
+      << "the session never started streaming";
+
+  std::size_t current = 0;
+  for (std::size_t swap = 1; swap <= kSwaps; ++swap) {
+    Receiver& from = receivers[current];
+    Receiver& to = receivers[1 - current];
+    auto manager = KivoMotionManager::create();
+    const bool still = swap % 2 == 0;
+    manager->setMotionState(still ? KivoMotionState::still : KivoMotionState::moving);
+    to.expectStill = still;
+    const std::size_t toBefore = to.frames.load();
+    std::weak_ptr<KivoMotionManager> previous = camera->motionManager();
+    camera->setMotionManager(std::move(manager));
+    camera->setDelegate(to.delegate);
+    EXPECT_TRUE(previous.expired()) << "swap " << swap << ": the replaced motion manager is still alive";
+
+    ASSERT_TRUE(loop.runMainLoopUntil([&] { return to.frames.load() > toBefore; }, kGenerousTimeout))
+        << "swap " << swap << ": the new delegate never got a frame";
+    const std::size_t fromAfterSwitch = from.frames.load();
+    ASSERT_TRUE(loop.runMainLoopUntil([&] { return to.frames.load() > toBefore + 2; }, kGenerousTimeout));
+    ASSERT_EQ(from.frames.load(), fromAfterSwitch)
+        << "swap " << swap << ": the old delegate got a frame after the new one had";
+    current = 1 - current;
+  }
+
+  EXPECT_EQ(receivers[0].wrongState.load(), 0u);
+  EXPECT_EQ(receivers[1].wrongState.load(), 0u);
+
+  screen.disappear();
+  screen.release();
+  std::weak_ptr<KivoCamera> watch = camera;
+  camera.reset();
+  ASSERT_TRUE(loop.runMainLoopUntil([&] { return watch.expired(); }, kGenerousTimeout))
+      << "the released controller is still alive";
+}
+
+}  // namespace
