@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 #include "KivoCamera.h"
@@ -38,6 +39,10 @@ TEST(ScenarioValues, NumbersAreDecimalWithSignFractionAndExponent) {
   EXPECT_EQ(readNumber("5.", "n"), 5);
   EXPECT_EQ(readNumber("1e3", "n"), 1000);
   EXPECT_EQ(readNumber("2.5E-1", "n"), 0.25);
+  // Too small to represent reads as the nearest number; too large is refused.
+  EXPECT_EQ(readNumber("1e-400", "n"), 0);
+  EXPECT_EQ(readNumber("-1e-400", "n"), 0);
+  EXPECT_EQ(readNumber("4.9e-324", "n"), std::numeric_limits<double>::denorm_min());
   for (const char* bad : {"", "abc", "1,5", "0x10", "inf", "-inf", "nan", "1e", "e5", ".", "-", "+-1", "1e999",
                           "2.5s", "1..2", "--1"}) {
     EXPECT_THROW(readNumber(bad, "n"), ScenarioError) << bad;
@@ -187,6 +192,19 @@ TEST(KivocamRun, APhotoThatCannotBeWrittenIsAWrongLine) {
   EXPECT_THAT(run.result.message, HasSubstr("cannot write the photo"));
 }
 
+TEST(KivocamRun, TheVirtualClockStopsShortOfLosingPrecision) {
+  // Even with no bound on one advance, the clock cannot be pushed to where a
+  // sensor's interval no longer moves it (or to infinity).
+  RunnerOptions options;
+  options.maxAdvanceSeconds = std::numeric_limits<double>::infinity();
+  auto run = runText("advance 999990000\nadvance 9000\nadvance 1001\n", options);
+  EXPECT_EQ(run.result.status, 1);
+  EXPECT_EQ(run.result.line, 3);
+  EXPECT_THAT(run.result.message, HasSubstr("the virtual clock cannot pass"));
+  run = runText("advance 1e308\n", options);
+  EXPECT_EQ(run.result.line, 1);
+}
+
 // --- Wrong lines ----------------------------------------------------------------------
 
 struct WrongLine {
@@ -261,6 +279,7 @@ INSTANTIATE_TEST_SUITE_P(
         WrongLine{kShown, "device colour red", "unknown device property \"colour\""},
         WrongLine{"", "advance -1", "cannot be negative"},
         WrongLine{"", "advance soon", "expected a number"},
+        WrongLine{"", "advance 86400.5", "at most 86400 s in one step"},
         WrongLine{"", "print camera.colour", "unknown path \"camera.colour\""},
         WrongLine{"", "print weather", "unknown path \"weather\""},
         WrongLine{"", "print", "expected \"print PATH\""},

@@ -73,6 +73,10 @@ Choices of this runner:
   - After the last line nothing more is printed: the host releases the
     controller silently and queued work may run for up to 15 virtual
     seconds before the world is torn down.
+  - advance takes at most 86400 s (one day) in one line, and the virtual
+    clock (1000 s at the start) cannot pass 1e9 s; a longer advance is a
+    wrong line. A number too small to represent (1e-400) reads as 0.
+  - A camera's fps=N is from 1 to 1000.
   - A line whose queued work never settles (more than 1,000,000 blocks in
     one instant) is a wrong line.
 )";

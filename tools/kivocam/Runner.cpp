@@ -28,6 +28,9 @@ namespace {
 // How long the end of a run lets queued work finish, in virtual seconds.
 constexpr double kDrainSeconds = 15;
 
+// The latest time the virtual clock may reach, in seconds (it starts at 1000).
+constexpr double kMaxClockSeconds = 1e9;
+
 }  // namespace
 
 // --- Set-up and end -------------------------------------------------------------
@@ -548,7 +551,11 @@ void Runner::advance(const Words& words) {
   const double seconds = readNumber(words[1], "advance");
   if (seconds < 0) throw ScenarioError("advance: the time cannot be negative");
   if (seconds > options_.maxAdvanceSeconds)
-    throw ScenarioError("advance: at most " + formatNumber(options_.maxAdvanceSeconds) + " s in one step here");
+    throw ScenarioError("advance: at most " + formatNumber(options_.maxAdvanceSeconds) + " s in one step");
+  // Past this the clock loses the precision of the timers' intervals (a 0.01 s
+  // sensor interval no longer moves a clock near 1e16 s).
+  if (world_->now() + seconds > kMaxClockSeconds)
+    throw ScenarioError("advance: the virtual clock cannot pass " + formatNumber(kMaxClockSeconds) + " s");
   world_->advance(seconds);
 }
 

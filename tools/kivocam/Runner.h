@@ -41,8 +41,10 @@ struct RunnerOptions {
   /// Where delivered photos are written as photo-N.jpg; none: not written.
   std::optional<std::filesystem::path> photosDirectory;
   /// The longest single `advance` accepted; longer ones are wrong lines.
-  /// Fuzzing and randomized runs bound it so that no input takes forever.
-  double maxAdvanceSeconds = std::numeric_limits<double>::infinity();
+  /// One day by default, so that a scenario with a sensor or frames running
+  /// cannot ask for work without end; fuzzing and randomized runs bound it
+  /// more tightly.
+  double maxAdvanceSeconds = 86400;
   /// Whether the world keeps the trace lines it prints (for inspection by
   /// tests); long runs turn it off.
   bool recordTrace = true;

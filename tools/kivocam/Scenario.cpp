@@ -2,7 +2,9 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
+#include <string>
 
 namespace kivocam {
 
@@ -91,6 +93,13 @@ double readNumber(std::string_view word, std::string_view what) {
   const std::string_view digits = word.front() == '+' ? word.substr(1) : word;
   double value = 0;
   const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (error == std::errc::result_out_of_range && end == digits.data() + digits.size()) {
+    // Out of range both ways: a number too small to represent reads as the
+    // nearest one (zero or a denormal), a number too large is refused.
+    const double nearest = std::strtod(std::string(digits).c_str(), nullptr);
+    if (std::isfinite(nearest) && std::fabs(nearest) <= std::numeric_limits<double>::min()) return nearest;
+    expected(what, "a finite number", word);
+  }
   if (error != std::errc() || end != digits.data() + digits.size() || !std::isfinite(value))
     expected(what, "a finite number", word);
   return value;
