@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,8 @@ struct TapCase {
   CGPoint pointOfInterest;
 };
 
+void PrintTo(const TapCase& c, std::ostream* os) { *os << formatPoint(c.tap); }
+
 class KivoCameraControlsTapTest : public KivoCameraControlsTest, public ::testing::WithParamInterface<TapCase> {};
 
 TEST_P(KivoCameraControlsTapTest, ATapFocusesWithThePreviewAxesTurnedAndReportsItsPoint) {
@@ -175,6 +178,8 @@ struct NoFocusCase {
   const char* name;
   std::function<void(sim::World&)> world;
 };
+
+void PrintTo(const NoFocusCase& c, std::ostream* os) { *os << c.name; }
 
 class KivoCameraControlsNoFocusTest : public KivoCameraControlsTest,
                                       public ::testing::WithParamInterface<NoFocusCase> {};
@@ -306,6 +311,8 @@ struct ZoomCase {
   double zoomScale;
 };
 
+void PrintTo(const ZoomCase& c, std::ostream* os) { *os << c.name; }
+
 class KivoCameraControlsZoomTest : public KivoCameraControlsTest, public ::testing::WithParamInterface<ZoomCase> {};
 
 TEST_P(KivoCameraControlsZoomTest, PublicZoomMapsClampsAndNeverCallsBack) {
@@ -394,6 +401,22 @@ TEST_F(KivoCameraControlsTest, APinchFromTwoByOneAndAHalfEndsAtThreeAndEveryCall
 
 class KivoCameraControlsPinchEndTest : public KivoCameraControlsTest, public ::testing::WithParamInterface<State> {};
 
+}  // namespace
+
+// The gesture states are found through their own (global) namespace.
+static void PrintTo(UIGestureRecognizerState state, std::ostream* os) {
+  switch (state) {
+    case State::possible: *os << "possible"; break;
+    case State::began: *os << "began"; break;
+    case State::changed: *os << "changed"; break;
+    case State::ended: *os << "ended"; break;
+    case State::cancelled: *os << "cancelled"; break;
+    case State::failed: *os << "failed"; break;
+  }
+}
+
+namespace {
+
 TEST_P(KivoCameraControlsPinchEndTest, AnOvershootStaysClampedUntilPinchedBackAndEndsWithALevelAboveOne) {
   launch();
   pinch(State::began, 1);
@@ -470,6 +493,8 @@ struct SilentCase {
   std::function<void(sim::World&)> world;
   std::function<void(KivoCamera&)> control;
 };
+
+void PrintTo(const SilentCase& c, std::ostream* os) { *os << c.name; }
 
 class KivoCameraControlsSilentTest : public KivoCameraControlsTest, public ::testing::WithParamInterface<SilentCase> {};
 
@@ -624,6 +649,8 @@ struct ReleaseCase {
   std::function<void(KivoCamera&)> control;
   const char* callback;
 };
+
+void PrintTo(const ReleaseCase& c, std::ostream* os) { *os << c.name; }
 
 class KivoCameraControlsReleaseTest : public KivoCameraControlsTest,
                                       public ::testing::WithParamInterface<ReleaseCase> {};

@@ -175,6 +175,8 @@ struct FailureCase {
   const char* line;
 };
 
+void PrintTo(const FailureCase& failure, std::ostream* os) { *os << failure.name; }
+
 class KivoCameraSetupFailureTest : public KivoCameraLifecycleTest, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(KivoCameraSetupFailureTest, ReportsCommitsStillTimesAndReportsConfigFailedAtEveryAppearance) {
@@ -239,6 +241,11 @@ struct MemoryCase {
   bool highResolutionKept;
 };
 
+void PrintTo(const MemoryCase& memory, std::ostream* os) {
+  if (memory.bytes) *os << *memory.bytes << " bytes free";
+  else *os << "free memory unknown";
+}
+
 class KivoCameraAutoResolutionTest : public KivoCameraLifecycleTest,
                                      public ::testing::WithParamInterface<MemoryCase> {};
 
@@ -278,6 +285,8 @@ struct MultiCameraCase {
   std::int64_t position;
   const char* chosen;
 };
+
+void PrintTo(const MultiCameraCase& choice, std::ostream* os) { *os << choice.chosen; }
 
 class KivoCameraChoiceTest : public KivoCameraLifecycleTest, public ::testing::WithParamInterface<MultiCameraCase> {};
 

@@ -5,6 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "AVFoundation/AVCaptureSession.h"
 #include "AVFoundation/AVCaptureVideoPreviewLayer.h"
 #include "Kivo/KivoResource.h"
@@ -75,6 +77,8 @@ struct PointCase {
   CGPoint point;
   CGRect expected;
 };
+
+void PrintTo(const PointCase& c, std::ostream* os) { *os << '(' << c.point.x << ", " << c.point.y << ')'; }
 
 class KivoCameraPointTest : public ::testing::TestWithParam<PointCase> {
  protected:

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <ostream>
 #include <tuple>
 
 #include "Dispatch/Executor.h"
@@ -66,6 +67,25 @@ TEST_F(KivoOrientationTest, TaggingOffHidesTheEstimateFromBothMappings) {
 
 // device orientation → video orientation, image orientation back / front.
 using Row = std::tuple<UIDeviceOrientation, AVCaptureVideoOrientation, KivoImageOrientation, KivoImageOrientation>;
+
+}  // namespace
+
+// A row prints as the device orientation it starts from. The printer is found
+// through the row's enums, so it lives in their (global) namespace.
+static void PrintTo(const Row& row, std::ostream* os) {
+  switch (std::get<0>(row)) {
+    case UIDeviceOrientation::unknown: *os << "unknown"; break;
+    case UIDeviceOrientation::portrait: *os << "portrait"; break;
+    case UIDeviceOrientation::portraitUpsideDown: *os << "portraitUpsideDown"; break;
+    case UIDeviceOrientation::landscapeLeft: *os << "landscapeLeft"; break;
+    case UIDeviceOrientation::landscapeRight: *os << "landscapeRight"; break;
+    case UIDeviceOrientation::faceUp: *os << "faceUp"; break;
+    case UIDeviceOrientation::faceDown: *os << "faceDown"; break;
+  }
+}
+
+namespace {
+
 class KivoOrientationTableTest : public ::testing::TestWithParam<Row> {
  protected:
   DeterministicExecutor executor;

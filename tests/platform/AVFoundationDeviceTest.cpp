@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,8 @@ struct LockCase {
   std::function<void(sim::CaptureSimulation&)> fault;
   std::vector<bool> expected;  // results of successive lock attempts
 };
+
+void PrintTo(const LockCase& c, std::ostream* os) { *os << c.name; }
 
 class AVLockFaultTest : public AVDeviceTest, public ::testing::WithParamInterface<LockCase> {};
 
@@ -106,6 +109,14 @@ TEST_F(AVDeviceTest, LockFailuresAreSharedByAllDevices) {
 using Setter = std::function<void(AVCaptureDevice&)>;
 class AVUnlockedChangeDeathTest : public ::testing::TestWithParam<std::pair<std::string, Setter>> {};
 
+}  // namespace
+
+// The pair is found through the setter's device argument, so its printer
+// lives in the global namespace; it prints the setter's name.
+static void PrintTo(const std::pair<std::string, Setter>& setter, std::ostream* os) { *os << setter.first; }
+
+namespace {
+
 TEST_P(AVUnlockedChangeDeathTest, StopsTheProgramInDebugBuilds) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_DEATH(
@@ -138,6 +149,8 @@ struct ClampCase {
   double requested;
   double expected;
 };
+
+void PrintTo(const ClampCase& c, std::ostream* os) { *os << "requested " << c.requested; }
 
 class AVZoomClampTest : public AVDeviceTest, public ::testing::WithParamInterface<ClampCase> {};
 

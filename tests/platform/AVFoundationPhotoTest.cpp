@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -132,6 +133,8 @@ struct FaultCase {
   bool data;
   bool finishError;
 };
+
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
 
 class AVPhotoFaultTest : public AVPhotoTest, public ::testing::WithParamInterface<FaultCase> {};
 

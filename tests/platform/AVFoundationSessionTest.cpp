@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <variant>
 #include <vector>
@@ -89,6 +90,8 @@ struct RefusalCase {
   bool refusesInput, refusesPhoto, refusesVideo;
 };
 
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
+
 class AVRefusalTest : public AVSessionTest, public ::testing::WithParamInterface<RefusalCase> {};
 
 TEST_P(AVRefusalTest, TheWorldRefusesOnlyWhatTheFaultNamesAndOnlyWhileItIsOn) {
@@ -153,6 +156,8 @@ struct PostCase {
   // Checks the user info; none means there must be none.
   std::optional<std::function<void(const UserInfo&)>> check;
 };
+
+void PrintTo(const PostCase& c, std::ostream* os) { *os << c.name; }
 
 class AVNotificationTest : public AVSessionTest, public ::testing::WithParamInterface<PostCase> {};
 

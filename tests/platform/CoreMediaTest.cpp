@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <ostream>
 #include <string>
 
 #include "CoreMedia/CMSampleBuffer.h"
@@ -24,6 +25,8 @@ struct FromSeconds {
   CMTimeScale timescale;
   bool rounded;
 };
+
+void PrintTo(const FromSeconds& c, std::ostream* os) { *os << c.name; }
 
 class CMTimeFromSeconds : public ::testing::TestWithParam<FromSeconds> {};
 
@@ -63,6 +66,8 @@ struct Sum {
   CMTime rhs;
   CMTime expected;  // compared with CMTimeCompare, plus kind
 };
+
+void PrintTo(const Sum& c, std::ostream* os) { *os << c.name; }
 
 class CMTimeAddition : public ::testing::TestWithParam<Sum> {};
 
@@ -104,6 +109,8 @@ struct Order {
   CMTime rhs;
   int expected;
 };
+
+void PrintTo(const Order& c, std::ostream* os) { *os << c.name; }
 
 class CMTimeOrdering : public ::testing::TestWithParam<Order> {};
 

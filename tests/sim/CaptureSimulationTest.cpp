@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -79,6 +80,8 @@ struct OptionCase {
   std::vector<std::string> options;
   std::function<void(const AVCaptureDevice&)> check;
 };
+
+void PrintTo(const OptionCase& c, std::ostream* os) { *os << c.name; }
 
 class CaptureCameraOptionTest : public CaptureSimulationTest, public ::testing::WithParamInterface<OptionCase> {};
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "AVFoundation/AVFoundation.h"
@@ -41,6 +42,15 @@ struct Corner {
   int width, height;
   double markerX, markerY;  // where the marker's centre lands, in fractions of the picture
 };
+
+void PrintTo(const Corner& c, std::ostream* os) {
+  switch (c.orientation) {
+    case kPortrait: *os << "portrait"; break;
+    case kUpsideDown: *os << "portraitUpsideDown"; break;
+    case kRight: *os << "landscapeRight"; break;
+    case kLeft: *os << "landscapeLeft"; break;
+  }
+}
 
 class CaptureChartOrientationTest : public ::testing::TestWithParam<Corner> {};
 

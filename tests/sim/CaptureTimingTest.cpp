@@ -9,6 +9,7 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -129,6 +130,8 @@ struct BadTimetable {
   const char* name;
   sim::PhotoTimetable timetable;
 };
+
+void PrintTo(const BadTimetable& c, std::ostream* os) { *os << c.name; }
 
 class CaptureTimetableRejectTest : public CaptureTimingTest, public ::testing::WithParamInterface<BadTimetable> {};
 

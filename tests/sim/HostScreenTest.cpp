@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -130,6 +131,8 @@ struct BadOrder {
   const char* step;
   const char* message;
 };
+
+void PrintTo(const BadOrder& c, std::ostream* os) { *os << (*c.before ? c.before : "fresh") << " then " << c.step; }
 
 class HostScreenBadOrderTest : public HostScreenTest, public ::testing::WithParamInterface<BadOrder> {
  protected:
