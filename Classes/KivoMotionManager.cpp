@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "CoreMotion/CMMotionManager.h"
-#include "Dispatch/Dispatch.h"
+#include "KivoAccelerometerUpdates.h"
 
 std::shared_ptr<KivoMotionManager> KivoMotionManager::create() {
   return std::shared_ptr<KivoMotionManager>(new KivoMotionManager());
@@ -27,14 +27,7 @@ void KivoMotionManager::setMotionStateDidChangeBlock(MotionStateDidChangeBlock b
 }
 
 void KivoMotionManager::start() {
-  if (!motionManager_->isAccelerometerAvailable() || motionManager_->isAccelerometerActive()) return;
-  auto queue = OperationQueue::current();
-  if (!queue) queue = OperationQueue::main();
-  motionManager_->startAccelerometerUpdatesToQueue(
-      std::move(queue), [weakSelf = weak_from_this()](std::optional<CMAccelerometerData> data, std::optional<NSError>) {
-        auto self = weakSelf.lock();
-        if (self && data) self->handleAccelerometerUpdate(*data);
-      });
+  startAccelerometerUpdates(*motionManager_, weak_from_this(), &KivoMotionManager::handleAccelerometerUpdate);
 }
 
 void KivoMotionManager::stop() {

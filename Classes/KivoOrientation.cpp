@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "CoreMotion/CMMotionManager.h"
-#include "Dispatch/Dispatch.h"
+#include "KivoAccelerometerUpdates.h"
 
 std::shared_ptr<KivoOrientation> KivoOrientation::create() {
   return std::shared_ptr<KivoOrientation>(new KivoOrientation());
@@ -30,14 +30,7 @@ bool KivoOrientation::isActive() const { return motionManager_->isAccelerometerA
 
 void KivoOrientation::start() {
   setDeviceOrientation(UIDevice::current().orientation());
-  if (!motionManager_->isAccelerometerAvailable() || motionManager_->isAccelerometerActive()) return;
-  auto queue = OperationQueue::current();
-  if (!queue) queue = OperationQueue::main();
-  motionManager_->startAccelerometerUpdatesToQueue(
-      std::move(queue), [weakSelf = weak_from_this()](std::optional<CMAccelerometerData> data, std::optional<NSError>) {
-        auto self = weakSelf.lock();
-        if (self && data) self->handleAccelerometerUpdate(*data);
-      });
+  startAccelerometerUpdates(*motionManager_, weak_from_this(), &KivoOrientation::handleAccelerometerUpdate);
 }
 
 void KivoOrientation::stop() {

@@ -1,11 +1,11 @@
 #include "AVFoundation/AVCaptureBackend.h"
 
 #include <atomic>
-#include <mutex>
 #include <utility>
 
 #include "AVFoundation/AVTrace.h"
 #include "Dispatch/Dispatch.h"
+#include "Foundation/InstalledObject.h"
 
 namespace {
 
@@ -32,8 +32,7 @@ class EmptyCaptureBackend final : public AVCaptureBackend {
   std::atomic<std::int64_t> lastPhotoSettingsID_{0};
 };
 
-std::mutex gBackendMutex;
-std::shared_ptr<AVCaptureBackend> gInstalledBackend;
+InstalledObject<AVCaptureBackend> gInstalledBackend;
 
 std::shared_ptr<AVCaptureBackend> emptyBackend() {
   static const auto backend = std::make_shared<EmptyCaptureBackend>();
@@ -43,23 +42,14 @@ std::shared_ptr<AVCaptureBackend> emptyBackend() {
 }  // namespace
 
 std::shared_ptr<AVCaptureBackend> AVCaptureCurrentBackend() {
-  {
-    std::lock_guard<std::mutex> lock(gBackendMutex);
-    if (gInstalledBackend) return gInstalledBackend;
-  }
+  if (auto backend = gInstalledBackend.get()) return backend;
   return emptyBackend();
 }
 
-ScopedAVCaptureBackend::ScopedAVCaptureBackend(std::shared_ptr<AVCaptureBackend> backend) {
-  std::lock_guard<std::mutex> lock(gBackendMutex);
-  previous_ = std::exchange(gInstalledBackend, std::move(backend));
-}
+ScopedAVCaptureBackend::ScopedAVCaptureBackend(std::shared_ptr<AVCaptureBackend> backend)
+    : previous_(gInstalledBackend.exchange(std::move(backend))) {}
 
-ScopedAVCaptureBackend::~ScopedAVCaptureBackend() {
-  std::shared_ptr<AVCaptureBackend> released;  // destroyed outside the lock
-  std::lock_guard<std::mutex> lock(gBackendMutex);
-  released = std::exchange(gInstalledBackend, std::move(previous_));
-}
+ScopedAVCaptureBackend::~ScopedAVCaptureBackend() { gInstalledBackend.exchange(std::move(previous_)); }
 
 NSError av_detail::genericError() {
   return NSError{std::string(AVFoundationErrorDomain), AVErrorUnknown, "The operation could not be completed"};

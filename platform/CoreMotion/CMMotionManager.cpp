@@ -4,13 +4,13 @@
 #include <utility>
 
 #include "CoreMotion/CMMotionBackend.h"
+#include "Foundation/InstalledObject.h"
 
 namespace {
 
 std::atomic<std::uint64_t> gNextClientId{1};
 
-std::mutex gBackendMutex;
-std::shared_ptr<CMMotionBackend> gBackend;  // guarded by gBackendMutex
+InstalledObject<CMMotionBackend> gBackend;
 
 // A device held upright and still.
 constexpr CMAcceleration kUprightAcceleration{0, -1, 0};
@@ -26,21 +26,12 @@ double effectiveInterval(double seconds) {
 // ---------------------------------------------------------------------------
 // Backend installation
 
-std::shared_ptr<CMMotionBackend> installedCMMotionBackend() {
-  std::lock_guard<std::mutex> lock(gBackendMutex);
-  return gBackend;
-}
+std::shared_ptr<CMMotionBackend> installedCMMotionBackend() { return gBackend.get(); }
 
-ScopedCMMotionBackend::ScopedCMMotionBackend(std::shared_ptr<CMMotionBackend> backend) {
-  std::lock_guard<std::mutex> lock(gBackendMutex);
-  previous_ = std::exchange(gBackend, std::move(backend));
-}
+ScopedCMMotionBackend::ScopedCMMotionBackend(std::shared_ptr<CMMotionBackend> backend)
+    : previous_(gBackend.exchange(std::move(backend))) {}
 
-ScopedCMMotionBackend::~ScopedCMMotionBackend() {
-  std::shared_ptr<CMMotionBackend> mine;  // released outside the lock
-  std::lock_guard<std::mutex> lock(gBackendMutex);
-  mine = std::exchange(gBackend, std::move(previous_));
-}
+ScopedCMMotionBackend::~ScopedCMMotionBackend() { gBackend.exchange(std::move(previous_)); }
 
 // ---------------------------------------------------------------------------
 // CMMotionManager

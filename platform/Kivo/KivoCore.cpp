@@ -1,12 +1,12 @@
 #include "Kivo/KivoCore.h"
 
-#include <mutex>
 #include <utility>
+
+#include "Foundation/InstalledObject.h"
 
 namespace {
 
-std::mutex gHostMutex;
-std::shared_ptr<KivoCore> gHost;  // guarded by gHostMutex; null: none installed
+InstalledObject<KivoCore> gHost;  // null: none installed
 
 const std::shared_ptr<KivoCore>& droppingTracker() {
   static const auto tracker = std::make_shared<KivoCore>();
@@ -16,17 +16,10 @@ const std::shared_ptr<KivoCore>& droppingTracker() {
 }  // namespace
 
 std::shared_ptr<KivoCore> Kivo() {
-  std::lock_guard<std::mutex> lock(gHostMutex);
-  return gHost ? gHost : droppingTracker();
+  if (auto host = gHost.get()) return host;
+  return droppingTracker();
 }
 
-ScopedKivoHost::ScopedKivoHost(std::shared_ptr<KivoCore> tracker) {
-  std::lock_guard<std::mutex> lock(gHostMutex);
-  previous_ = std::exchange(gHost, std::move(tracker));
-}
+ScopedKivoHost::ScopedKivoHost(std::shared_ptr<KivoCore> tracker) : previous_(gHost.exchange(std::move(tracker))) {}
 
-ScopedKivoHost::~ScopedKivoHost() {
-  std::shared_ptr<KivoCore> mine;  // released outside the lock
-  std::lock_guard<std::mutex> lock(gHostMutex);
-  mine = std::exchange(gHost, std::move(previous_));
-}
+ScopedKivoHost::~ScopedKivoHost() { gHost.exchange(std::move(previous_)); }

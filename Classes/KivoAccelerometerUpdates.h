@@ -1,0 +1,30 @@
+#pragma once
+// Starting accelerometer updates for a client of the component's own sensor
+// objects (the motion detector and the orientation estimator), which share
+// one way of doing it.
+
+#include <memory>
+#include <optional>
+#include <utility>
+
+#include "CoreMotion/CMMotionManager.h"
+#include "Dispatch/Dispatch.h"
+
+/// Starts `manager`'s accelerometer updates on the calling operation queue
+/// (the main one when the caller runs on none), unless there is no
+/// accelerometer or updates already run. The handler holds `client` weakly,
+/// so the sensor never keeps it alive, and passes every sample that carries
+/// data to `handle`; samples with only an error are dropped.
+template <class Client>
+void startAccelerometerUpdates(CMMotionManager& manager, std::weak_ptr<Client> client,
+                               void (Client::*handle)(const CMAccelerometerData&)) {
+  if (!manager.isAccelerometerAvailable() || manager.isAccelerometerActive()) return;
+  auto queue = OperationQueue::current();
+  if (!queue) queue = OperationQueue::main();
+  manager.startAccelerometerUpdatesToQueue(
+      std::move(queue),
+      [client = std::move(client), handle](std::optional<CMAccelerometerData> data, std::optional<NSError>) {
+        auto self = client.lock();
+        if (self && data) ((*self).*handle)(*data);
+      });
+}
