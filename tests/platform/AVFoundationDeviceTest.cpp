@@ -15,7 +15,7 @@
 #include "AVFoundation/AVFoundation.h"
 #include "Dispatch/Dispatch.h"
 #include "Dispatch/Executor.h"
-#include "Foundation/PlatformTrace.h"
+#include "platform/CaptureWorldTest.h"
 #include "sim/capture/CaptureSimulation.h"
 
 using ::testing::ElementsAre;
@@ -24,17 +24,8 @@ using ::testing::HasSubstr;
 
 namespace {
 
-class AVDeviceTest : public ::testing::Test {
+class AVDeviceTest : public CaptureWorldTest {
  protected:
-  DeterministicExecutor executor;
-  sim::CaptureSimulation world;
-  std::vector<std::string> calls;
-  ScopedPlatformCallSink sink{[this](std::string_view receiver, std::string_view selector, std::string_view args) {
-    std::string line(receiver);
-    line.append(" ").append(selector);
-    if (!args.empty()) line.append(" ").append(args);
-    calls.push_back(line);
-  }};
 
   void useCamera(const std::vector<std::string>& options) {
     world.addCamera(sim::parseCameraOptions(AVCaptureDevicePosition::back, sim::CameraType::wide, options));

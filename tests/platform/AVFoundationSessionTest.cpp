@@ -17,7 +17,7 @@
 #include "Dispatch/Dispatch.h"
 #include "Dispatch/Executor.h"
 #include "Foundation/NotificationCenter.h"
-#include "Foundation/PlatformTrace.h"
+#include "platform/CaptureWorldTest.h"
 #include "sim/capture/CaptureSimulation.h"
 
 using ::testing::ElementsAre;
@@ -25,17 +25,8 @@ using ::testing::IsEmpty;
 
 namespace {
 
-class AVSessionTest : public ::testing::Test {
+class AVSessionTest : public CaptureWorldTest {
  protected:
-  DeterministicExecutor executor;
-  sim::CaptureSimulation world;
-  std::vector<std::string> calls;
-  ScopedPlatformCallSink sink{[this](std::string_view receiver, std::string_view selector, std::string_view args) {
-    std::string line(receiver);
-    line.append(" ").append(selector);
-    if (!args.empty()) line.append(" ").append(args);
-    calls.push_back(line);
-  }};
   std::shared_ptr<AVCaptureSession> session = AVCaptureSession::create();
 
   std::shared_ptr<AVCaptureDeviceInput> inputFor(std::string_view camera) {
