@@ -26,7 +26,6 @@ namespace {
 
 class AVDeviceTest : public CaptureWorldTest {
  protected:
-
   void useCamera(const std::vector<std::string>& options) {
     world.addCamera(sim::parseCameraOptions(AVCaptureDevicePosition::back, sim::CameraType::wide, options));
   }

@@ -14,7 +14,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <iosfwd>
-#include <limits>
 #include <memory>
 #include <optional>
 #include <set>
