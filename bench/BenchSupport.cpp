@@ -29,7 +29,9 @@ ShownCamera::ShownCamera(const Options& options)
   world_->trace().setRecording(false);
   // Shadows the world's trace sink: platform calls are reported to nobody.
   quiet_.emplace([](std::string_view, std::string_view, std::string_view) {});
-  world_->addCamera("back", "wide", options.cameraOptions);
+  auto camera = sim::CameraSetup::defaults(AVCaptureDevicePosition::back, sim::CameraType::wide);
+  camera.description.frameRate = options.frameRate;
+  world_->addCamera(camera);
   world_->setAccelerometerAvailable(options.accelerometer);
   if (options.instantPhotos) {
     world_->capture().setPhotoTimetable({0, 0, 0});

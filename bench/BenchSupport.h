@@ -50,7 +50,7 @@ class ShownCamera {
  public:
   struct Options {
     /// Scenario options of the back wide camera ("fps=240"...).
-    std::vector<std::string> cameraOptions;
+    double frameRate = 30;
     bool videoFrames = false;
     bool accelerometer = false;
     /// Capture callbacks all at the request, with small prepared bytes.

@@ -59,7 +59,7 @@ BENCHMARK(BM_QueueHops_Baseline)->UseRealTime()->MinTime(0.5)->Unit(benchmark::k
 
 void BM_CaptureRoundTrip_WithFrames(benchmark::State& state) {
   bench::ShownCamera::Options options;
-  options.cameraOptions = {"fps=" + std::to_string(state.range(0))};
+  options.frameRate = static_cast<double>(state.range(0));
   options.videoFrames = true;
   bench::ShownCamera shown(options);
   const std::uint64_t framesBefore = shown.frames();

@@ -72,7 +72,7 @@ void BM_FrameCallback_Scaling(benchmark::State& state) {
   // At least 60 frames a window, so that slow rates are not lost in noise.
   const double kWindowSeconds = std::max(0.25, 60.0 / fps);
   bench::ShownCamera::Options options;
-  options.cameraOptions = {"fps=" + std::to_string(state.range(0))};
+  options.frameRate = static_cast<double>(state.range(0));
   options.videoFrames = true;
   bench::ShownCamera shown(options);
 

@@ -169,9 +169,9 @@ void World::setIdleTimerDisabled(bool disabled) {
   UIApplication::shared().setIdleTimerDisabledSilently(disabled);
 }
 
-void World::addCamera(std::string_view position, std::string_view type, const std::vector<std::string>& options) {
+void World::addCamera(const CameraSetup& camera) {
   requireBeforeCreate("camera");
-  capture_->addCamera(parseCameraOptions(parseCameraPosition(position), parseCameraType(type), options));
+  capture_->addCamera(camera);
 }
 
 void World::setNoCameras() {
@@ -179,19 +179,9 @@ void World::setNoCameras() {
   capture_->setNoCameras();
 }
 
-void World::setPermission(std::string_view status) {
+void World::setPermission(AVAuthorizationStatus status) {
   requireBeforeCreate("permission");
-  if (status == "authorized")
-    capture_->setAuthorizationStatus(AVAuthorizationStatus::authorized);
-  else if (status == "denied")
-    capture_->setAuthorizationStatus(AVAuthorizationStatus::denied);
-  else if (status == "restricted")
-    capture_->setAuthorizationStatus(AVAuthorizationStatus::restricted);
-  else if (status == "not-determined")
-    capture_->setAuthorizationStatus(AVAuthorizationStatus::notDetermined);
-  else
-    throw std::invalid_argument("world permission: expected authorized, denied, restricted or not-determined, not \"" +
-                                std::string(status) + "\"");
+  capture_->setAuthorizationStatus(status);
 }
 
 void World::setAccelerometerAvailable(bool available) {

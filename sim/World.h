@@ -19,7 +19,9 @@
 #include <vector>
 
 #include "Dispatch/Executor.h"
+#include "AVFoundation/AVCaptureTypes.h"
 #include "sim/Trace.h"
+#include "sim/capture/CameraSetup.h"
 
 namespace sim {
 
@@ -61,12 +63,11 @@ class World {
   void setMemoryUnavailable();                                // fixed
   void setDeviceOrientation(int rawValue);                    // any time
   void setIdleTimerDisabled(bool disabled);                   // fixed
-  /// A camera from scenario words: POSITION, TYPE and options.
-  void addCamera(std::string_view position, std::string_view type,
-                 const std::vector<std::string>& options);             // fixed
+  /// Adds a camera; the first one replaces the default back and front wide
+  /// cameras. A second camera of the same name throws std::invalid_argument.
+  void addCamera(const CameraSetup& camera);                            // fixed
   void setNoCameras();                                                  // fixed
-  /// "authorized", "denied", "restricted" or "not-determined".
-  void setPermission(std::string_view status);                          // fixed
+  void setPermission(AVAuthorizationStatus status);                     // fixed
   void setAccelerometerAvailable(bool available);                       // fixed
 
   // --- Simulations --------------------------------------------------------

@@ -52,23 +52,23 @@ std::vector<std::string_view> splitList(std::string_view text) {
   return items;
 }
 
-bool* switchFor(CameraSetup& setup, std::string_view word) {
-  if (word == "torch") return &setup.torch;
-  if (word == "flash") return &setup.flash;
-  if (word == "poi") return &setup.focusPointOfInterest;
-  if (word == "continuous-focus") return &setup.continuousFocus;
-  if (word == "smooth-focus") return &setup.smoothFocus;
-  if (word == "continuous-exposure") return &setup.continuousExposure;
-  if (word == "continuous-wb") return &setup.continuousWhiteBalance;
-  if (word == "low-light-boost") return &setup.lowLightBoost;
+bool* switchFor(AVCaptureDeviceDescription& camera, std::string_view word) {
+  if (word == "torch") return &camera.hasTorch;
+  if (word == "flash") return &camera.hasFlash;
+  if (word == "poi") return &camera.focusPointOfInterestSupported;
+  if (word == "continuous-focus") return &camera.continuousAutoFocusSupported;
+  if (word == "smooth-focus") return &camera.smoothAutoFocusSupported;
+  if (word == "continuous-exposure") return &camera.continuousAutoExposureSupported;
+  if (word == "continuous-wb") return &camera.continuousAutoWhiteBalanceSupported;
+  if (word == "low-light-boost") return &camera.lowLightBoostSupported;
   return nullptr;
 }
 
-void applyValueOption(CameraSetup& setup, std::string_view option, std::string_view key, std::string_view value) {
+void applyValueOption(AVCaptureDeviceDescription& setup, std::string_view option, std::string_view key, std::string_view value) {
   if (key == "min-focus") {
     const auto n = parseInteger(value);
     if (!n || *n < 0) badOption(option, "the minimum focus distance must be a whole number of millimetres >= 0");
-    setup.minFocusDistance = *n;
+    setup.minimumFocusDistance = *n;
   } else if (key == "bias") {
     const std::size_t dots = value.find("..");
     if (dots == std::string_view::npos) badOption(option, "expected bias=MIN..MAX");
@@ -76,8 +76,8 @@ void applyValueOption(CameraSetup& setup, std::string_view option, std::string_v
     const auto hi = parseNumber(value.substr(dots + 2));
     if (!lo || !hi) badOption(option, "expected bias=MIN..MAX with two numbers");
     if (*lo > *hi) badOption(option, "the minimum bias is above the maximum");
-    setup.minBias = static_cast<float>(*lo);
-    setup.maxBias = static_cast<float>(*hi);
+    setup.minExposureTargetBias = static_cast<float>(*lo);
+    setup.maxExposureTargetBias = static_cast<float>(*hi);
   } else if (key == "iso") {
     const auto n = parseNumber(value);
     if (!n || *n < 0) badOption(option, "the ISO must be a number >= 0");
@@ -89,7 +89,7 @@ void applyValueOption(CameraSetup& setup, std::string_view option, std::string_v
       if (!n) badOption(option, "colour spaces are whole numbers separated by commas");
       spaces.push_back(*n);
     }
-    setup.colorSpaces = std::move(spaces);
+    setup.supportedColorSpaces = std::move(spaces);
   } else if (key == "active-color-space") {
     const auto n = parseInteger(value);
     if (!n) badOption(option, "the active colour space is a whole number");
@@ -101,18 +101,18 @@ void applyValueOption(CameraSetup& setup, std::string_view option, std::string_v
         badOption(option, "unknown session preset");
       presets.emplace_back(item);
     }
-    setup.presets = std::move(presets);
+    setup.supportedSessionPresets = std::move(presets);
   } else if (key == "fps") {
     // Bounded so that a scenario cannot ask for frames faster than the
     // scheduler can deliver them (or for a camera that never sends one).
     const auto n = parseNumber(value);
     if (!n || !(*n >= kMinFrameRate && *n <= kMaxFrameRate))
       badOption(option, "the frame rate must be a number from 1 to 1000");
-    setup.fps = *n;
+    setup.frameRate = *n;
   } else if (key == "max-zoom") {
     const auto n = parseNumber(value);
     if (!n || !(*n >= 1)) badOption(option, "the maximum zoom factor must be a number >= 1");
-    setup.maxZoomFactor = *n;
+    setup.maxVideoZoomFactor = *n;
   } else {
     badOption(option, "unknown option");
   }
@@ -122,45 +122,15 @@ void applyValueOption(CameraSetup& setup, std::string_view option, std::string_v
 
 CameraSetup CameraSetup::defaults(AVCaptureDevicePosition position, CameraType type) {
   CameraSetup setup;
-  setup.position = position;
-  setup.type = type;
+  AVCaptureDeviceDescription& camera = setup.description;
+  camera.uniqueID = std::string(cameraPositionWord(position)) + "-" + std::string(cameraTypeWord(type));
+  camera.deviceType = std::string(deviceTypeOf(type));
+  camera.position = position;
   const bool back = position != AVCaptureDevicePosition::front;
-  setup.torch = back;
-  setup.flash = back;
-  setup.minFocusDistance = back ? 120 : 200;
+  camera.hasTorch = back;
+  camera.hasFlash = back;
+  camera.minimumFocusDistance = back ? 120 : 200;
   return setup;
-}
-
-std::string CameraSetup::name() const {
-  std::string text(cameraPositionWord(position));
-  text.push_back('-');
-  text.append(cameraTypeWord(type));
-  return text;
-}
-
-AVCaptureDeviceDescription CameraSetup::deviceDescription() const {
-  AVCaptureDeviceDescription description;
-  description.uniqueID = name();
-  description.deviceType = std::string(deviceTypeOf(type));
-  description.position = position;
-  description.hasTorch = torch;
-  description.hasFlash = flash;
-  description.focusPointOfInterestSupported = focusPointOfInterest;
-  description.continuousAutoFocusSupported = continuousFocus;
-  description.smoothAutoFocusSupported = smoothFocus;
-  description.continuousAutoExposureSupported = continuousExposure;
-  description.continuousAutoWhiteBalanceSupported = continuousWhiteBalance;
-  description.lowLightBoostSupported = lowLightBoost;
-  description.minimumFocusDistance = minFocusDistance;
-  description.minExposureTargetBias = minBias;
-  description.maxExposureTargetBias = maxBias;
-  description.iso = iso;
-  description.supportedColorSpaces = colorSpaces;
-  description.activeColorSpace = activeColorSpace;
-  description.supportedSessionPresets = presets;
-  description.frameRate = fps;
-  description.maxVideoZoomFactor = maxZoomFactor;
-  return description;
 }
 
 AVCaptureDevicePosition parseCameraPosition(std::string_view word) {
@@ -218,14 +188,14 @@ CameraSetup parseCameraOptions(AVCaptureDevicePosition position, CameraType type
   for (const std::string& option : options) {
     const std::string_view text(option);
     if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-      bool* flag = switchFor(setup, text.substr(1));
+      bool* flag = switchFor(setup.description, text.substr(1));
       if (!flag) badOption(text, "unknown option");
       *flag = text.front() == '+';
       continue;
     }
     const std::size_t equals = text.find('=');
     if (equals == std::string_view::npos) badOption(text, "unknown option");
-    applyValueOption(setup, text, text.substr(0, equals), text.substr(equals + 1));
+    applyValueOption(setup.description, text, text.substr(0, equals), text.substr(equals + 1));
   }
   return setup;
 }

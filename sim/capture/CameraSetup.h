@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "AVFoundation/AVCaptureDevice.h"
@@ -15,38 +16,34 @@ namespace sim {
 
 enum class CameraType { wide, dual, dualWide, triple };
 
+/// A simulated camera: the platform's description of it. The defaults of a
+/// place give a camera named POSITION-TYPE ("back-wide", "front-dual-wide");
+/// change any field before handing it to the world.
 struct CameraSetup {
-  AVCaptureDevicePosition position = AVCaptureDevicePosition::back;
-  CameraType type = CameraType::wide;
-  bool torch = true;
-  bool flash = true;
-  bool focusPointOfInterest = true;
-  bool continuousFocus = true;
-  bool smoothFocus = true;
-  bool continuousExposure = true;
-  bool continuousWhiteBalance = true;
-  bool lowLightBoost = true;
-  std::int64_t minFocusDistance = 120;
-  float minBias = -8;
-  float maxBias = 8;
-  float iso = 100;
-  std::vector<std::int64_t> colorSpaces{0, 1};
-  std::int64_t activeColorSpace = 0;
-  std::vector<std::string> presets{AVCaptureSessionPresetsAll.begin(), AVCaptureSessionPresetsAll.end()};
-  double fps = 30;
-  double maxZoomFactor = 16;
+  AVCaptureDeviceDescription description;
 
   /// The defaults of a camera at that place: back cameras have a torch and a
   /// flash and focus from 120 mm, front cameras have neither and focus from
   /// 200 mm.
   static CameraSetup defaults(AVCaptureDevicePosition position, CameraType type);
 
-  /// POSITION-TYPE: "back-wide", "front-wide", "back-dual-wide"...
-  std::string name() const;
-
-  /// The platform device for this camera.
-  AVCaptureDeviceDescription deviceDescription() const;
+  /// A copy changed by `change`: `defaults(back, wide).with([](auto& d) { d.hasTorch = false; })`.
+  template <class Change>
+  CameraSetup with(Change&& change) const {
+    CameraSetup copy = *this;
+    change(copy.description);
+    return copy;
+  }
 };
+
+/// The default camera of that place, changed by `change`.
+template <class Change>
+CameraSetup camera(AVCaptureDevicePosition position, CameraType type, Change&& change) {
+  return CameraSetup::defaults(position, type).with(std::forward<Change>(change));
+}
+inline CameraSetup camera(AVCaptureDevicePosition position, CameraType type) {
+  return CameraSetup::defaults(position, type);
+}
 
 /// "back" or "front"; anything else throws std::invalid_argument.
 AVCaptureDevicePosition parseCameraPosition(std::string_view word);

@@ -69,7 +69,7 @@ class CaptureSimulation::Backend final : public AVCaptureBackend,
     std::shared_ptr<AVCaptureDevice> device;
   };
 
-  static Camera makeCamera(const CameraSetup& setup) { return Camera{setup, AVCaptureDevice::create(setup.deviceDescription())}; }
+  static Camera makeCamera(const CameraSetup& setup) { return Camera{setup, AVCaptureDevice::create(setup.description)}; }
 
   // --- AVCaptureBackend ---------------------------------------------------
 
@@ -95,8 +95,8 @@ class CaptureSimulation::Backend final : public AVCaptureBackend,
     if (mediaType != AVMediaTypeVideo) return nullptr;
     std::lock_guard<std::mutex> lock(mutex_);
     for (const Camera& camera : cameras_) {
-      if (deviceTypeOf(camera.setup.type) != deviceType) continue;
-      if (position != AVCaptureDevicePosition::unspecified && camera.setup.position != position) continue;
+      if (camera.device->deviceType() != deviceType) continue;
+      if (position != AVCaptureDevicePosition::unspecified && camera.device->position() != position) continue;
       return camera.device;
     }
     return nullptr;

@@ -194,11 +194,17 @@ TEST_P(KivoCameraControlsNoFocusTest, TheTapIsReportedAndTheDeviceIsLeftAlone) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, KivoCameraControlsNoFocusTest,
-    ::testing::Values(NoFocusCase{"PermissionDenied", [](sim::World& w) { w.setPermission("denied"); }},
+    ::testing::Values(NoFocusCase{"PermissionDenied", [](sim::World& w) { w.setPermission(AVAuthorizationStatus::denied); }},
                       NoFocusCase{"NoCamera", [](sim::World& w) { w.setNoCameras(); }},
-                      NoFocusCase{"NoPointOfInterest", [](sim::World& w) { w.addCamera("back", "wide", {"-poi"}); }},
+                      NoFocusCase{"NoPointOfInterest", [](sim::World& w) {
+                                    w.addCamera(sim::camera(AVCaptureDevicePosition::back, sim::CameraType::wide,
+                                                            [](auto& d) { d.focusPointOfInterestSupported = false; }));
+                                  }},
                       NoFocusCase{"NoContinuousFocus",
-                                  [](sim::World& w) { w.addCamera("back", "wide", {"-continuous-focus"}); }}),
+                                  [](sim::World& w) {
+                                    w.addCamera(sim::camera(AVCaptureDevicePosition::back, sim::CameraType::wide,
+                                                            [](auto& d) { d.continuousAutoFocusSupported = false; }));
+                                  }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(KivoCameraControlsTest, FocusAimsAtThePreviewCentreInItsSuperviewUntilAPointIsSet) {
@@ -508,14 +514,17 @@ TEST_P(KivoCameraControlsSilentTest, DoesNothingAndReportsNothing) {
 }
 
 const auto kNoCamera = [](sim::World& w) { w.setNoCameras(); };
-const auto kBackWithout = [](const char* option) {
-  return [option](sim::World& w) { w.addCamera("back", "wide", {option}); };
+const auto kBackWithout = [](bool AVCaptureDeviceDescription::*feature) {
+  return [feature](sim::World& w) {
+    w.addCamera(sim::camera(AVCaptureDevicePosition::back, sim::CameraType::wide,
+                            [feature](auto& d) { d.*feature = false; }));
+  };
 };
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, KivoCameraControlsSilentTest,
     ::testing::Values(SilentCase{"TorchWithoutDevice", kNoCamera, [](KivoCamera& c) { c.toggleTorch(true); }},
-                      SilentCase{"TorchWithoutTorch", kBackWithout("-torch"),
+                      SilentCase{"TorchWithoutTorch", kBackWithout(&AVCaptureDeviceDescription::hasTorch),
                                  [](KivoCamera& c) { c.toggleTorch(true); }},
                       SilentCase{"TorchOffTheBackPosition",
                                  {},
@@ -525,7 +534,7 @@ INSTANTIATE_TEST_SUITE_P(
                                    c.setCameraPosition(1);
                                  }},
                       SilentCase{"FlashWithoutDevice", kNoCamera, [](KivoCamera& c) { c.toggleFlash(2); }},
-                      SilentCase{"FlashWithoutFlash", kBackWithout("-flash"), [](KivoCamera& c) { c.toggleFlash(2); }},
+                      SilentCase{"FlashWithoutFlash", kBackWithout(&AVCaptureDeviceDescription::hasFlash), [](KivoCamera& c) { c.toggleFlash(2); }},
                       SilentCase{"SwitchToTheCurrentCamera", {}, [](KivoCamera& c) { c.toggleCameraPosition(true); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -614,8 +623,9 @@ class KivoCameraControlsSwitchToBackTest : public KivoCameraControlsTest, public
 
 TEST_P(KivoCameraControlsSwitchToBackTest, TheTorchRequestMeetsTheOldFrontCamera) {
   const bool frontTorch = GetParam();
-  world.addCamera("back", "wide", {});
-  world.addCamera("front", "wide", {frontTorch ? "+torch" : "-torch"});
+  world.addCamera(sim::camera(AVCaptureDevicePosition::back, sim::CameraType::wide));
+  world.addCamera(sim::camera(AVCaptureDevicePosition::front, sim::CameraType::wide,
+                              [&](auto& d) { d.hasTorch = frontTorch; }));
   launch([](KivoCamera& c) { c.setCameraPosition(2); });
   camera->toggleCameraPosition(true);
   EXPECT_THAT(world.trace().take(), ElementsAre("platform front-wide setVideoZoomFactor: 1 @main"));

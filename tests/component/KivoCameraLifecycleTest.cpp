@@ -111,7 +111,8 @@ TEST_F(KivoCameraLifecycleTest, ThePreviewIsHiddenBetweenWillAppearAndDidAppear)
 
 // --- Permission -------------------------------------------------------------------------
 
-class KivoCameraRefusedTest : public KivoCameraLifecycleTest, public ::testing::WithParamInterface<const char*> {};
+class KivoCameraRefusedTest : public KivoCameraLifecycleTest,
+                              public ::testing::WithParamInterface<AVAuthorizationStatus> {};
 
 TEST_P(KivoCameraRefusedTest, NoConfigurationAndThePromptAtEveryAppearanceWhenAsked) {
   world.setPermission(GetParam());
@@ -139,10 +140,11 @@ TEST_P(KivoCameraRefusedTest, WithoutThePromptNothingHappensAtAppearance) {
   EXPECT_THAT(take(), ElementsAre("platform application setIdleTimerDisabled: true @main"));
 }
 
-INSTANTIATE_TEST_SUITE_P(DeniedAndRestricted, KivoCameraRefusedTest, ::testing::Values("denied", "restricted"));
+INSTANTIATE_TEST_SUITE_P(DeniedAndRestricted, KivoCameraRefusedTest,
+                         ::testing::Values(AVAuthorizationStatus::denied, AVAuthorizationStatus::restricted));
 
 TEST_F(KivoCameraLifecycleTest, AnOpenPermissionRequestHoldsBackTheSessionQueueUntilGranted) {
-  world.setPermission("not-determined");
+  world.setPermission(AVAuthorizationStatus::notDetermined);
   attach();
   appear();
   const auto before = take();
@@ -158,7 +160,7 @@ TEST_F(KivoCameraLifecycleTest, AnOpenPermissionRequestHoldsBackTheSessionQueueU
 }
 
 TEST_F(KivoCameraLifecycleTest, ARefusedRequestEndsUnauthorisedWithoutConfiguration) {
-  world.setPermission("not-determined");
+  world.setPermission(AVAuthorizationStatus::notDetermined);
   attach();
   world.capture().answerPermissionRequest(false);
   world.runUntilIdle();
@@ -270,7 +272,9 @@ INSTANTIATE_TEST_SUITE_P(AroundSevenHundredMiB, KivoCameraAutoResolutionTest,
                                            MemoryCase{std::nullopt, "AVCaptureSessionPresetPhoto", true}));
 
 TEST_F(KivoCameraLifecycleTest, AnUnsupportedPresetGivesThePhotoPresetButTheTimingReportsTheOneAskedFor) {
-  world.addCamera("back", "wide", {"presets=AVCaptureSessionPresetPhoto,AVCaptureSessionPresetHigh"});
+  world.addCamera(sim::camera(AVCaptureDevicePosition::back, sim::CameraType::wide, [](auto& d) {
+    d.supportedSessionPresets = {std::string(AVCaptureSessionPresetPhoto), std::string(AVCaptureSessionPresetHigh)};
+  }));
   attach([](KivoCamera& c) { c.setSessionPreset("AVCaptureSessionPreset1920x1080"); });
   const auto lines = take();
   EXPECT_THAT(lines, Contains(at("platform session setSessionPreset: AVCaptureSessionPresetPhoto", kSession)));
@@ -280,7 +284,7 @@ TEST_F(KivoCameraLifecycleTest, AnUnsupportedPresetGivesThePhotoPresetButTheTimi
 }
 
 struct MultiCameraCase {
-  std::vector<std::pair<const char*, const char*>> cameras;
+  std::vector<std::pair<AVCaptureDevicePosition, sim::CameraType>> cameras;
   bool multi;
   std::int64_t position;
   const char* chosen;
@@ -290,8 +294,14 @@ void PrintTo(const MultiCameraCase& choice, std::ostream* os) { *os << choice.ch
 
 class KivoCameraChoiceTest : public KivoCameraLifecycleTest, public ::testing::WithParamInterface<MultiCameraCase> {};
 
+constexpr auto kBack = AVCaptureDevicePosition::back;
+constexpr auto kFront = AVCaptureDevicePosition::front;
+constexpr auto kWide = sim::CameraType::wide;
+constexpr auto kDual = sim::CameraType::dual;
+constexpr auto kTriple = sim::CameraType::triple;
+
 TEST_P(KivoCameraChoiceTest, PicksTheCameraByPositionAndPreference) {
-  for (const auto& [position, type] : GetParam().cameras) world.addCamera(position, type, {});
+  for (const auto& [position, type] : GetParam().cameras) world.addCamera(sim::camera(position, type));
   attach([](KivoCamera& c) {
     c.setShouldAutoUseMultiCamera(GetParam().multi);
     c.setCameraPosition(GetParam().position);
@@ -302,15 +312,18 @@ TEST_P(KivoCameraChoiceTest, PicksTheCameraByPositionAndPreference) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cameras, KivoCameraChoiceTest,
-    ::testing::Values(MultiCameraCase{{{"back", "wide"}, {"back", "dual"}}, true, 1, "back-dual"},
-                      MultiCameraCase{{{"back", "wide"}, {"back", "dual"}, {"back", "triple"}}, true, 1, "back-triple"},
-                      MultiCameraCase{{{"back", "wide"}, {"back", "dual"}}, false, 1, "back-wide"},
-                      MultiCameraCase{{{"back", "wide"}}, true, 1, "back-wide"},
-                      MultiCameraCase{{{"back", "wide"}, {"front", "wide"}}, false, 0, "back-wide"},
-                      MultiCameraCase{{{"back", "wide"}, {"front", "wide"}}, true, 2, "front-wide"}));
+    ::testing::Values(MultiCameraCase{{{kBack, kWide}, {kBack, kDual}}, true, 1, "back-dual"},
+                      MultiCameraCase{{{kBack, kWide}, {kBack, kDual}, {kBack, kTriple}}, true, 1, "back-triple"},
+                      MultiCameraCase{{{kBack, kWide}, {kBack, kDual}}, false, 1, "back-wide"},
+                      MultiCameraCase{{{kBack, kWide}}, true, 1, "back-wide"},
+                      MultiCameraCase{{{kBack, kWide}, {kFront, kWide}}, false, 0, "back-wide"},
+                      MultiCameraCase{{{kBack, kWide}, {kFront, kWide}}, true, 2, "front-wide"}));
 
 TEST_F(KivoCameraLifecycleTest, AnActiveColourSpaceOutsideTheFormatIsReportedAndSetupGoesOn) {
-  world.addCamera("back", "wide", {"color-spaces=0,1", "active-color-space=2"});
+  world.addCamera(sim::camera(AVCaptureDevicePosition::back, sim::CameraType::wide, [](auto& d) {
+    d.supportedColorSpaces = {0, 1};
+    d.activeColorSpace = 2;
+  }));
   attach();
   EXPECT_THAT(take(), Contains(at(R"(event kivo_camera {"code":"30000","content":"{\"ActiveColorSpace\":\"2\",\"SupportedColorSpaces\":\"0,1\"}"})",
                                   kSession)));

@@ -184,7 +184,8 @@ class KivoPhotoCaptureSettingsTest : public KivoPhotoCaptureTest,
 
 TEST_P(KivoPhotoCaptureSettingsTest, FlashIsCopiedOnlyWhenTheCameraHasOne) {
   const auto& c = GetParam();
-  world.addCamera("back", "wide", {c.cameraHasFlash ? "+flash" : "-flash"});
+  world.addCamera(
+      sim::camera(AVCaptureDevicePosition::back, sim::CameraType::wide, [&](auto& d) { d.hasFlash = c.cameraHasFlash; }));
   beforeAppearing.push_back([&c](KivoCamera& camera) {
     camera.setFlashMode(c.flashMode);
     camera.setShouldHighResolutionPhotoEnabled(c.highResolution);

@@ -169,7 +169,7 @@ INSTANTIATE_TEST_SUITE_P(Options, CaptureBadOptionTest,
 
 TEST(CaptureCameraWords, PositionsTypesAndFaultsParseOrNameTheBadWord) {
   EXPECT_EQ(sim::parseCameraType("dual-wide"), sim::CameraType::dualWide);
-  EXPECT_EQ(sim::CameraSetup::defaults(kBack, sim::CameraType::dualWide).name(), "back-dual-wide");
+  EXPECT_EQ(sim::CameraSetup::defaults(kBack, sim::CameraType::dualWide).description.uniqueID, "back-dual-wide");
   EXPECT_EQ(sim::parseCameraPosition("front"), kFront);
   EXPECT_EQ(sim::parsePhotoFault("never-finishes"), sim::PhotoFault::neverFinishes);
   EXPECT_THROW(sim::parseCameraType("tele"), std::invalid_argument);

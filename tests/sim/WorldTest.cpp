@@ -57,9 +57,9 @@ TEST_F(WorldTest, TheHostsTrackerTracesEventsWithTheirQueue) {
 }
 
 TEST_F(WorldTest, CameraAndPermissionSettingsReachTheCaptureFramework) {
-  world.addCamera("back", "dual", {"-flash", "fps=60"});
-  world.addCamera("front", "wide", {});
-  world.setPermission("denied");
+  world.addCamera(sim::camera(AVCaptureDevicePosition::back, sim::CameraType::dual, [](auto& d) { d.hasFlash = false; }));
+  world.addCamera(sim::camera(AVCaptureDevicePosition::front, sim::CameraType::wide));
+  world.setPermission(AVAuthorizationStatus::denied);
   EXPECT_EQ(AVCaptureDevice::authorizationStatusForMediaType(AVMediaTypeVideo), AVAuthorizationStatus::denied);
   EXPECT_EQ(AVCaptureDevice::defaultDeviceWithDeviceType(AVCaptureDeviceTypeBuiltInWideAngleCamera, AVMediaTypeVideo,
                                                          AVCaptureDevicePosition::back),
@@ -70,9 +70,9 @@ TEST_F(WorldTest, CameraAndPermissionSettingsReachTheCaptureFramework) {
   ASSERT_NE(dual, nullptr);
   EXPECT_EQ(dual->uniqueID(), "back-dual");
   EXPECT_FALSE(dual->isFlashAvailable());
-  EXPECT_THROW(world.setPermission("maybe"), std::invalid_argument);
-  EXPECT_THROW(world.addCamera("side", "wide", {}), std::invalid_argument);
-  EXPECT_THROW(world.addCamera("back", "wide", {"fps=-1"}), std::invalid_argument);
+  EXPECT_THROW(world.addCamera(sim::camera(AVCaptureDevicePosition::front, sim::CameraType::wide)),
+               std::invalid_argument)
+      << "a second camera of the same name";
   world.setNoCameras();
   EXPECT_TRUE(world.capture().cameras().empty());
 }

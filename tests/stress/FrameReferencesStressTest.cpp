@@ -58,7 +58,7 @@ TEST(FrameReferencesStressTest, ASwappedDelegateAndMotionManagerTakeOverFromTheN
 
   sim::World world(sim::World::Mode::realtime);
   ThreadedExecutor& loop = *world.threadedExecutor();
-  world.addCamera("back", "wide", {"fps=1000"});
+  world.addCamera(sim::camera(AVCaptureDevicePosition::back, sim::CameraType::wide, [](auto& d) { d.frameRate = 1000; }));
   // No sensor: every motion manager keeps the state it is given.
   world.setAccelerometerAvailable(false);
   world.trace().setRecording(false);

@@ -116,8 +116,8 @@ TEST(ThreadedStressTest, EveryCaptureArrivesOnceUnderLoadAndTheReleasedControlle
 
   sim::World world(sim::World::Mode::realtime);
   ThreadedExecutor& loop = *world.threadedExecutor();
-  world.addCamera("back", "wide", {"fps=240"});
-  world.addCamera("front", "wide", {"fps=240"});
+  for (const auto position : {AVCaptureDevicePosition::back, AVCaptureDevicePosition::front})
+    world.addCamera(sim::camera(position, sim::CameraType::wide, [](auto& d) { d.frameRate = 240; }));
   // Exposure, processed photo and end of capture 2, 8 and 10 ms after the
   // request, in the photo output's order; a small picture keeps each
   // capture's encoding cheap under the sanitizer.

@@ -1,5 +1,6 @@
 #include "Runner.h"
 
+#include <algorithm>
 #include <ostream>
 #include <sstream>
 
@@ -160,13 +161,23 @@ void Runner::world(const Words& words) {
     world.setScreen(readNumber(words[2], "world screen: width"), readNumber(words[3], "world screen: height"));
   } else if (setting == "camera") {
     if (words.size() < 4) throw ScenarioError("expected \"world camera POSITION TYPE [OPTION...]\"");
-    world.addCamera(words[2], words[3], Words(words.begin() + 4, words.end()));
+    world.addCamera(sim::parseCameraOptions(sim::parseCameraPosition(words[2]), sim::parseCameraType(words[3]),
+                                            Words(words.begin() + 4, words.end())));
   } else if (setting == "no-cameras") {
     requireWords(words, 2, "world no-cameras");
     world.setNoCameras();
   } else if (setting == "permission") {
     requireWords(words, 3, "world permission STATUS");
-    world.setPermission(words[2]);
+    static const std::vector<std::pair<std::string_view, AVAuthorizationStatus>> statuses{
+        {"authorized", AVAuthorizationStatus::authorized},
+        {"denied", AVAuthorizationStatus::denied},
+        {"restricted", AVAuthorizationStatus::restricted},
+        {"not-determined", AVAuthorizationStatus::notDetermined}};
+    const auto found = std::find_if(statuses.begin(), statuses.end(), [&](const auto& s) { return s.first == words[2]; });
+    if (found == statuses.end())
+      throw ScenarioError("world permission: expected authorized, denied, restricted or not-determined, not \"" +
+                          words[2] + "\"");
+    world.setPermission(found->second);
   } else if (setting == "memory") {
     requireWords(words, 3, "world memory BYTES|unavailable");
     if (words[2] == "unavailable") {
