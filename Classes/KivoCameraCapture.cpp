@@ -18,15 +18,24 @@ namespace {
 // capture that does finish.
 constexpr double kUnfinishedCaptureGraceSeconds = 10.0;
 
+// What keeps the controller alive while a capture is in progress: the guard
+// block below holds it, and the capture's end empties it. The processor's
+// hooks hold the controller weakly, so the table -> processor path is no
+// cycle: when the queues are torn down with the capture still open (the
+// world or the device layer goes first), the dropped guard lets the
+// controller go.
+using CaptureHold = std::shared_ptr<KivoCamera>;
+
 // Runs on the output's callback queue, serial with the processor's own
 // callbacks, so the processor is never touched from two queues at once. Holds
-// neither the output nor the processor.
+// neither the output nor the processor; holds the controller through `hold`.
 void guardUnfinishedCapture(const std::shared_ptr<AVCapturePhotoOutput>& output,
                             const std::shared_ptr<KivoPhotoCaptureProcessor>& processor, double delay,
-                            bool waitedForProcessing) {
+                            bool waitedForProcessing, std::shared_ptr<CaptureHold> hold) {
   output->callbackQueue().asyncAfter(
       delay, [weakOutput = std::weak_ptr<AVCapturePhotoOutput>(output),
-              weakProcessor = std::weak_ptr<KivoPhotoCaptureProcessor>(processor), waitedForProcessing] {
+              weakProcessor = std::weak_ptr<KivoPhotoCaptureProcessor>(processor), waitedForProcessing,
+              hold = std::move(hold)] {
         const auto processor = weakProcessor.lock();
         if (!processor || processor->hasEnded()) return;
         if (!waitedForProcessing) {
@@ -34,7 +43,7 @@ void guardUnfinishedCapture(const std::shared_ptr<AVCapturePhotoOutput>& output,
           const double remaining = processingEnd ? CMTimeGetSeconds(*processingEnd) : 0.0;
           const auto output = weakOutput.lock();
           if (output && remaining > 0) {
-            guardUnfinishedCapture(output, processor, remaining, true);
+            guardUnfinishedCapture(output, processor, remaining, true, hold);
             return;
           }
         }
@@ -71,9 +80,17 @@ void KivoCamera::capturePhoto() {
           {{std::string(kCVPixelBufferPixelFormatTypeKey), static_cast<std::int64_t>(previewFormats.front())}});
     }
 
+    auto hold = std::make_shared<CaptureHold>(self);
+    std::weak_ptr<KivoCamera> weakSelf = self;
     auto processor = KivoPhotoCaptureProcessor::create(
-        settings, [self] { self->capturePhotoAnimation(); },
-        [self, t0](const std::shared_ptr<KivoPhotoCaptureProcessor>& finished) {
+        settings,
+        [weakSelf] {
+          if (const auto self = weakSelf.lock()) self->capturePhotoAnimation();
+        },
+        [weakSelf, weakHold = std::weak_ptr<CaptureHold>(hold), t0](
+            const std::shared_ptr<KivoPhotoCaptureProcessor>& finished) {
+          const auto self = weakSelf.lock();
+          if (!self) return;
           // Both are queued before either runs; their order is not fixed.
           self->sessionQueue_.async([self, finished] {
             self->inProgressPhotoCaptureDelegates_->removeValue(finished->photoSettings()->uniqueID());
@@ -85,12 +102,14 @@ void KivoCamera::capturePhoto() {
               delegate.cameraDidCapturePhoto(*self, finished->photoData());
             });
           });
+          // The queued blocks hold the controller from here on.
+          if (const auto held = weakHold.lock()) held->reset();
         });
 
     // Recorded before the output is asked: the record is what keeps the
     // processor alive, since the output holds its delegate weakly.
     (*self->inProgressPhotoCaptureDelegates_)[settings->uniqueID()] = processor;
     self->photoOutput_->capturePhotoWithSettings(settings, processor);
-    guardUnfinishedCapture(self->photoOutput_, processor, kUnfinishedCaptureGraceSeconds, false);
+    guardUnfinishedCapture(self->photoOutput_, processor, kUnfinishedCaptureGraceSeconds, false, std::move(hold));
   });
 }

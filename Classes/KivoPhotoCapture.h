@@ -10,7 +10,8 @@
 //
 // Ownership: the controller's table of captures in progress holds it while the
 // capture runs (the photo output holds its delegate weakly); its hooks hold
-// the controller. Removing the table entry ends that.
+// the controller weakly (the controller keeps itself alive for the capture
+// with a block queued on the output's queue), so the table makes no cycle.
 //
 // Error lines carry the error's `description()`, the platform's printed form
 // (domain, code and localized text), not the localized text alone: the same

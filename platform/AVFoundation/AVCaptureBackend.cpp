@@ -3,15 +3,20 @@
 #include <atomic>
 #include <utility>
 
+#include "AVFoundation/AVCaptureDevice.h"
 #include "AVFoundation/AVTrace.h"
 #include "Dispatch/Dispatch.h"
 #include "Foundation/InstalledObject.h"
 
 namespace {
 
-// The empty world: no cameras, nobody to answer a permission request.
+// The empty layer: no cameras, nobody to answer a permission request. A
+// device still held from a layer that has gone can be neither opened nor
+// streamed, and its stills fail.
 class EmptyCaptureBackend final : public AVCaptureBackend {
  public:
+  std::vector<std::shared_ptr<AVCaptureDevice>> devices() override { return {}; }
+
   AVAuthorizationStatus authorizationStatus(AVMediaType) override { return AVAuthorizationStatus::notDetermined; }
 
   void requestAccess(AVMediaType, std::function<void(bool)> completion) override {
@@ -21,9 +26,24 @@ class EmptyCaptureBackend final : public AVCaptureBackend {
     queue.async([queue, completion = std::move(completion)] { completion(false); });
   }
 
-  std::shared_ptr<AVCaptureDevice> defaultDevice(AVCaptureDeviceType, AVMediaType,
-                                                 AVCaptureDevicePosition) override {
+  std::optional<NSError> applyControl(const std::shared_ptr<AVCaptureDevice>&, const AVCaptureControlChange&) override {
+    return std::nullopt;
+  }
+
+  std::optional<NSError> openDevice(AVCaptureDevice&) override { return av_detail::deviceNotConnectedError(); }
+
+  std::unique_ptr<AVCaptureStream> startStream(const std::shared_ptr<AVCaptureDevice>&, const AVCaptureStreamRequest&,
+                                               std::weak_ptr<AVCaptureStreamSink>) override {
     return nullptr;
+  }
+
+  void captureStill(const std::shared_ptr<AVCaptureDevice>&, const AVCaptureStillRequest& request,
+                    std::shared_ptr<AVCaptureStillObserver> observer) override {
+    request.queue.async([observer = std::move(observer)] {
+      observer->stillWillBegin(CMTimeRangeMake(kCMTimeZero, kCMTimeZero));
+      observer->stillDidProcess(std::nullopt, av_detail::deviceNotConnectedError());
+      observer->stillDidFinish(av_detail::deviceNotConnectedError());
+    });
   }
 
   std::int64_t nextPhotoSettingsID() override { return ++lastPhotoSettingsID_; }
@@ -53,4 +73,13 @@ ScopedAVCaptureBackend::~ScopedAVCaptureBackend() { gInstalledBackend.exchange(s
 
 NSError av_detail::genericError() {
   return NSError{std::string(AVFoundationErrorDomain), AVErrorUnknown, "The operation could not be completed"};
+}
+
+NSError av_detail::deviceNotConnectedError() {
+  return NSError{std::string(AVFoundationErrorDomain), AVErrorDeviceNotConnected, "Cannot use a missing device"};
+}
+
+NSError av_detail::sessionNotRunningError() {
+  return NSError{std::string(AVFoundationErrorDomain), AVErrorSessionNotRunning,
+                 "Cannot capture a photo without an active video connection"};
 }

@@ -25,7 +25,13 @@ void AVCaptureDevice::requestAccessForMediaType(AVMediaType mediaType, std::func
 std::shared_ptr<AVCaptureDevice> AVCaptureDevice::defaultDeviceWithDeviceType(AVCaptureDeviceType deviceType,
                                                                              AVMediaType mediaType,
                                                                              AVCaptureDevicePosition position) {
-  return AVCaptureCurrentBackend()->defaultDevice(deviceType, mediaType, position);
+  if (mediaType != AVMediaTypeVideo) return nullptr;
+  for (auto& device : AVCaptureCurrentBackend()->devices()) {
+    if (!device || device->deviceType() != deviceType) continue;
+    if (position != AVCaptureDevicePosition::unspecified && device->position() != position) continue;
+    return device;
+  }
+  return nullptr;
 }
 
 std::shared_ptr<AVCaptureDevice> AVCaptureDevice::create(AVCaptureDeviceDescription description) {
@@ -63,8 +69,8 @@ std::int64_t AVCaptureDevice::activeColorSpace() const { return description_.act
 // Configuration lock
 
 bool AVCaptureDevice::lockForConfiguration(NSError* error) {
-  // Asked without holding the device's mutex: the backend may call back in.
-  if (auto failure = AVCaptureCurrentBackend()->nextLockFailure(*this)) {
+  // Asked without holding the device's mutex: the layer may call back in.
+  if (auto failure = AVCaptureCurrentBackend()->lockForConfiguration(*this)) {
     traceCall(uniqueID(), "lockForConfiguration:", [] { return std::string("failed"); });
     if (error) *error = std::move(*failure);
     return false;
@@ -122,6 +128,16 @@ bool requireSupported(bool supported, const AVCaptureDevice& device, const char*
 
 }  // namespace
 
+bool AVCaptureDevice::apply(const char* selector, bool supported, const char* what,
+                            const AVCaptureControlChange& change) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requireLock(selector);
+    if (!requireSupported(supported, *this, what)) return false;
+  }
+  return !AVCaptureCurrentBackend()->applyControl(shared_from_this(), change);
+}
+
 // ---------------------------------------------------------------------------
 // Focus
 
@@ -143,9 +159,9 @@ AVCaptureFocusMode AVCaptureDevice::focusMode() const {
 
 void AVCaptureDevice::setFocusMode(AVCaptureFocusMode mode) {
   traceCall(uniqueID(), "setFocusMode:", [&] { return formatInteger(rawValue(mode)); });
+  if (!apply("setFocusMode:", isFocusModeSupported(mode), "focus mode", AVCaptureControl::FocusMode{mode})) return;
   std::lock_guard<std::mutex> lock(mutex_);
-  requireLock("setFocusMode:");
-  if (requireSupported(isFocusModeSupported(mode), *this, "focus mode")) focusMode_ = mode;
+  focusMode_ = mode;
 }
 
 CGPoint AVCaptureDevice::focusPointOfInterest() const {
@@ -155,13 +171,11 @@ CGPoint AVCaptureDevice::focusPointOfInterest() const {
 
 void AVCaptureDevice::setFocusPointOfInterest(CGPoint point) {
   traceCall(uniqueID(), "setFocusPointOfInterest:", [&] { return formatPoint(point); });
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    requireLock("setFocusPointOfInterest:");
-    if (!requireSupported(isFocusPointOfInterestSupported(), *this, "focus point of interest")) return;
-    focusPointOfInterest_ = point;
-  }
-  AVCaptureCurrentBackend()->focusPointOfInterestChanged(shared_from_this());
+  if (!apply("setFocusPointOfInterest:", isFocusPointOfInterestSupported(), "focus point of interest",
+             AVCaptureControl::FocusPointOfInterest{point}))
+    return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  focusPointOfInterest_ = point;
 }
 
 bool AVCaptureDevice::isSmoothAutoFocusEnabled() const {
@@ -171,10 +185,11 @@ bool AVCaptureDevice::isSmoothAutoFocusEnabled() const {
 
 void AVCaptureDevice::setSmoothAutoFocusEnabled(bool enabled) {
   traceCall(uniqueID(), "setSmoothAutoFocusEnabled:", [&] { return formatBool(enabled); });
+  if (!apply("setSmoothAutoFocusEnabled:", isSmoothAutoFocusSupported() || !enabled, "smooth auto focus",
+             AVCaptureControl::SmoothAutoFocus{enabled}))
+    return;
   std::lock_guard<std::mutex> lock(mutex_);
-  requireLock("setSmoothAutoFocusEnabled:");
-  if (requireSupported(isSmoothAutoFocusSupported() || !enabled, *this, "smooth auto focus"))
-    smoothAutoFocusEnabled_ = enabled;
+  smoothAutoFocusEnabled_ = enabled;
 }
 
 // ---------------------------------------------------------------------------
@@ -192,9 +207,10 @@ AVCaptureExposureMode AVCaptureDevice::exposureMode() const {
 
 void AVCaptureDevice::setExposureMode(AVCaptureExposureMode mode) {
   traceCall(uniqueID(), "setExposureMode:", [&] { return formatInteger(rawValue(mode)); });
+  if (!apply("setExposureMode:", isExposureModeSupported(mode), "exposure mode", AVCaptureControl::ExposureMode{mode}))
+    return;
   std::lock_guard<std::mutex> lock(mutex_);
-  requireLock("setExposureMode:");
-  if (requireSupported(isExposureModeSupported(mode), *this, "exposure mode")) exposureMode_ = mode;
+  exposureMode_ = mode;
 }
 
 float AVCaptureDevice::exposureTargetBias() const {
@@ -204,11 +220,18 @@ float AVCaptureDevice::exposureTargetBias() const {
 
 void AVCaptureDevice::setExposureTargetBias(float bias, std::function<void(CMTime)> completion) {
   traceCall(uniqueID(), "setExposureTargetBias:completionHandler:", [&] { return formatNumber(bias); });
-  {
+  if (std::isnan(bias)) {
     std::lock_guard<std::mutex> lock(mutex_);
     requireLock("setExposureTargetBias:completionHandler:");
-    if (std::isnan(bias)) return;
-    exposureTargetBias_ = std::clamp(bias, description_.minExposureTargetBias, description_.maxExposureTargetBias);
+    return;
+  }
+  const float clamped = std::clamp(bias, description_.minExposureTargetBias, description_.maxExposureTargetBias);
+  if (!apply("setExposureTargetBias:completionHandler:", true, "exposure bias",
+             AVCaptureControl::ExposureTargetBias{clamped}))
+    return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    exposureTargetBias_ = clamped;
   }
   if (completion) {
     cameraQueue().async([completion = std::move(completion)] {
@@ -233,9 +256,11 @@ AVCaptureWhiteBalanceMode AVCaptureDevice::whiteBalanceMode() const {
 
 void AVCaptureDevice::setWhiteBalanceMode(AVCaptureWhiteBalanceMode mode) {
   traceCall(uniqueID(), "setWhiteBalanceMode:", [&] { return formatInteger(rawValue(mode)); });
+  if (!apply("setWhiteBalanceMode:", isWhiteBalanceModeSupported(mode), "white balance mode",
+             AVCaptureControl::WhiteBalanceMode{mode}))
+    return;
   std::lock_guard<std::mutex> lock(mutex_);
-  requireLock("setWhiteBalanceMode:");
-  if (requireSupported(isWhiteBalanceModeSupported(mode), *this, "white balance mode")) whiteBalanceMode_ = mode;
+  whiteBalanceMode_ = mode;
 }
 
 bool AVCaptureDevice::automaticallyEnablesLowLightBoostWhenAvailable() const {
@@ -245,9 +270,11 @@ bool AVCaptureDevice::automaticallyEnablesLowLightBoostWhenAvailable() const {
 
 void AVCaptureDevice::setAutomaticallyEnablesLowLightBoostWhenAvailable(bool enabled) {
   traceCall(uniqueID(), "setAutomaticallyEnablesLowLightBoostWhenAvailable:", [&] { return formatBool(enabled); });
+  if (!apply("setAutomaticallyEnablesLowLightBoostWhenAvailable:", isLowLightBoostSupported() || !enabled,
+             "low-light boost", AVCaptureControl::LowLightBoost{enabled}))
+    return;
   std::lock_guard<std::mutex> lock(mutex_);
-  requireLock("setAutomaticallyEnablesLowLightBoostWhenAvailable:");
-  if (requireSupported(isLowLightBoostSupported() || !enabled, *this, "low-light boost")) lowLightBoost_ = enabled;
+  lowLightBoost_ = enabled;
 }
 
 // ---------------------------------------------------------------------------
@@ -274,9 +301,9 @@ float AVCaptureDevice::torchLevel() const {
 
 void AVCaptureDevice::setTorchMode(AVCaptureTorchMode mode) {
   traceCall(uniqueID(), "setTorchMode:", [&] { return formatInteger(rawValue(mode)); });
+  const float level = mode == AVCaptureTorchMode::on ? 1.0f : 0.0f;
+  if (!apply("setTorchMode:", isTorchModeSupported(mode), "torch mode", AVCaptureControl::Torch{mode, level})) return;
   std::lock_guard<std::mutex> lock(mutex_);
-  requireLock("setTorchMode:");
-  if (!requireSupported(isTorchModeSupported(mode), *this, "torch mode")) return;
   torchMode_ = mode;
   torchLevel_ = mode == AVCaptureTorchMode::on ? 1.0f : 0.0f;
 }
@@ -286,7 +313,12 @@ bool AVCaptureDevice::setTorchModeOnWithLevel(float level, NSError* error) {
   if (!(level > 0 && level <= 1) || !description_.hasTorch) {
     failure = av_detail::genericError();
   } else {
-    failure = AVCaptureCurrentBackend()->nextTorchFailure(*this);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      requireLock("setTorchModeOnWithLevel:error:");
+    }
+    failure = AVCaptureCurrentBackend()->applyControl(shared_from_this(),
+                                                      AVCaptureControl::Torch{AVCaptureTorchMode::on, level});
   }
   traceCall(uniqueID(), "setTorchModeOnWithLevel:error:", [&] {
     std::string arguments = formatNumber(level);
@@ -307,33 +339,23 @@ bool AVCaptureDevice::setTorchModeOnWithLevel(float level, NSError* error) {
 // ---------------------------------------------------------------------------
 // Zoom
 
-double AVCaptureDevice::zoomFactorAtLocked(double now) const {
-  if (zoomFrom_ == zoomTarget_ || zoomRate_ <= 0) return zoomTarget_;
-  const double elapsed = std::max(0.0, now - zoomStart_);
-  const double step = std::exp2(static_cast<double>(zoomRate_) * elapsed);
-  if (zoomTarget_ > zoomFrom_) return std::min(zoomTarget_, zoomFrom_ * step);
-  return std::max(zoomTarget_, zoomFrom_ / step);
-}
-
 double AVCaptureDevice::videoZoomFactor() const {
-  const double now = CACurrentMediaTime();
+  if (const auto ramping = AVCaptureCurrentBackend()->currentVideoZoomFactor(*this)) return *ramping;
   std::lock_guard<std::mutex> lock(mutex_);
-  return zoomFactorAtLocked(now);
-}
-
-bool AVCaptureDevice::isRampingVideoZoom() const {
-  const double now = CACurrentMediaTime();
-  std::lock_guard<std::mutex> lock(mutex_);
-  return zoomFactorAtLocked(now) != zoomTarget_;
+  return zoomFactor_;
 }
 
 void AVCaptureDevice::setVideoZoomFactor(double factor) {
   traceCall(uniqueID(), "setVideoZoomFactor:", [&] { return formatNumber(factor); });
+  if (std::isnan(factor)) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requireLock("setVideoZoomFactor:");
+    return;
+  }
+  const double clamped = std::clamp(factor, 1.0, description_.maxVideoZoomFactor);
+  if (!apply("setVideoZoomFactor:", true, "zoom factor", AVCaptureControl::VideoZoom{clamped, 0.0f})) return;
   std::lock_guard<std::mutex> lock(mutex_);
-  requireLock("setVideoZoomFactor:");
-  if (std::isnan(factor)) return;
-  zoomTarget_ = zoomFrom_ = std::clamp(factor, 1.0, description_.maxVideoZoomFactor);
-  zoomRate_ = 0;
+  zoomFactor_ = clamped;
 }
 
 void AVCaptureDevice::rampToVideoZoomFactor(double factor, float rate) {
@@ -343,16 +365,17 @@ void AVCaptureDevice::rampToVideoZoomFactor(double factor, float rate) {
     arguments.append(formatNumber(rate));
     return arguments;
   });
-  const double now = CACurrentMediaTime();
+  if (std::isnan(factor)) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requireLock("rampToVideoZoomFactor:withRate:");
+    return;
+  }
+  const double clamped = std::clamp(factor, 1.0, description_.maxVideoZoomFactor);
+  const float usable = std::isfinite(rate) && rate > 0 ? rate : 0.0f;
+  if (!apply("rampToVideoZoomFactor:withRate:", true, "zoom factor", AVCaptureControl::VideoZoom{clamped, usable}))
+    return;
   std::lock_guard<std::mutex> lock(mutex_);
-  requireLock("rampToVideoZoomFactor:withRate:");
-  if (std::isnan(factor)) return;
-  const double target = std::clamp(factor, 1.0, description_.maxVideoZoomFactor);
-  zoomFrom_ = zoomFactorAtLocked(now);  // a new ramp starts where the last one got to
-  zoomTarget_ = target;
-  zoomStart_ = now;
-  zoomRate_ = std::isfinite(rate) && rate > 0 ? rate : 0.0f;
-  if (zoomRate_ == 0) zoomFrom_ = target;
+  zoomFactor_ = clamped;
 }
 
 // ---------------------------------------------------------------------------

@@ -5,8 +5,12 @@
 // on the thread that makes the change, which for the camera's own changes is
 // the camera's queue.
 //
-// Devices are made by capture backends from a description of the camera and
-// are then the same object for the life of the world.
+// The device keeps the framework's view of the camera (its modes, points,
+// bias, torch and zoom as last applied) and checks the framework's rules
+// (the lock, supported modes, ranges); each change is then applied by the
+// installed device layer (AVCaptureBackend.h), which may refuse it. Devices
+// are made by device layers from a description of the camera and are then
+// the same object for the layer's life.
 
 #include <cstdint>
 #include <functional>
@@ -16,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "AVFoundation/AVCaptureBackend.h"
 #include "AVFoundation/AVCaptureTypes.h"
 #include "CoreGraphics/CGGeometry.h"
 #include "CoreMedia/CMTime.h"
@@ -69,7 +74,7 @@ class AVCaptureDevice : public std::enable_shared_from_this<AVCaptureDevice> {
                                                                      AVMediaType mediaType,
                                                                      AVCaptureDevicePosition position);
 
-  /// For capture backends: a device for the described camera.
+  /// For device layers: a device for the described camera.
   static std::shared_ptr<AVCaptureDevice> create(AVCaptureDeviceDescription description);
   explicit AVCaptureDevice(AVCaptureDeviceDescription description);
 
@@ -100,7 +105,7 @@ class AVCaptureDevice : public std::enable_shared_from_this<AVCaptureDevice> {
   bool isFocusPointOfInterestSupported() const { return description_.focusPointOfInterestSupported; }
   CGPoint focusPointOfInterest() const;
   /// Stored as given (the unit square of the sensor is expected); the camera
-  /// then starts to adjust its focus.
+  /// then adjusts its focus and reports it (isAdjustingFocus).
   void setFocusPointOfInterest(CGPoint point);
   bool isSmoothAutoFocusSupported() const { return description_.smoothAutoFocusSupported; }
   bool isSmoothAutoFocusEnabled() const;
@@ -137,34 +142,33 @@ class AVCaptureDevice : public std::enable_shared_from_this<AVCaptureDevice> {
   float torchLevel() const;
   void setTorchMode(AVCaptureTorchMode mode);
   /// Torch on at `level` (0 < level <= 1). False, with the error in `error`,
-  /// when the level is out of range, the device has no torch, or the world
-  /// makes it fail.
+  /// when the level is out of range, the device has no torch, or the camera
+  /// refuses it.
   bool setTorchModeOnWithLevel(float level, NSError* error = nullptr);
   bool hasFlash() const { return description_.hasFlash; }
   bool isFlashAvailable() const { return description_.hasFlash; }
 
   // ---- Zoom. Factors are clamped to 1 ... the active format's maximum.
-  /// The current factor; during a ramp, where the ramp has got to by now.
+  /// The current factor; during a ramp, where the camera says it has got to.
   double videoZoomFactor() const;
   void setVideoZoomFactor(double factor);
-  /// Moves the factor towards `factor` at `rate` powers of two per second of
-  /// the media clock (a rate that is not positive jumps at once).
+  /// Moves the factor towards `factor` at `rate` powers of two per second
+  /// (a rate that is not positive, or not finite, jumps at once).
   void rampToVideoZoomFactor(double factor, float rate);
-  bool isRampingVideoZoom() const;
 
   // ---- Observation (the token ends it). Changes are reported on the thread
   // that makes them.
   KeyValueObservation observeISO(unsigned options, ChangeHandler<float> handler);
   KeyValueObservation observeAdjustingFocus(unsigned options, ChangeHandler<bool> handler);
 
-  // ---- For capture backends: the camera's own changes.
+  // ---- For device layers: the camera's own changes.
 
   /// The camera's serial queue ("com.kivocamera.platform.camera.<name>"),
   /// made on first use with the executor installed then.
   DispatchQueue cameraQueue() const;
   /// Stores a new ISO / focus activity and reports it to the observers on the
-  /// calling thread (always, even when unchanged). Backends call these on
-  /// cameraQueue().
+  /// calling thread (always, even when unchanged). Device layers call these
+  /// on cameraQueue().
   void reportISO(float iso);
   void reportAdjustingFocus(bool adjusting);
 
@@ -174,8 +178,9 @@ class AVCaptureDevice : public std::enable_shared_from_this<AVCaptureDevice> {
 
  private:
   void requireLock(const char* selector) const;
-  void trace(const char* selector, const std::string& arguments) const;
-  double zoomFactorAtLocked(double now) const;
+  /// Checks the lock and `supported` (a programming error otherwise), then
+  /// has the layer apply `change`; true when it did.
+  bool apply(const char* selector, bool supported, const char* what, const AVCaptureControlChange& change);
 
   const AVCaptureDeviceDescription description_;
   ObservableProperty<float> iso_;
@@ -192,11 +197,6 @@ class AVCaptureDevice : public std::enable_shared_from_this<AVCaptureDevice> {
   bool lowLightBoost_ = false;
   AVCaptureTorchMode torchMode_ = AVCaptureTorchMode::off;
   float torchLevel_ = 0;
-  // Zoom: a ramp from `zoomFrom_` at `zoomStart_` towards `zoomTarget_`;
-  // without a ramp zoomFrom_ == zoomTarget_.
-  double zoomFrom_ = 1;
-  double zoomTarget_ = 1;
-  double zoomStart_ = 0;
-  float zoomRate_ = 0;
+  double zoomFactor_ = 1;  // the last factor applied (a ramp's target)
   mutable std::optional<DispatchQueue> cameraQueue_;
 };

@@ -9,7 +9,7 @@ std::shared_ptr<AVCaptureDeviceInput> AVCaptureDeviceInput::createWithDevice(
   if (!device) {
     failure = NSError{std::string(AVFoundationErrorDomain), AVErrorDeviceNotConnected, "Cannot use a missing device"};
   } else {
-    failure = AVCaptureCurrentBackend()->nextDeviceInputFailure(*device);
+    failure = AVCaptureCurrentBackend()->openDevice(*device);
   }
   if (failure) {
     if (error) *error = std::move(*failure);

@@ -9,7 +9,8 @@
 class AVCaptureDeviceInput {
  public:
   /// An input that feeds `device` into a session, or none (with the reason in
-  /// `error`) when the device cannot be opened or there is no device.
+  /// `error`) when there is no device or its layer cannot open it. Opening
+  /// may block the caller as long as the camera takes.
   static std::shared_ptr<AVCaptureDeviceInput> createWithDevice(const std::shared_ptr<AVCaptureDevice>& device,
                                                                 NSError* error = nullptr);
 

@@ -6,7 +6,9 @@ AVCaptureOutput::AVCaptureOutput(std::string connectionTraceName)
     : connection_(AVCaptureConnection::create(std::move(connectionTraceName))) {}
 
 std::shared_ptr<AVCaptureConnection> AVCaptureOutput::connectionWithMediaType(AVMediaType mediaType) const {
-  if (mediaType != AVMediaTypeVideo || !sourceDevice()) return nullptr;
+  if (mediaType != AVMediaTypeVideo) return nullptr;
+  const auto device = sourceDevice();
+  if (!device || !AVCaptureCurrentBackend()->connectsOutput(*device, kind())) return nullptr;
   return connection_;
 }
 

@@ -24,7 +24,8 @@ class AVCaptureOutput : public std::enable_shared_from_this<AVCaptureOutput> {
   virtual AVCaptureOutputKind kind() const = 0;
 
   /// The connection for `mediaType`, or none: an output has a video
-  /// connection while it belongs to a session that has a video input.
+  /// connection while it belongs to a session whose video input's camera can
+  /// feed it. The connection is active while that session runs.
   virtual std::shared_ptr<AVCaptureConnection> connectionWithMediaType(AVMediaType mediaType) const;
 
   /// The session holding the output, if any.

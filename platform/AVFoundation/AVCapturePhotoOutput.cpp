@@ -4,6 +4,7 @@
 
 #include "AVFoundation/AVCaptureBackend.h"
 #include "AVFoundation/AVCaptureDevice.h"
+#include "AVFoundation/AVCaptureSession.h"
 #include "AVFoundation/AVTrace.h"
 #include "Foundation/FatalError.h"
 #include "Foundation/TraceFormat.h"
@@ -52,11 +53,6 @@ std::shared_ptr<AVCapturePhotoOutput> AVCapturePhotoOutput::create() {
 AVCapturePhotoOutput::AVCapturePhotoOutput()
     : AVCaptureOutput("photo-connection"), queue_("com.kivocamera.platform.photo-output") {}
 
-std::shared_ptr<AVCaptureConnection> AVCapturePhotoOutput::connectionWithMediaType(AVMediaType mediaType) const {
-  if (AVCaptureCurrentBackend()->photoConnectionMissing()) return nullptr;
-  return AVCaptureOutput::connectionWithMediaType(mediaType);
-}
-
 void AVCapturePhotoOutput::setHighResolutionCaptureEnabled(bool enabled) {
   traceCall(kReceiver, "setHighResolutionCaptureEnabled:", [&] { return formatBool(enabled); });
   highResolutionCaptureEnabled_.store(enabled);
@@ -69,20 +65,71 @@ void AVCapturePhotoOutput::setLivePhotoCaptureEnabled(bool enabled) {
 
 namespace {
 
-// One capture between its request and its last callback. Touched only on the
-// output's serial queue after the request.
-struct PhotoCapture {
-  std::weak_ptr<AVCapturePhotoCaptureDelegate> delegate;
-  std::shared_ptr<const AVCaptureResolvedPhotoSettings> resolved;
-  AVCapturePhotoPlan plan;
-  AVCaptureFlashMode flashMode = AVCaptureFlashMode::off;
-  bool connected = false;
-  // Taken at exposure (the will-capture moment).
-  AVCapturePhotoScene scene;
-  CMTime exposureTime = kCMTimeInvalid;
+// One capture between its request and its last callback: turns the device
+// layer's moments into the delegate's callbacks. Its moments run on the
+// output's serial queue, so nothing here is touched from two queues at once.
+// Holds the delegate and the output weakly: a capture keeps neither alive.
+class PhotoCapture final : public AVCaptureStillObserver {
+ public:
+  PhotoCapture(std::weak_ptr<AVCapturePhotoOutput> output, std::weak_ptr<AVCapturePhotoCaptureDelegate> delegate,
+               std::int64_t uniqueID, AVCaptureFlashMode flashMode)
+      : output_(std::move(output)), delegate_(std::move(delegate)), uniqueID_(uniqueID), flashMode_(flashMode) {}
+
+  void stillWillBegin(CMTimeRange processing) override {
+    resolved_ = std::make_shared<const AVCaptureResolvedPhotoSettings>(
+        uniqueID_, flashMode_ == AVCaptureFlashMode::on, processing);
+    call([&](AVCapturePhotoOutput& output, AVCapturePhotoCaptureDelegate& delegate) {
+      delegate.willBeginCaptureForResolvedSettings(output, resolved_);
+    });
+  }
+
+  void stillWillExpose() override {
+    exposureTime_ = mediaTime(CACurrentMediaTime());
+    call([&](AVCapturePhotoOutput& output, AVCapturePhotoCaptureDelegate& delegate) {
+      delegate.willCapturePhotoForResolvedSettings(output, resolved_);
+    });
+  }
+
+  void stillDidProcess(std::optional<Data> fileData, std::optional<NSError> error) override {
+    auto photo = std::make_shared<AVCapturePhoto>(resolved_, exposureTime_, std::move(fileData));
+    call([&](AVCapturePhotoOutput& output, AVCapturePhotoCaptureDelegate& delegate) {
+      delegate.didFinishProcessingPhoto(output, photo, error);
+    });
+  }
+
+  void stillDidFinish(std::optional<NSError> error) override {
+    if (auto output = output_.lock()) output->captureDidFinish();
+    call([&](AVCapturePhotoOutput& output, AVCapturePhotoCaptureDelegate& delegate) {
+      delegate.didFinishCaptureForResolvedSettings(output, resolved_, error);
+    });
+  }
+
+ private:
+  template <class Callback>
+  void call(Callback&& callback) {
+    auto output = output_.lock();
+    if (!output) return;
+    if (!resolved_) stillWillBeginMissing();
+    if (auto delegate = delegate_.lock()) callback(*output, *delegate);
+  }
+
+  // A layer that skipped the beginning still gets resolved settings to hand on.
+  void stillWillBeginMissing() {
+    resolved_ = std::make_shared<const AVCaptureResolvedPhotoSettings>(
+        uniqueID_, flashMode_ == AVCaptureFlashMode::on, CMTimeRangeMake(kCMTimeZero, kCMTimeZero));
+  }
+
+  const std::weak_ptr<AVCapturePhotoOutput> output_;
+  const std::weak_ptr<AVCapturePhotoCaptureDelegate> delegate_;
+  const std::int64_t uniqueID_;
+  const AVCaptureFlashMode flashMode_;
+  std::shared_ptr<const AVCaptureResolvedPhotoSettings> resolved_;
+  CMTime exposureTime_ = kCMTimeInvalid;
 };
 
 }  // namespace
+
+void AVCapturePhotoOutput::captureDidFinish() { capturesInFlight_.fetch_sub(1); }
 
 void AVCapturePhotoOutput::capturePhotoWithSettings(const std::shared_ptr<AVCapturePhotoSettings>& settings,
                                                     const std::shared_ptr<AVCapturePhotoCaptureDelegate>& delegate) {
@@ -97,65 +144,26 @@ void AVCapturePhotoOutput::capturePhotoWithSettings(const std::shared_ptr<AVCapt
     return arguments;
   });
 
-  auto capture = std::make_shared<PhotoCapture>();
-  capture->delegate = delegate;
-  capture->plan = AVCaptureCurrentBackend()->planPhotoCapture();
-  capture->connected = connectionWithMediaType(AVMediaTypeVideo) != nullptr;
-  if (!capture->connected) {
-    capture->plan.processingError = capture->plan.finishError = capture->plan.noData = true;
-  }
   const auto device = sourceDevice();
-  capture->flashMode = device && device->isFlashAvailable() ? settings->flashMode() : AVCaptureFlashMode::off;
-  const AVCapturePhotoPlan& plan = capture->plan;
-  capture->resolved = std::make_shared<const AVCaptureResolvedPhotoSettings>(
-      settings->uniqueID(), capture->flashMode == AVCaptureFlashMode::on,
-      CMTimeRangeMake(mediaTime(plan.willCaptureDelay), mediaTime(plan.processedDelay - plan.willCaptureDelay)));
+  const auto flashMode = device && device->isFlashAvailable() ? settings->flashMode() : AVCaptureFlashMode::off;
+  auto self = std::static_pointer_cast<AVCapturePhotoOutput>(shared_from_this());
+  auto capture = std::make_shared<PhotoCapture>(self, delegate, settings->uniqueID(), flashMode);
   capturesInFlight_.fetch_add(1);
 
-  std::weak_ptr<AVCapturePhotoOutput> weakSelf =
-      std::static_pointer_cast<AVCapturePhotoOutput>(shared_from_this());
-
-  queue_.async([weakSelf, capture] {
-    auto self = weakSelf.lock();
-    auto delegate = capture->delegate.lock();
-    if (self && delegate) delegate->willBeginCaptureForResolvedSettings(*self, capture->resolved);
-  });
-
-  queue_.asyncAfter(plan.willCaptureDelay, [weakSelf, capture] {
-    auto self = weakSelf.lock();
-    if (!self) return;
-    capture->exposureTime = mediaTime(CACurrentMediaTime());
-    capture->scene.device = self->sourceDevice();
-    capture->scene.videoZoomFactor = capture->scene.device ? capture->scene.device->videoZoomFactor() : 1.0;
-    capture->scene.orientation = self->videoConnection()->videoOrientation();
-    capture->scene.flashMode = capture->flashMode;
-    if (auto delegate = capture->delegate.lock()) delegate->willCapturePhotoForResolvedSettings(*self, capture->resolved);
-  });
-
-  // A capture that never finishes stays in flight.
-  if (plan.neverFinishes) return;
-
-  queue_.asyncAfter(plan.processedDelay, [weakSelf, capture] {
-    auto self = weakSelf.lock();
-    if (!self) return;
-    std::optional<Data> fileData;
-    if (!capture->plan.noData && !capture->plan.processingError)
-      fileData = AVCaptureCurrentBackend()->photoFileData(capture->scene);
-    auto photo = std::make_shared<AVCapturePhoto>(capture->resolved, capture->exposureTime, std::move(fileData));
-    std::optional<NSError> error;
-    if (capture->plan.processingError) error = av_detail::genericError();
-    if (auto delegate = capture->delegate.lock()) delegate->didFinishProcessingPhoto(*self, photo, error);
-  });
-
-  queue_.asyncAfter(plan.finishedDelay, [weakSelf, capture] {
-    auto self = weakSelf.lock();
-    if (!self) return;
-    self->capturesInFlight_.fetch_sub(1);
-    std::optional<NSError> error;
-    if (capture->plan.finishError) error = av_detail::genericError();
-    if (auto delegate = capture->delegate.lock())
-      delegate->didFinishCaptureForResolvedSettings(*self, capture->resolved, error);
-  });
+  const auto owner = session();
+  const bool active = device && owner && owner->isRunning() && connectionWithMediaType(AVMediaTypeVideo);
+  if (!active) {
+    // No active connection: nothing is exposed, the capture fails at once.
+    queue_.async([capture] {
+      capture->stillWillBegin(CMTimeRangeMake(kCMTimeZero, kCMTimeZero));
+      capture->stillDidProcess(std::nullopt, av_detail::sessionNotRunningError());
+      capture->stillDidFinish(av_detail::sessionNotRunningError());
+    });
+    return;
+  }
+  AVCaptureStillRequest request{queue_, settings->uniqueID(), flashMode, settings->isHighResolutionPhotoEnabled(),
+                                videoConnection()};
+  AVCaptureCurrentBackend()->captureStill(device, request, std::move(capture));
 }
 
 std::optional<Data> AVCapturePhotoOutput::JPEGPhotoDataRepresentationForJPEGSampleBuffer(

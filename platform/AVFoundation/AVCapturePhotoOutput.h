@@ -3,9 +3,11 @@
 // it delivers and the delegate protocol it calls.
 //
 // A capture calls its delegate on the photo output's own serial queue
-// ("com.kivocamera.platform.photo-output"), in order, on the world's
-// timetable (by default: will-begin at once, will-capture after 0.05 s,
-// photo processed after 0.25 s, capture finished after 0.3 s).
+// ("com.kivocamera.platform.photo-output"), in order: will-begin, will-capture
+// (the exposure), photo processed, capture finished, as the camera's device
+// layer reports those moments. A capture on a session that is not running has
+// no active connection and fails at once: will-begin, then the processed
+// photo without data and the end of the capture, both with an error.
 //
 // The output holds each capture's delegate weakly, as the platform does: the
 // caller keeps it alive until the capture has finished. Callbacks due after
@@ -125,10 +127,6 @@ class AVCapturePhotoOutput final : public AVCaptureOutput {
   std::string_view kindName() const override { return "photo"; }
   AVCaptureOutputKind kind() const override { return AVCaptureOutputKind::photo; }
 
-  /// None while the world says the photo connection is missing; otherwise as
-  /// for every output.
-  std::shared_ptr<AVCaptureConnection> connectionWithMediaType(AVMediaType mediaType) const override;
-
   bool isHighResolutionCaptureEnabled() const { return highResolutionCaptureEnabled_.load(); }
   void setHighResolutionCaptureEnabled(bool enabled);
   bool isLivePhotoCaptureSupported() const { return true; }
@@ -136,8 +134,8 @@ class AVCapturePhotoOutput final : public AVCaptureOutput {
   void setLivePhotoCaptureEnabled(bool enabled);
 
   /// Starts one capture with `settings`, calling `delegate` (held weakly) on
-  /// the output's queue. Without a video connection the capture still runs
-  /// its callbacks, with an error and no photo data.
+  /// the output's queue. Without an active video connection the capture
+  /// fails (errors, no photo data).
   void capturePhotoWithSettings(const std::shared_ptr<AVCapturePhotoSettings>& settings,
                                 const std::shared_ptr<AVCapturePhotoCaptureDelegate>& delegate);
 
@@ -150,6 +148,9 @@ class AVCapturePhotoOutput final : public AVCaptureOutput {
 
   /// The queue the delegates are called on.
   const DispatchQueue& callbackQueue() const { return queue_; }
+
+  /// For the output's captures: one has reported its end.
+  void captureDidFinish();
 
  private:
   const DispatchQueue queue_;

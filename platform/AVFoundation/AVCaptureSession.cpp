@@ -22,6 +22,34 @@ std::shared_ptr<AVCaptureSession> AVCaptureSession::create() {
   return session;
 }
 
+AVCaptureSession::~AVCaptureSession() {
+  if (!running_) return;
+  for (const auto& output : outputs_) output->sessionDidStopRunning();
+}
+
+void AVCaptureSession::updatePreviewStream() {
+  std::unique_ptr<AVCaptureStream> replaced;
+  std::lock_guard<std::mutex> preview(previewMutex_);
+  std::shared_ptr<AVCaptureDevice> device;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (running_) device = videoDeviceLocked();
+  }
+  if (device == previewDevice_) return;
+  replaced = std::move(previewStream_);
+  previewDevice_ = device;
+  if (!device) return;
+  AVCaptureStreamRequest request;
+  request.pixelFormat = kCVPixelFormatType_32BGRA;
+  request.everyFrame = false;
+  previewStream_ = AVCaptureCurrentBackend()->startStream(device, request, {});
+}
+
+CVPixelBufferRef AVCaptureSession::currentFrame() const {
+  std::lock_guard<std::mutex> preview(previewMutex_);
+  return previewStream_ ? previewStream_->currentFrame() : nullptr;
+}
+
 // ---------------------------------------------------------------------------
 // Configuration
 
@@ -73,22 +101,29 @@ bool AVCaptureSession::canAddInputLocked(const std::shared_ptr<AVCaptureDeviceIn
 }
 
 bool AVCaptureSession::canAddInput(const std::shared_ptr<AVCaptureDeviceInput>& input) const {
-  if (AVCaptureCurrentBackend()->refusesInputs()) return false;
+  if (!input || !input->device() || !AVCaptureCurrentBackend()->acceptsInput(*input->device())) return false;
   std::lock_guard<std::mutex> lock(mutex_);
   return canAddInputLocked(input);
 }
 
 void AVCaptureSession::addInput(const std::shared_ptr<AVCaptureDeviceInput>& input) {
   traceCall(kReceiver, "addInput:", [&] { return deviceName(input); });
-  if (AVCaptureCurrentBackend()->refusesInputs()) return;
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (canAddInputLocked(input)) inputs_.push_back(input);
+  if (!input || !input->device() || !AVCaptureCurrentBackend()->acceptsInput(*input->device())) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!canAddInputLocked(input)) return;
+    inputs_.push_back(input);
+  }
+  updatePreviewStream();
 }
 
 void AVCaptureSession::removeInput(const std::shared_ptr<AVCaptureDeviceInput>& input) {
   traceCall(kReceiver, "removeInput:", [&] { return deviceName(input); });
-  std::lock_guard<std::mutex> lock(mutex_);
-  std::erase(inputs_, input);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::erase(inputs_, input);
+  }
+  updatePreviewStream();
 }
 
 std::vector<std::shared_ptr<AVCaptureDeviceInput>> AVCaptureSession::inputs() const {
@@ -98,6 +133,10 @@ std::vector<std::shared_ptr<AVCaptureDeviceInput>> AVCaptureSession::inputs() co
 
 std::shared_ptr<AVCaptureDevice> AVCaptureSession::videoDevice() const {
   std::lock_guard<std::mutex> lock(mutex_);
+  return videoDeviceLocked();
+}
+
+std::shared_ptr<AVCaptureDevice> AVCaptureSession::videoDeviceLocked() const {
   for (const auto& input : inputs_)
     if (input->device() && input->device()->hasMediaType(AVMediaTypeVideo)) return input->device();
   return nullptr;
@@ -113,7 +152,7 @@ bool AVCaptureSession::canAddOutputLocked(const std::shared_ptr<AVCaptureOutput>
 }
 
 bool AVCaptureSession::canAddOutput(const std::shared_ptr<AVCaptureOutput>& output) const {
-  if (!output || AVCaptureCurrentBackend()->refusesOutput(output->kind())) return false;
+  if (!output || !AVCaptureCurrentBackend()->acceptsOutput(output->kind())) return false;
   std::lock_guard<std::mutex> lock(mutex_);
   return canAddOutputLocked(output);
 }
@@ -158,6 +197,7 @@ void AVCaptureSession::startRunning() {
     running_ = true;
     outputs = outputs_;
   }
+  updatePreviewStream();
   for (const auto& output : outputs) output->sessionDidStartRunning(shared_from_this());
 }
 
@@ -170,6 +210,7 @@ void AVCaptureSession::stopRunning() {
     running_ = false;
     outputs = outputs_;
   }
+  updatePreviewStream();
   for (const auto& output : outputs) output->sessionDidStopRunning();
 }
 

@@ -4,8 +4,12 @@
 // and reads it elsewhere.
 //
 // Notifications (runtime error, interruption and its end) are posted on the
-// default notification centre with the session as object, by the world behind
-// the session on one of the platform's queues.
+// default notification centre with the session as object, by the device layer
+// behind the session on one of the platform's queues.
+//
+// While it runs with a camera input the session keeps a stream of that
+// camera open for its preview, asking only for the current picture
+// (`currentFrame`); outputs that consume frames open their own.
 
 #include <cstdint>
 #include <memory>
@@ -22,9 +26,11 @@
 
 class AVCaptureSession : public std::enable_shared_from_this<AVCaptureSession> {
  public:
-  /// A new session; the world learns that it is now the newest one.
+  /// A new session; the device layer learns of it.
   static std::shared_ptr<AVCaptureSession> create();
   AVCaptureSession() = default;
+  /// A running session stops its outputs' delivery as it goes.
+  ~AVCaptureSession();
   AVCaptureSession(const AVCaptureSession&) = delete;
   AVCaptureSession& operator=(const AVCaptureSession&) = delete;
 
@@ -40,8 +46,8 @@ class AVCaptureSession : public std::enable_shared_from_this<AVCaptureSession> {
   /// Stores a known preset; an unknown one is ignored (the call is traced).
   void setSessionPreset(AVCaptureSessionPreset preset);
 
-  /// False when the world refuses inputs, the input is already there, or the
-  /// session already has a video input.
+  /// False when the device layer refuses the input's camera, the input is
+  /// already there, or the session already has a video input.
   bool canAddInput(const std::shared_ptr<AVCaptureDeviceInput>& input) const;
   /// Adds the input when canAddInput allows it; otherwise the call only
   /// appears in the trace.
@@ -49,15 +55,14 @@ class AVCaptureSession : public std::enable_shared_from_this<AVCaptureSession> {
   void removeInput(const std::shared_ptr<AVCaptureDeviceInput>& input);
   std::vector<std::shared_ptr<AVCaptureDeviceInput>> inputs() const;
 
-  /// False when the world refuses that kind of output, the output belongs to
-  /// a session already, or the session has an output of that kind.
+  /// False when the device layer refuses that kind of output, the output
+  /// belongs to a session already, or the session has an output of that kind.
   bool canAddOutput(const std::shared_ptr<AVCaptureOutput>& output) const;
   void addOutput(const std::shared_ptr<AVCaptureOutput>& output);
   void removeOutput(const std::shared_ptr<AVCaptureOutput>& output);
   std::vector<std::shared_ptr<AVCaptureOutput>> outputs() const;
 
-  /// Starts delivery to the outputs: video data outputs receive frames every
-  /// 1/fps seconds of the camera, the first one frame interval after the start.
+  /// Starts delivery to the outputs and the preview stream.
   void startRunning();
   void stopRunning();
   bool isRunning() const;
@@ -65,13 +70,21 @@ class AVCaptureSession : public std::enable_shared_from_this<AVCaptureSession> {
   /// The device of the first input that delivers video, if any.
   std::shared_ptr<AVCaptureDevice> videoDevice() const;
 
-  /// For capture backends: posts `name` with this session as object on the
+  /// The camera's current picture while the session runs with a camera
+  /// input ('BGRA'), or none.
+  CVPixelBufferRef currentFrame() const;
+
+  /// For device layers: posts `name` with this session as object on the
   /// calling thread.
   void postNotification(std::string_view name, std::optional<UserInfo> userInfo);
 
  private:
   bool canAddInputLocked(const std::shared_ptr<AVCaptureDeviceInput>& input) const;
   bool canAddOutputLocked(const std::shared_ptr<AVCaptureOutput>& output) const;
+  std::shared_ptr<AVCaptureDevice> videoDeviceLocked() const;
+  /// Keeps the preview stream on the camera of a running session, and none
+  /// otherwise. Called after every change of inputs or running state.
+  void updatePreviewStream();
 
   mutable std::mutex mutex_;
   int configurationDepth_ = 0;
@@ -79,4 +92,11 @@ class AVCaptureSession : public std::enable_shared_from_this<AVCaptureSession> {
   std::vector<std::shared_ptr<AVCaptureDeviceInput>> inputs_;
   std::vector<std::shared_ptr<AVCaptureOutput>> outputs_;
   bool running_ = false;
+
+  // Serialises preview changes; taken before mutex_, never inside it. The
+  // device layer is asked for a stream with it held (and must not call back
+  // into this session's preview).
+  mutable std::mutex previewMutex_;
+  std::unique_ptr<AVCaptureStream> previewStream_;
+  std::shared_ptr<AVCaptureDevice> previewDevice_;
 };

@@ -11,9 +11,7 @@ std::shared_ptr<AVCaptureVideoDataOutput> AVCaptureVideoDataOutput::create() {
   return std::make_shared<AVCaptureVideoDataOutput>();
 }
 
-AVCaptureVideoDataOutput::AVCaptureVideoDataOutput()
-    : AVCaptureOutput(std::string()),
-      captureQueue_("com.kivocamera.platform.video-capture") {}
+AVCaptureVideoDataOutput::AVCaptureVideoDataOutput() : AVCaptureOutput(std::string()) {}
 
 std::vector<OSType> AVCaptureVideoDataOutput::availableVideoPixelFormatTypes() const {
   return {kCVPixelFormatType_420YpCbCr8BiPlanarVideoRange, kCVPixelFormatType_420YpCbCr8BiPlanarFullRange,
@@ -30,9 +28,12 @@ void AVCaptureVideoDataOutput::setVideoSettings(const CVPixelBufferAttributes& s
     return entry == settings.end() ? std::string("nil") : formatInteger(entry->second);
   });
   if (entry == settings.end()) return;
-  const auto formats = availableVideoPixelFormatTypes();
-  if (std::find(formats.begin(), formats.end(), entry->second) == formats.end()) return;
-  pixelFormat_.store(static_cast<OSType>(entry->second));
+  const auto available = availableVideoPixelFormatTypes();
+  if (std::find(available.begin(), available.end(), entry->second) == available.end()) return;
+  const auto format = static_cast<OSType>(entry->second);
+  pixelFormat_.store(format);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (stream_) stream_->setPixelFormat(format);
 }
 
 void AVCaptureVideoDataOutput::setSampleBufferDelegate(
@@ -48,40 +49,35 @@ std::shared_ptr<AVCaptureVideoDataOutputSampleBufferDelegate> AVCaptureVideoData
 }
 
 void AVCaptureVideoDataOutput::sessionDidStartRunning(const std::shared_ptr<AVCaptureSession>& session) {
-  const std::uint64_t run = run_.fetch_add(1) + 1;
-  auto device = session->videoDevice();
-  const double fps = device ? device->activeFormat().maxFrameRate : 0;
   // Without a camera there is nothing to deliver until the next start.
-  if (!(fps > 0) || !std::isfinite(fps)) return;
-  scheduleFrame(run, CACurrentMediaTime(), 1.0 / fps, 1);
+  std::unique_ptr<AVCaptureStream> stream;
+  if (auto device = session->videoDevice()) {
+    AVCaptureStreamRequest request;
+    request.pixelFormat = pixelFormat_.load();
+    request.connection = videoConnection();
+    stream = AVCaptureCurrentBackend()->startStream(
+        device, request, std::static_pointer_cast<AVCaptureVideoDataOutput>(shared_from_this()));
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::swap(stream_, stream);
 }
 
-void AVCaptureVideoDataOutput::sessionDidStopRunning() { run_.fetch_add(1); }
-
-void AVCaptureVideoDataOutput::scheduleFrame(std::uint64_t run, double start, double interval, std::uint64_t index) {
-  // Due times are counted from the start so the cadence does not drift.
-  const double due = start + interval * static_cast<double>(index);
-  std::weak_ptr<AVCaptureVideoDataOutput> weakSelf =
-      std::static_pointer_cast<AVCaptureVideoDataOutput>(shared_from_this());
-  captureQueue_.asyncAfter(due - CACurrentMediaTime(), [weakSelf, run, start, interval, index] {
-    auto self = weakSelf.lock();
-    if (!self || self->run_.load() != run || !self->session()) return;
-    self->deliverFrame();
-    self->scheduleFrame(run, start, interval, index + 1);
-  });
+void AVCaptureVideoDataOutput::sessionDidStopRunning() {
+  std::unique_ptr<AVCaptureStream> stream;
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::swap(stream_, stream);
 }
 
-void AVCaptureVideoDataOutput::deliverFrame() {
+void AVCaptureVideoDataOutput::streamDidOutputFrame(const CMSampleBufferRef& frame) {
   std::shared_ptr<AVCaptureVideoDataOutputSampleBufferDelegate> delegate;
   std::optional<DispatchQueue> queue;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (!stream_) return;
     delegate = delegate_.lock();
     queue = delegateQueue_;
   }
   if (!delegate || !queue || !sourceDevice()) return;
-  auto frame = CMSampleBuffer::create(CMTimeMakeWithSeconds(CACurrentMediaTime(), kCMTimeMaxTimescale),
-                                      pixelFormat_.load());
   framesDelivered_.fetch_add(1);
   std::weak_ptr<AVCaptureVideoDataOutput> weakSelf =
       std::static_pointer_cast<AVCaptureVideoDataOutput>(shared_from_this());

@@ -1,7 +1,8 @@
 #pragma once
-// Video frame delivery. While its session runs, the output hands a frame to
-// its sample-buffer delegate every 1/fps seconds of the session's camera, the
-// first one frame interval after startRunning, on the queue given with the
+// Video frame delivery. While its session runs, the output streams the
+// session's camera (opened when the session starts, or when the output joins
+// a running session) and hands each frame, with its picture in the output's
+// pixel format, to its sample-buffer delegate on the queue given with the
 // delegate. The delegate is held weakly. Thread-safe.
 
 #include <atomic>
@@ -25,7 +26,7 @@ class AVCaptureVideoDataOutputSampleBufferDelegate {
                              AVCaptureConnection& connection) = 0;
 };
 
-class AVCaptureVideoDataOutput final : public AVCaptureOutput {
+class AVCaptureVideoDataOutput final : public AVCaptureOutput, public AVCaptureStreamSink {
  public:
   static std::shared_ptr<AVCaptureVideoDataOutput> create();
   AVCaptureVideoDataOutput();
@@ -38,8 +39,9 @@ class AVCaptureVideoDataOutput final : public AVCaptureOutput {
   /// The pixel format of delivered frames ('420v' until set).
   OSType pixelFormatType() const { return pixelFormat_.load(); }
   CVPixelBufferAttributes videoSettings() const;
-  /// Takes kCVPixelBufferPixelFormatTypeKey when it names an available format;
-  /// anything else leaves the settings as they were (the call is traced).
+  /// Takes kCVPixelBufferPixelFormatTypeKey when it names an available format
+  /// (later frames come in it); anything else leaves the settings as they
+  /// were (the call is traced).
   void setVideoSettings(const CVPixelBufferAttributes& settings);
 
   /// The delegate (held weakly) and the queue its frames arrive on; a null
@@ -56,15 +58,14 @@ class AVCaptureVideoDataOutput final : public AVCaptureOutput {
   void sessionDidStopRunning() override;
 
  private:
-  void scheduleFrame(std::uint64_t run, double start, double interval, std::uint64_t index);
-  void deliverFrame();
+  // AVCaptureStreamSink: a frame from the camera hops to the delegate's queue.
+  void streamDidOutputFrame(const CMSampleBufferRef& frame) override;
 
-  // Ticks of the camera's clock; frames then hop to the delegate's queue.
-  const DispatchQueue captureQueue_;
   std::atomic<OSType> pixelFormat_{kCVPixelFormatType_420YpCbCr8BiPlanarVideoRange};
-  std::atomic<std::uint64_t> run_{0};  // changes at every start and stop
   std::atomic<std::uint64_t> framesDelivered_{0};
   mutable std::mutex mutex_;
   std::weak_ptr<AVCaptureVideoDataOutputSampleBufferDelegate> delegate_;
   std::optional<DispatchQueue> delegateQueue_;
+  // Replaced at every start and stop; destroyed outside mutex_.
+  std::unique_ptr<AVCaptureStream> stream_;
 };

@@ -12,3 +12,7 @@ std::shared_ptr<AVCaptureVideoPreviewLayer> AVCaptureVideoPreviewLayer::layerWit
   layer->setSession(std::move(session));
   return layer;
 }
+
+CVPixelBufferRef AVCaptureVideoPreviewLayer::currentFrame() const {
+  return session_ ? session_->currentFrame() : nullptr;
+}

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "AVFoundation/AVCaptureTypes.h"
+#include "CoreVideo/CVPixelBuffer.h"
 #include "QuartzCore/CALayer.h"
 
 class AVCaptureSession;
@@ -21,6 +22,10 @@ class AVCaptureVideoPreviewLayer : public CALayer {
 
   const std::shared_ptr<AVCaptureSession>& session() const { return session_; }
   void setSession(std::shared_ptr<AVCaptureSession> session) { session_ = std::move(session); }
+
+  /// The picture the layer shows now: its session's current camera picture
+  /// while the session runs with a camera input, otherwise none (black).
+  CVPixelBufferRef currentFrame() const;
 
   /// AVLayerVideoGravityResizeAspect until set.
   const std::string& videoGravity() const { return videoGravity_; }

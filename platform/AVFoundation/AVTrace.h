@@ -19,7 +19,11 @@ void traceCall(std::string_view receiver, std::string_view selector, Format&& fo
   tracePlatformCall(receiver, selector, arguments);
 }
 
-/// The error every refused capture operation reports unless the world gives one.
+/// The error every refused capture operation reports unless its layer gives one.
 NSError genericError();
+/// A camera that is missing or whose layer has gone.
+NSError deviceNotConnectedError();
+/// A photo asked of an output whose session is not running.
+NSError sessionNotRunningError();
 
 }  // namespace av_detail

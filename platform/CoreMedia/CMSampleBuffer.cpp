@@ -13,8 +13,24 @@ std::shared_ptr<CMSampleBuffer> CMSampleBuffer::create(CMTime presentationTimeSt
   return std::make_shared<CMSampleBuffer>(presentationTimeStamp, mediaSubType, std::move(dataBuffer));
 }
 
+std::shared_ptr<CMSampleBuffer> CMSampleBuffer::createWithPainter(CMTime presentationTimeStamp, int width, int height,
+                                                                  OSType pixelFormat,
+                                                                  CVPixelBuffer::Painter painter) {
+  return std::make_shared<CMSampleBuffer>(presentationTimeStamp, width, height, pixelFormat, std::move(painter));
+}
+
+std::shared_ptr<CMSampleBuffer> CMSampleBuffer::createWithPixels(CMTime presentationTimeStamp, int width, int height,
+                                                                 OSType pixelFormat, std::vector<std::uint8_t> bytes) {
+  return std::make_shared<CMSampleBuffer>(presentationTimeStamp, width, height, pixelFormat, std::move(bytes));
+}
+
 bool CMSampleBufferIsValid(const CMSampleBufferRef& buffer) { return buffer && buffer->isValid(); }
 
 CMTime CMSampleBufferGetPresentationTimeStamp(const CMSampleBufferRef& buffer) {
   return buffer ? buffer->presentationTimeStamp() : kCMTimeInvalid;
+}
+
+CVImageBufferRef CMSampleBufferGetImageBuffer(const CMSampleBufferRef& buffer) {
+  if (!buffer || !buffer->imageBuffer()) return nullptr;
+  return CVImageBufferRef(buffer, buffer->imageBuffer());
 }

@@ -10,9 +10,12 @@
 #include <system_error>
 #include <thread>
 #include <utility>
+#include <variant>
 
 #include "Dispatch/Dispatch.h"
 #include "Foundation/TraceFormat.h"
+#include "AVFoundation/AVCaptureConnection.h"
+#include "sim/capture/CameraPhysics.h"
 #include "sim/capture/TestChart.h"
 
 namespace sim {
@@ -69,9 +72,18 @@ class CaptureSimulation::Backend final : public AVCaptureBackend,
     std::shared_ptr<AVCaptureDevice> device;
   };
 
-  static Camera makeCamera(const CameraSetup& setup) { return Camera{setup, AVCaptureDevice::create(setup.description)}; }
+  static Camera makeCamera(const CameraSetup& setup) {
+    return Camera{setup, AVCaptureDevice::create(setup.description)};
+  }
 
   // --- AVCaptureBackend ---------------------------------------------------
+
+  std::vector<std::shared_ptr<AVCaptureDevice>> devices() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::shared_ptr<AVCaptureDevice>> devices;
+    for (const Camera& camera : cameras_) devices.push_back(camera.device);
+    return devices;
+  }
 
   AVAuthorizationStatus authorizationStatus(AVMediaType) override {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -90,19 +102,12 @@ class CaptureSimulation::Backend final : public AVCaptureBackend,
     permissionQueue_.get().async([completion = std::move(completion), granted] { completion(granted); });
   }
 
-  std::shared_ptr<AVCaptureDevice> defaultDevice(AVCaptureDeviceType deviceType, AVMediaType mediaType,
-                                                 AVCaptureDevicePosition position) override {
-    if (mediaType != AVMediaTypeVideo) return nullptr;
+  void sessionCreated(const std::shared_ptr<AVCaptureSession>& session) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (const Camera& camera : cameras_) {
-      if (camera.device->deviceType() != deviceType) continue;
-      if (position != AVCaptureDevicePosition::unspecified && camera.device->position() != position) continue;
-      return camera.device;
-    }
-    return nullptr;
+    newestSession_ = session;
   }
 
-  std::optional<NSError> nextLockFailure(const AVCaptureDevice&) override {
+  std::optional<NSError> lockForConfiguration(AVCaptureDevice&) override {
     std::lock_guard<std::mutex> lock(mutex_);
     if (lockAlwaysFails_) return captureError();
     if (lockFailures_ > 0) {
@@ -112,7 +117,24 @@ class CaptureSimulation::Backend final : public AVCaptureBackend,
     return std::nullopt;
   }
 
-  std::optional<NSError> nextDeviceInputFailure(const AVCaptureDevice& device) override {
+  std::optional<NSError> applyControl(const std::shared_ptr<AVCaptureDevice>& device,
+                                      const AVCaptureControlChange& change) override {
+    if (std::holds_alternative<AVCaptureControl::FocusPointOfInterest>(change)) {
+      physics_->focusPointChanged(device);
+    } else if (const auto* zoom = std::get_if<AVCaptureControl::VideoZoom>(&change)) {
+      physics_->zoom(device, *zoom);
+    } else if (const auto* torch = std::get_if<AVCaptureControl::Torch>(&change)) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (torch->mode == AVCaptureTorchMode::on && std::exchange(torchFails_, false)) return captureError();
+    }
+    return std::nullopt;
+  }
+
+  std::optional<double> currentVideoZoomFactor(const AVCaptureDevice& device) override {
+    return physics_->rampingZoomFactor(device);
+  }
+
+  std::optional<NSError> openDevice(AVCaptureDevice& device) override {
     std::unique_lock<std::mutex> lock(mutex_);
     if (deviceInputOpenSeconds_ > 0) {
       // Paid outside the lock: other queues keep using the world meanwhile.
@@ -131,98 +153,52 @@ class CaptureSimulation::Backend final : public AVCaptureBackend,
     return NSError{std::string(AVFoundationErrorDomain), AVErrorDeviceNotConnected, std::move(description)};
   }
 
-  std::optional<NSError> nextTorchFailure(const AVCaptureDevice&) override {
+  bool acceptsInput(const AVCaptureDevice&) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!std::exchange(torchFails_, false)) return std::nullopt;
-    return captureError();
+    return !refusesInputs_;
   }
 
-  bool refusesInputs() override {
+  bool acceptsOutput(AVCaptureOutputKind kind) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    return refusesInputs_;
+    return kind == AVCaptureOutputKind::photo ? !refusesPhotoOutput_ : !refusesVideoOutput_;
   }
 
-  bool refusesOutput(AVCaptureOutputKind kind) override {
+  bool connectsOutput(const AVCaptureDevice&, AVCaptureOutputKind kind) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    return kind == AVCaptureOutputKind::photo ? refusesPhotoOutput_ : refusesVideoOutput_;
+    return kind != AVCaptureOutputKind::photo || !photoConnectionMissing_;
   }
 
-  bool photoConnectionMissing() override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return photoConnectionMissing_;
+  std::unique_ptr<AVCaptureStream> startStream(const std::shared_ptr<AVCaptureDevice>& device,
+                                               const AVCaptureStreamRequest& request,
+                                               std::weak_ptr<AVCaptureStreamSink> sink) override {
+    return physics_->startStream(device, request, std::move(sink));
   }
 
-  void sessionCreated(const std::shared_ptr<AVCaptureSession>& session) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    newestSession_ = session;
-  }
-
-  void focusPointOfInterestChanged(const std::shared_ptr<AVCaptureDevice>& device) override {
-    std::uint64_t generation = 0;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      generation = ++focusGenerations_[device.get()];
-    }
-    // The camera starts adjusting now and settles after a fixed time; a newer
-    // focus point restarts the wait. Only real changes are reported.
-    std::weak_ptr<AVCaptureDevice> weakDevice = device;
-    std::weak_ptr<Backend> weakSelf = weak_from_this();
-    const DispatchQueue queue = device->cameraQueue();
-    queue.async([weakDevice] {
-      auto camera = weakDevice.lock();
-      if (camera && !camera->isAdjustingFocus()) camera->reportAdjustingFocus(true);
-    });
-    queue.asyncAfter(kFocusAdjustmentSeconds, [weakDevice, weakSelf, generation] {
-      auto self = weakSelf.lock();
-      auto camera = weakDevice.lock();
-      if (!self || !camera) return;
-      {
-        std::lock_guard<std::mutex> lock(self->mutex_);
-        if (self->focusGenerations_[camera.get()] != generation) return;
-      }
-      if (camera->isAdjustingFocus()) camera->reportAdjustingFocus(false);
-    });
-  }
-
-  AVCapturePhotoPlan planPhotoCapture() override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    AVCapturePhotoPlan plan;
-    plan.willCaptureDelay = timetable_.willCapture;
-    plan.processedDelay = timetable_.processed;
-    plan.finishedDelay = timetable_.finished;
-    if (!photoFault_) return plan;
-    switch (*photoFault_) {
-      case PhotoFault::processingError: plan.processingError = true; break;
-      case PhotoFault::finishError: plan.finishError = true; break;
-      case PhotoFault::bothErrors: plan.processingError = plan.finishError = true; break;
-      case PhotoFault::noData: plan.noData = true; break;
-      case PhotoFault::neverFinishes: plan.neverFinishes = true; break;
-    }
-    photoFault_.reset();
-    return plan;
-  }
-
-  std::optional<Data> photoFileData(const AVCapturePhotoScene& scene) override {
-    int width = 0, height = 0;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (preparedPhoto_) return preparedPhoto_;
-      width = photoWidth_;
-      height = photoHeight_;
-      // Repeated captures of an unchanged scene reuse the last encoding.
-      if (lastPhoto_ && lastPhoto_->width == width && lastPhoto_->height == height &&
-          lastPhoto_->zoom == scene.videoZoomFactor && lastPhoto_->orientation == scene.orientation)
-        return lastPhoto_->data;
-    }
-    Data data = encodeJPEG(renderTestChart(width, height, scene.videoZoomFactor, scene.orientation));
-    std::lock_guard<std::mutex> lock(mutex_);
-    lastPhoto_ = EncodedPhoto{width, height, scene.videoZoomFactor, scene.orientation, data};
-    return data;
-  }
+  void captureStill(const std::shared_ptr<AVCaptureDevice>& device, const AVCaptureStillRequest& request,
+                    std::shared_ptr<AVCaptureStillObserver> observer) override;
 
   std::int64_t nextPhotoSettingsID() override {
     std::lock_guard<std::mutex> lock(mutex_);
     return ++lastPhotoSettingsID_;
+  }
+
+  /// The photo of a scene: the prepared bytes, or the chart encoded (the last
+  /// encoding is reused while the scene does not change).
+  Data photoData(double zoom, AVCaptureVideoOrientation orientation) {
+    int width = 0, height = 0;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (preparedPhoto_) return *preparedPhoto_;
+      width = photoWidth_;
+      height = photoHeight_;
+      if (lastPhoto_ && lastPhoto_->width == width && lastPhoto_->height == height && lastPhoto_->zoom == zoom &&
+          lastPhoto_->orientation == orientation)
+        return lastPhoto_->data;
+    }
+    Data data = encodeJPEG(renderTestChart(width, height, zoom, orientation));
+    std::lock_guard<std::mutex> lock(mutex_);
+    lastPhoto_ = EncodedPhoto{width, height, zoom, orientation, data};
+    return data;
   }
 
   // --- World side (CaptureSimulation's methods) ---------------------------
@@ -245,7 +221,7 @@ class CaptureSimulation::Backend final : public AVCaptureBackend,
   int photoHeight_ = 480;
   std::int64_t lastPhotoSettingsID_ = 0;
   std::weak_ptr<AVCaptureSession> newestSession_;
-  std::map<const AVCaptureDevice*, std::uint64_t> focusGenerations_;
+  const std::shared_ptr<CameraPhysics> physics_ = std::make_shared<CameraPhysics>();
   struct EncodedPhoto {
     int width;
     int height;
@@ -261,6 +237,57 @@ class CaptureSimulation::Backend final : public AVCaptureBackend,
   LazyQueue permissionQueue_{kPermissionQueueLabel};
   LazyQueue sessionQueue_{kSessionNotificationQueueLabel};
 };
+
+// One still on the fixed timetable: begun at once, exposed, processed, finished,
+// each moment on the photo output's queue. The faults of the next capture
+// are taken now. The scene (zoom and orientation) is the one at exposure.
+void CaptureSimulation::Backend::captureStill(const std::shared_ptr<AVCaptureDevice>& device,
+                                              const AVCaptureStillRequest& request,
+                                              std::shared_ptr<AVCaptureStillObserver> observer) {
+  PhotoTimetable timetable;
+  std::optional<PhotoFault> fault;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    timetable = timetable_;
+    fault = std::exchange(photoFault_, std::nullopt);
+  }
+  const bool processingError = fault == PhotoFault::processingError || fault == PhotoFault::bothErrors;
+  const bool finishError = fault == PhotoFault::finishError || fault == PhotoFault::bothErrors;
+  const bool noData = fault == PhotoFault::noData || processingError;
+
+  struct Scene {
+    double zoom = 1;
+    AVCaptureVideoOrientation orientation = AVCaptureVideoOrientation::portrait;
+  };
+  auto scene = std::make_shared<Scene>();
+  const auto seconds = [](double s) { return CMTimeMakeWithSeconds(s, kCMTimeMaxTimescale); };
+  const CMTimeRange processing =
+      CMTimeRangeMake(seconds(timetable.willCapture), seconds(timetable.processed - timetable.willCapture));
+  const DispatchQueue& queue = request.queue;
+
+  queue.async([observer, processing] { observer->stillWillBegin(processing); });
+  queue.asyncAfter(timetable.willCapture, [observer, scene, weakDevice = std::weak_ptr<AVCaptureDevice>(device),
+                                           connection = request.connection] {
+    if (const auto camera = weakDevice.lock()) scene->zoom = camera->videoZoomFactor();
+    if (connection) scene->orientation = connection->videoOrientation();
+    observer->stillWillExpose();
+  });
+  // A capture that never finishes reports nothing more.
+  if (fault == PhotoFault::neverFinishes) return;
+  queue.asyncAfter(timetable.processed, [observer, scene, weakSelf = weak_from_this(), noData, processingError] {
+    std::optional<Data> data;
+    const auto self = weakSelf.lock();
+    if (self && !noData) data = self->photoData(scene->zoom, scene->orientation);
+    std::optional<NSError> error;
+    if (processingError) error = captureError();
+    observer->stillDidProcess(std::move(data), std::move(error));
+  });
+  queue.asyncAfter(timetable.finished, [observer, finishError] {
+    std::optional<NSError> error;
+    if (finishError) error = captureError();
+    observer->stillDidFinish(std::move(error));
+  });
+}
 
 // ---------------------------------------------------------------------------
 

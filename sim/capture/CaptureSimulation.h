@@ -1,9 +1,14 @@
 #pragma once
 // sim::CaptureSimulation: the simulated cameras, camera permission, capture
 // faults and capture physics behind the platform's capture framework. While
-// it exists it is the installed capture backend; destroying it uninstalls it
-// and drops everything it held (platform objects the host still holds then
-// see an empty world).
+// it exists it is the installed device layer (AVCaptureBackend.h); destroying
+// it uninstalls it and drops everything it held (platform objects the host
+// still holds then see an empty layer). The physics and the timetable of
+// frames and focus are CameraPhysics.h; a still capture reports will-begin at
+// once, then exposure, the processed photo and the end of the capture at the
+// times of the photo timetable (0.05 s, 0.25 s, 0.3 s by default); its photo
+// is a JPEG of the test chart (TestChart.h) at the zoom and orientation of
+// the moment of exposure.
 //
 // Thread safety: configuration, faults and drivers are called on the driving
 // (main) thread; the backend side is called by the capture objects from any
@@ -45,17 +50,15 @@ PhotoFault parsePhotoFault(std::string_view word);
 /// will-capture moment (exposure), the processed photo, the end of the
 /// capture. The defaults are the photo output's own.
 struct PhotoTimetable {
-  double willCapture = AVCapturePhotoPlan{}.willCaptureDelay;
-  double processed = AVCapturePhotoPlan{}.processedDelay;
-  double finished = AVCapturePhotoPlan{}.finishedDelay;
+  double willCapture = 0.05;
+  double processed = 0.25;
+  double finished = 0.3;
 };
 
 class CaptureSimulation {
  public:
   static constexpr std::string_view kPermissionQueueLabel = "com.kivocamera.platform.permission";
   static constexpr std::string_view kSessionNotificationQueueLabel = "com.kivocamera.platform.session";
-  /// How long the camera adjusts its focus after a focus point is set.
-  static constexpr double kFocusAdjustmentSeconds = 0.3;
   static constexpr std::int64_t kRuntimeErrorCode = AVErrorUnknown;
 
   /// Installs itself as the capture backend with the default world: a back

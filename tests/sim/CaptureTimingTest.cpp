@@ -107,16 +107,6 @@ TEST_F(CaptureTimingTest, ACustomTimetableMovesEachCallback) {
   for (std::size_t i = 0; i < 4; ++i) EXPECT_NEAR(recorder->calls[i].at, expected[i], 1e-9) << recorder->calls[i].name;
 }
 
-TEST_F(CaptureTimingTest, TheTimetableReadsBackAndStartsAtThePhotoOutputsDefaults) {
-  const sim::PhotoTimetable initial = world.photoTimetable();
-  const AVCapturePhotoPlan plan;
-  EXPECT_EQ(initial.willCapture, plan.willCaptureDelay);
-  EXPECT_EQ(initial.processed, plan.processedDelay);
-  EXPECT_EQ(initial.finished, plan.finishedDelay);
-  world.setPhotoTimetable({0.01, 0.02, 0.03});
-  EXPECT_EQ(world.photoTimetable().processed, 0.02);
-}
-
 TEST_F(CaptureTimingTest, AFaultStillAppliesUnderACustomTimetable) {
   world.setPhotoTimetable({0, 0, 0});
   world.failNextPhoto(sim::PhotoFault::neverFinishes);

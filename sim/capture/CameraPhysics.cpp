@@ -1,0 +1,179 @@
+#include "sim/capture/CameraPhysics.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <utility>
+
+#include "AVFoundation/AVCaptureConnection.h"
+#include "Dispatch/Dispatch.h"
+#include "sim/capture/TestChart.h"
+
+namespace sim {
+
+namespace {
+
+bool isPortrait(AVCaptureVideoOrientation orientation) {
+  return orientation == AVCaptureVideoOrientation::portrait ||
+         orientation == AVCaptureVideoOrientation::portraitUpsideDown;
+}
+
+// Draws the chart into a frame's planes. Captures two plain values, so a
+// frame that is never looked at costs no allocation for its painter.
+CVPixelBuffer::Painter chartPainter(double zoom, AVCaptureVideoOrientation orientation) {
+  return [zoom, orientation](const CVPixelBuffer& buffer, std::uint8_t* const* planes) {
+    const RGBImage image = renderTestChart(CameraPhysics::kFrameSensorWidth, CameraPhysics::kFrameSensorHeight,
+                                           zoom, orientation);
+    CVPixelBufferWriteRGB(buffer, planes, image.pixels.data());
+  };
+}
+
+AVCaptureVideoOrientation orientationOf(const std::shared_ptr<const AVCaptureConnection>& connection) {
+  return connection ? connection->videoOrientation() : AVCaptureVideoOrientation::portrait;
+}
+
+// One stream. The handle owns the state, the state owns the stream's queue,
+// and the queued ticks hold the state weakly: destroying the handle drops the
+// queue and with it the next tick.
+class SimulatedStream final : public AVCaptureStream {
+ public:
+  struct State : std::enable_shared_from_this<State> {
+    std::weak_ptr<AVCaptureDevice> device;
+    std::weak_ptr<AVCaptureStreamSink> sink;
+    std::shared_ptr<const AVCaptureConnection> connection;
+    std::atomic<OSType> format;
+    std::optional<DispatchQueue> queue;
+    double start = 0;
+    double interval = 0;
+
+    void schedule(std::uint64_t index) {
+      // Due times are counted from the start so the cadence does not drift.
+      const double due = start + interval * static_cast<double>(index);
+      queue->asyncAfter(due - CACurrentMediaTime(), [weakState = weak_from_this(), index] {
+        const auto state = weakState.lock();
+        if (!state) return;
+        if (const auto camera = state->device.lock()) {
+          if (const auto consumer = state->sink.lock())
+            consumer->streamDidOutputFrame(
+                CameraPhysics::frame(*camera, state->format.load(), orientationOf(state->connection)));
+        }
+        state->schedule(index + 1);
+      });
+    }
+  };
+
+  explicit SimulatedStream(std::shared_ptr<State> state) : state_(std::move(state)) {}
+
+  CVPixelBufferRef currentFrame() override {
+    const auto camera = state_->device.lock();
+    if (!camera) return nullptr;
+    return CameraPhysics::picture(*camera, state_->format.load(), orientationOf(state_->connection));
+  }
+
+  void setPixelFormat(OSType pixelFormat) override {
+    if (CVPixelBuffer::isSupportedPixelFormat(pixelFormat)) state_->format.store(pixelFormat);
+  }
+
+ private:
+  const std::shared_ptr<State> state_;
+};
+
+}  // namespace
+
+// --- Focus ----------------------------------------------------------------------
+
+void CameraPhysics::focusPointChanged(const std::shared_ptr<AVCaptureDevice>& device) {
+  std::uint64_t generation = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    generation = ++focusGenerations_[device];
+  }
+  // The camera starts adjusting now and settles after a fixed time; a newer
+  // focus point restarts the wait. Only real changes are reported.
+  std::weak_ptr<AVCaptureDevice> weakDevice = device;
+  const DispatchQueue queue = device->cameraQueue();
+  queue.async([weakDevice] {
+    const auto camera = weakDevice.lock();
+    if (camera && !camera->isAdjustingFocus()) camera->reportAdjustingFocus(true);
+  });
+  queue.asyncAfter(kFocusAdjustmentSeconds, [weakDevice, weakSelf = weak_from_this(), generation] {
+    const auto self = weakSelf.lock();
+    const auto camera = weakDevice.lock();
+    if (!self || !camera) return;
+    {
+      std::lock_guard<std::mutex> lock(self->mutex_);
+      if (self->focusGenerations_[camera] != generation) return;
+    }
+    if (camera->isAdjustingFocus()) camera->reportAdjustingFocus(false);
+  });
+}
+
+// --- Zoom -----------------------------------------------------------------------
+
+double CameraPhysics::Ramp::at(double now) const {
+  if (from == target || rate <= 0) return target;
+  const double step = std::exp2(static_cast<double>(rate) * std::max(0.0, now - start));
+  return target > from ? std::min(target, from * step) : std::max(target, from / step);
+}
+
+void CameraPhysics::zoom(const std::shared_ptr<AVCaptureDevice>& device, const AVCaptureControl::VideoZoom& change) {
+  const double now = CACurrentMediaTime();
+  std::lock_guard<std::mutex> lock(mutex_);
+  Ramp& ramp = ramps_[device];
+  // A new ramp starts where the last one has got to.
+  ramp.from = change.rate > 0 ? ramp.at(now) : change.factor;
+  ramp.target = change.factor;
+  ramp.start = now;
+  ramp.rate = change.rate;
+}
+
+std::optional<double> CameraPhysics::rampingZoomFactor(const AVCaptureDevice& device) const {
+  const double now = CACurrentMediaTime();
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = ramps_.find(device.weak_from_this());
+  if (found == ramps_.end()) return std::nullopt;
+  const double factor = found->second.at(now);
+  if (factor == found->second.target) return std::nullopt;
+  return factor;
+}
+
+// --- Frames ---------------------------------------------------------------------
+
+std::unique_ptr<AVCaptureStream> CameraPhysics::startStream(const std::shared_ptr<AVCaptureDevice>& device,
+                                                            const AVCaptureStreamRequest& request,
+                                                            std::weak_ptr<AVCaptureStreamSink> sink) {
+  auto state = std::make_shared<SimulatedStream::State>();
+  state->device = device;
+  state->sink = std::move(sink);
+  state->connection = request.connection;
+  state->format.store(CVPixelBuffer::isSupportedPixelFormat(request.pixelFormat)
+                          ? request.pixelFormat
+                          : kCVPixelFormatType_420YpCbCr8BiPlanarVideoRange);
+  const double fps = device->activeFormat().maxFrameRate;
+  if (request.everyFrame && fps > 0 && std::isfinite(fps)) {
+    state->queue.emplace("com.kivocamera.platform.video-capture");
+    state->start = CACurrentMediaTime();
+    state->interval = 1.0 / fps;
+    state->schedule(1);
+  }
+  return std::make_unique<SimulatedStream>(std::move(state));
+}
+
+CVPixelBufferRef CameraPhysics::picture(const AVCaptureDevice& device, OSType format,
+                                        AVCaptureVideoOrientation orientation) {
+  const bool portrait = isPortrait(orientation);
+  return std::make_shared<const CVPixelBuffer>(portrait ? kFrameSensorHeight : kFrameSensorWidth,
+                                               portrait ? kFrameSensorWidth : kFrameSensorHeight, format,
+                                               chartPainter(device.videoZoomFactor(), orientation));
+}
+
+CMSampleBufferRef CameraPhysics::frame(const AVCaptureDevice& device, OSType format,
+                                       AVCaptureVideoOrientation orientation) {
+  const bool portrait = isPortrait(orientation);
+  return CMSampleBuffer::createWithPainter(CMTimeMakeWithSeconds(CACurrentMediaTime(), kCMTimeMaxTimescale),
+                                           portrait ? kFrameSensorHeight : kFrameSensorWidth,
+                                           portrait ? kFrameSensorWidth : kFrameSensorHeight, format,
+                                           chartPainter(device.videoZoomFactor(), orientation));
+}
+
+}  // namespace sim
