@@ -98,7 +98,9 @@ struct AVCaptureStreamRequest {
 };
 
 /// A running stream of one camera. Destroying it stops the stream: no frame
-/// is started afterwards (one being delivered may still finish).
+/// is started afterwards (one being delivered may still finish). Its owner
+/// may call it with its own lock held, so it must not call back into the
+/// capture objects.
 class AVCaptureStream {
  public:
   virtual ~AVCaptureStream() = default;
