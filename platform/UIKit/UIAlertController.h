@@ -43,8 +43,9 @@ class UIAlertController : public UIViewController {
   void addAction(std::shared_ptr<UIAlertAction> action) { actions_.push_back(std::move(action)); }
   const std::vector<std::shared_ptr<UIAlertAction>>& actions() const { return actions_; }
 
-  /// The user taps the first action of `style`: the alert is dismissed, then
-  /// the action's handler runs. Returns false when there is no such action.
+  /// Driver-only: the user taps the first action of `style`: the alert is
+  /// dismissed, then the action's handler runs. Returns false when there is
+  /// no such action.
   bool tapActionWithStyle(UIAlertActionStyle style);
 
   std::string traceName() const override { return "UIAlertController"; }

@@ -42,7 +42,7 @@ class UIApplication {
     return static_cast<UIApplicationState>(state_.load(std::memory_order_relaxed));
   }
 
-  // --- Driven by the world (no trace) --------------------------------------
+  // --- Driver-only: set by the world that hosts the process (no trace) -----
   /// The setting the application starts with.
   void setIdleTimerDisabledSilently(bool disabled) { idleTimerDisabled_.store(disabled, std::memory_order_relaxed); }
   void setApplicationState(UIApplicationState state) {

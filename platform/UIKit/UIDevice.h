@@ -27,7 +27,7 @@ class UIDevice {
     return static_cast<UIDeviceOrientation>(orientation_.load(std::memory_order_relaxed));
   }
 
-  // --- Driven by the world --------------------------------------------------
+  // --- Driver-only: set by the world that hosts the process -----------------
   void setOrientation(UIDeviceOrientation orientation) {
     orientation_.store(static_cast<std::int64_t>(orientation), std::memory_order_relaxed);
   }

@@ -41,7 +41,7 @@ class UIGestureRecognizer : public std::enable_shared_from_this<UIGestureRecogni
   /// Where the touch is, in `view`'s coordinates (null: the window's).
   CGPoint locationInView(const UIView* view) const;
 
-  // --- Driven by the simulated user -------------------------------------
+  // --- Driver-only: the user's touches, delivered by a host shell --------
   /// Sets the state and the touch location (window coordinates), then sends
   /// every action once.
   void deliver(UIGestureRecognizerState state, CGPoint locationInWindow);
@@ -76,7 +76,7 @@ class UIPinchGestureRecognizer : public UIGestureRecognizer {
     spread_ = 1;
   }
 
-  // --- Driven by the simulated user -------------------------------------
+  // --- Driver-only: the user's touches, delivered by a host shell --------
   /// One pinch step: at `began` the scale set so far resets to 1 first;
   /// `spread` is relative to the spread when the scale was last set.
   void deliverPinch(UIGestureRecognizerState state, double spread, CGPoint locationInWindow);

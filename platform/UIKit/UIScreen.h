@@ -18,7 +18,7 @@ class UIScreen {
     return bounds_;
   }
 
-  // --- Driven by the world --------------------------------------------------
+  // --- Driver-only: set by the world that hosts the process -----------------
   void setBounds(CGRect bounds) {
     std::lock_guard<std::mutex> lock(mutex_);
     bounds_ = bounds;
