@@ -54,7 +54,7 @@ bool liveOnce(Stalls& stalls) {
   // shadows: the world's trace sees nothing meanwhile.
   sim::ScopedSessionCosts costs({kStartRunningSeconds, 0});
   world.capture().setDeviceInputOpenSeconds(kConfigurationSeconds);
-  const double exposure = AVCapturePhotoPlan{}.willCaptureDelay;
+  const double exposure = sim::PhotoTimetable{}.willCapture;
   world.capture().setPhotoTimetable(
       {exposure, exposure + kPhotoProcessingSeconds, exposure + kPhotoProcessingSeconds});
   ThreadedExecutor& executor = *world.threadedExecutor();
