@@ -76,8 +76,7 @@ class PhotoCapture final : public AVCaptureStillObserver {
       : output_(std::move(output)), delegate_(std::move(delegate)), uniqueID_(uniqueID), flashMode_(flashMode) {}
 
   void stillWillBegin(CMTimeRange processing) override {
-    resolved_ = std::make_shared<const AVCaptureResolvedPhotoSettings>(
-        uniqueID_, flashMode_ == AVCaptureFlashMode::on, processing);
+    resolve(processing);
     call([&](AVCapturePhotoOutput& output, AVCapturePhotoCaptureDelegate& delegate) {
       delegate.willBeginCaptureForResolvedSettings(output, resolved_);
     });
@@ -105,18 +104,18 @@ class PhotoCapture final : public AVCaptureStillObserver {
   }
 
  private:
+  void resolve(CMTimeRange processing) {
+    resolved_ = std::make_shared<const AVCaptureResolvedPhotoSettings>(
+        uniqueID_, flashMode_ == AVCaptureFlashMode::on, processing);
+  }
+
   template <class Callback>
   void call(Callback&& callback) {
     auto output = output_.lock();
     if (!output) return;
-    if (!resolved_) stillWillBeginMissing();
+    // A layer that skipped the beginning still gets settings to hand on.
+    if (!resolved_) resolve(CMTimeRangeMake(kCMTimeZero, kCMTimeZero));
     if (auto delegate = delegate_.lock()) callback(*output, *delegate);
-  }
-
-  // A layer that skipped the beginning still gets resolved settings to hand on.
-  void stillWillBeginMissing() {
-    resolved_ = std::make_shared<const AVCaptureResolvedPhotoSettings>(
-        uniqueID_, flashMode_ == AVCaptureFlashMode::on, CMTimeRangeMake(kCMTimeZero, kCMTimeZero));
   }
 
   const std::weak_ptr<AVCapturePhotoOutput> output_;
