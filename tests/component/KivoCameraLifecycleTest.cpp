@@ -1,7 +1,9 @@
-// Whole lifecycles of an embedded controller on the simulated platform,
-// checked against the trace: permission outcomes, the setup pipeline and its
-// failures, starting and stopping, notifications, the idle timer, layout and
-// ownership. Expected traces are written from the documented behaviour.
+// An embedded controller's setup and lifecycle on the simulated platform:
+// each failing setup step on its own, the preset and camera choices at their
+// boundaries, layout without a point, ownership and odd orders of host calls.
+// Whole lifecycles, permission outcomes and notifications are checked line by
+// line by the scenario traces (lifecycle, permission-*, notifications,
+// camera-choices, create-at, no-camera).
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,15 +14,10 @@
 #include "Foundation/NotificationCenter.h"
 #include "KivoCamera.h"
 #include "KivoPreviewView.h"
-#include "UIKit/UIAlertController.h"
-#include "UIKit/UIApplication.h"
 #include "sim/World.h"
 #include "sim/capture/CaptureSimulation.h"
 
-using ::testing::Contains;
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
-using ::testing::Not;
 
 namespace {
 
@@ -62,111 +59,6 @@ class KivoCameraLifecycleTest : public ::testing::Test {
   }
   static std::string at(std::string line, const char* queue) { return line + " " + queue; }
 };
-
-// --- Authorised ---------------------------------------------------------------------
-
-TEST_F(KivoCameraLifecycleTest, AuthorisedSetupStartsAtAppearanceAndStopsAtDisappearance) {
-  attach();
-  EXPECT_THAT(take(), ElementsAre(
-      R"(event kivo_camera {"status":"0"} @main)",
-      at("platform session beginConfiguration", kSession),
-      R"("[KivoCamera] AVCaptureDeviceTypeBuiltInWideAngleCamera minimumFocusDistance: 120")",
-      at("platform session setSessionPreset: AVCaptureSessionPresetPhoto", kSession),
-      at("platform back-wide setFocusMode: 2", kSession),
-      at("platform back-wide setSmoothAutoFocusEnabled: true", kSession),
-      at("platform back-wide setExposureMode: 2", kSession),
-      at("platform back-wide setWhiteBalanceMode: 2", kSession),
-      at("platform back-wide setAutomaticallyEnablesLowLightBoostWhenAvailable: true", kSession),
-      at("platform session addInput: back-wide", kSession),
-      at("platform session addOutput: photo", kSession),
-      at("platform photo-output setHighResolutionCaptureEnabled: true", kSession),
-      at("platform photo-output setLivePhotoCaptureEnabled: true", kSession),
-      at("platform session commitConfiguration", kSession),
-      at(R"(event kivo_camera {"mode":"AVCaptureSessionPresetPhoto","step":"launch","time":0})", kSession)));
-  EXPECT_EQ(camera->sessionSetupResult(), SessionSetupResult::success);
-  appear();
-  // The preview is centred on a 375 x 812 screen: its centre focuses (0.5, 0.5).
-  EXPECT_THAT(take(), ElementsAre("platform application setIdleTimerDisabled: true @main",
-                                  "platform back-wide setFocusPointOfInterest: (0.5, 0.5) @main",
-                                  "platform back-wide setFocusMode: 2 @main",
-                                  "platform back-wide setSmoothAutoFocusEnabled: true @main",
-                                  at("platform session startRunning", kSession)));
-  EXPECT_TRUE(camera->session()->isRunning());
-  EXPECT_TRUE(camera->isViewDidAppear());
-  disappear();
-  EXPECT_THAT(take(), ElementsAre("platform application setIdleTimerDisabled: false @main",
-                                  at("platform session stopRunning", kSession)));
-  EXPECT_FALSE(camera->isViewDidAppear());
-}
-
-TEST_F(KivoCameraLifecycleTest, ThePreviewIsHiddenBetweenWillAppearAndDidAppear) {
-  attach();
-  host->viewWillAppear(false);
-  EXPECT_TRUE(camera->previewView()->isHidden());
-  world.runUntilIdle();  // the start and its preview check run in between
-  EXPECT_THAT(take(), Contains(R"(event kivo_camera {"code":"10013","step":"startSession"} @main)"));
-  host->viewDidAppear(false);
-  EXPECT_FALSE(camera->previewView()->isHidden());
-}
-
-// --- Permission -------------------------------------------------------------------------
-
-class KivoCameraRefusedTest : public KivoCameraLifecycleTest,
-                              public ::testing::WithParamInterface<AVAuthorizationStatus> {};
-
-TEST_P(KivoCameraRefusedTest, NoConfigurationAndThePromptAtEveryAppearanceWhenAsked) {
-  world.setPermission(GetParam());
-  attach([](KivoCamera& c) { c.setShouldPromptToAppSettings(true); });
-  EXPECT_THAT(take(), ElementsAre(R"(event kivo_camera {"status":"1"} @main)"));
-  EXPECT_EQ(camera->sessionSetupResult(), SessionSetupResult::unauthorized);
-  for (int appearance = 0; appearance < 2; ++appearance) {
-    appear();
-    const auto lines = take();
-    EXPECT_THAT(matching(lines, "presentViewController:"), ::testing::SizeIs(1)) << "appearance " << appearance;
-    EXPECT_THAT(matching(lines, "startRunning"), IsEmpty());
-    auto alert = std::dynamic_pointer_cast<UIAlertController>(camera->presentedViewController());
-    ASSERT_NE(alert, nullptr);
-    alert->tapActionWithStyle(UIAlertActionStyle::cancel);
-    disappear();
-    EXPECT_THAT(matching(take(), "stopRunning"), IsEmpty()) << "no stop after a failed setup";
-  }
-}
-
-TEST_P(KivoCameraRefusedTest, WithoutThePromptNothingHappensAtAppearance) {
-  world.setPermission(GetParam());
-  attach();
-  take();
-  appear();
-  EXPECT_THAT(take(), ElementsAre("platform application setIdleTimerDisabled: true @main"));
-}
-
-INSTANTIATE_TEST_SUITE_P(DeniedAndRestricted, KivoCameraRefusedTest,
-                         ::testing::Values(AVAuthorizationStatus::denied, AVAuthorizationStatus::restricted));
-
-TEST_F(KivoCameraLifecycleTest, AnOpenPermissionRequestHoldsBackTheSessionQueueUntilGranted) {
-  world.setPermission(AVAuthorizationStatus::notDetermined);
-  attach();
-  appear();
-  const auto before = take();
-  EXPECT_THAT(matching(before, kSession), IsEmpty()) << "nothing on the session queue before the answer";
-  EXPECT_TRUE(world.capture().hasOpenPermissionRequest());
-  world.capture().answerPermissionRequest(true);
-  world.runUntilIdle();
-  const auto after = take();
-  ASSERT_FALSE(after.empty());
-  EXPECT_EQ(after.front(), R"(event kivo_camera {"status":"0"} @com.kivocamera.platform.permission)");
-  EXPECT_THAT(after, Contains(at("platform session commitConfiguration", kSession)));
-  EXPECT_EQ(after.back(), at("platform session startRunning", kSession)) << "the appearance step ran after setup";
-}
-
-TEST_F(KivoCameraLifecycleTest, ARefusedRequestEndsUnauthorisedWithoutConfiguration) {
-  world.setPermission(AVAuthorizationStatus::notDetermined);
-  attach();
-  world.capture().answerPermissionRequest(false);
-  world.runUntilIdle();
-  EXPECT_THAT(take(), ElementsAre(R"(event kivo_camera {"status":"1"} @com.kivocamera.platform.permission)"));
-  EXPECT_EQ(camera->sessionSetupResult(), SessionSetupResult::unauthorized);
-}
 
 // --- Configuration failures ----------------------------------------------------------------
 
@@ -219,23 +111,7 @@ INSTANTIATE_TEST_SUITE_P(
                     R"("[KivoCamera](addPhotoOutput) Could not add photo output to the session.")"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(KivoCameraLifecycleTest, WithoutACameraTheDeviceLineSaysNilAndThePhotoOutputIsStillAdded) {
-  world.setNoCameras();
-  attach();
-  const auto lines = take();
-  EXPECT_THAT(lines, Contains(R"("[KivoCamera] nil minimumFocusDistance: 0")"));
-  EXPECT_THAT(lines, Contains(at("platform session addOutput: photo", kSession)));
-  EXPECT_THAT(matching(lines, "addInput"), IsEmpty());
-  EXPECT_EQ(camera->videoDevice(), nullptr);
-}
-
-TEST_F(KivoCameraLifecycleTest, BeforePlatformVersion15ThereIsNoDeviceLine) {
-  world.setPlatformVersion(14);
-  attach();
-  EXPECT_THAT(matching(take(), "minimumFocusDistance"), IsEmpty());
-}
-
-// --- Presets, cameras, colour spaces ---------------------------------------------------------
+// --- Presets and cameras ---------------------------------------------------------
 
 struct MemoryCase {
   std::optional<std::uint64_t> bytes;
@@ -270,18 +146,6 @@ INSTANTIATE_TEST_SUITE_P(AroundSevenHundredMiB, KivoCameraAutoResolutionTest,
                          ::testing::Values(MemoryCase{734003200, "AVCaptureSessionPresetPhoto", true},
                                            MemoryCase{734003199, "AVCaptureSessionPreset1920x1080", false},
                                            MemoryCase{std::nullopt, "AVCaptureSessionPresetPhoto", true}));
-
-TEST_F(KivoCameraLifecycleTest, AnUnsupportedPresetGivesThePhotoPresetButTheTimingReportsTheOneAskedFor) {
-  world.addCamera(sim::camera(AVCaptureDevicePosition::back, sim::CameraType::wide, [](auto& d) {
-    d.supportedSessionPresets = {std::string(AVCaptureSessionPresetPhoto), std::string(AVCaptureSessionPresetHigh)};
-  }));
-  attach([](KivoCamera& c) { c.setSessionPreset("AVCaptureSessionPreset1920x1080"); });
-  const auto lines = take();
-  EXPECT_THAT(lines, Contains(at("platform session setSessionPreset: AVCaptureSessionPresetPhoto", kSession)));
-  EXPECT_EQ(lines.back(),
-            at(R"(event kivo_camera {"mode":"AVCaptureSessionPreset1920x1080","step":"launch","time":0})", kSession));
-  EXPECT_EQ(camera->sessionPreset(), "AVCaptureSessionPreset1920x1080");
-}
 
 struct MultiCameraCase {
   std::vector<std::pair<AVCaptureDevicePosition, sim::CameraType>> cameras;
@@ -319,129 +183,7 @@ INSTANTIATE_TEST_SUITE_P(
                       MultiCameraCase{{{kBack, kWide}, {kFront, kWide}}, false, 0, "back-wide"},
                       MultiCameraCase{{{kBack, kWide}, {kFront, kWide}}, true, 2, "front-wide"}));
 
-TEST_F(KivoCameraLifecycleTest, AnActiveColourSpaceOutsideTheFormatIsReportedAndSetupGoesOn) {
-  world.addCamera(sim::camera(AVCaptureDevicePosition::back, sim::CameraType::wide, [](auto& d) {
-    d.supportedColorSpaces = {0, 1};
-    d.activeColorSpace = 2;
-  }));
-  attach();
-  EXPECT_THAT(take(), Contains(at(R"(event kivo_camera {"code":"30000","content":"{\"ActiveColorSpace\":\"2\",\"SupportedColorSpaces\":\"0,1\"}"})",
-                                  kSession)));
-  EXPECT_EQ(camera->sessionSetupResult(), SessionSetupResult::success);
-}
-
-// --- Notifications -------------------------------------------------------------------------------
-
-TEST_F(KivoCameraLifecycleTest, RuntimeErrorsAreLoggedThenReportedAndMalformedOnesIgnored) {
-  attach();
-  appear();
-  take();
-  world.capture().postRuntimeErrorWithoutUserInfo();
-  world.capture().postRuntimeErrorWithoutError();
-  world.capture().postRuntimeErrorWithValue("not an error");
-  world.capture().postRuntimeError(-11819, std::string("OtherDomain"));
-  world.runUntilIdle();
-  EXPECT_THAT(take(), IsEmpty());
-  world.capture().postRuntimeError();
-  world.runUntilIdle();
-  EXPECT_THAT(take(),
-              ElementsAre(R"("[KivoCamera](sessionRuntimeError) Capture session runtime error: Error Domain=AVFoundationErrorDomain Code=-11800 \"The operation could not be completed\"")",
-                          R"(event kivo_camera {"code":"20000","content":"-11800"} @com.kivocamera.platform.session)"));
-  EXPECT_TRUE(camera->session()->isRunning()) << "no recovery is attempted";
-}
-
-TEST_F(KivoCameraLifecycleTest, InterruptionsNeedANumericReasonAndTheirEndIsAlwaysReported) {
-  attach();
-  appear();
-  take();
-  world.capture().postInterrupted();
-  world.capture().postInterrupted(std::string("soon"));
-  world.runUntilIdle();
-  EXPECT_THAT(take(), IsEmpty());
-  world.capture().postInterrupted(NSNumber(std::int64_t{3}));
-  world.capture().postInterruptionEnded();
-  world.runUntilIdle();
-  EXPECT_THAT(take(),
-              ElementsAre(R"("[KivoCamera](sessionWasInterrupted) Capture session was interrupted with reason 3")",
-                          R"(event kivo_camera {"code":"20001","content":"3"} @com.kivocamera.platform.session)",
-                          R"(event kivo_camera {"code":"20002"} @com.kivocamera.platform.session)",
-                          R"("[KivoCamera](sessionInterruptionEnded) Capture session interruption ended")"));
-}
-
-TEST_F(KivoCameraLifecycleTest, ObserversAreAddedOncePerAppearanceAndRemovedAtDisappearance) {
-  attach();
-  appear();
-  disappear();
-  appear();
-  take();
-  world.capture().postInterruptionEnded();
-  world.runUntilIdle();
-  EXPECT_EQ(matching(take(), "20002").size(), 1u);
-  disappear();
-  take();
-  world.capture().postInterruptionEnded();
-  world.runUntilIdle();
-  EXPECT_THAT(take(), IsEmpty());
-}
-
-TEST_F(KivoCameraLifecycleTest, BackgroundStopsForegroundRestartsUnlessKeptStopped) {
-  attach();
-  appear();
-  take();
-  world.notifyWillResignActive();
-  world.runUntilIdle();
-  EXPECT_THAT(take(), ElementsAre(at("platform session stopRunning", kSession)));
-  camera->setShouldKeepSessionStopping(true);
-  world.notifyBecameActive();
-  world.runUntilIdle();
-  EXPECT_THAT(take(), IsEmpty());
-  camera->startSession();
-  EXPECT_FALSE(camera->shouldKeepSessionStopping());
-  world.runUntilIdle();
-  EXPECT_THAT(take(), ElementsAre(at("platform session startRunning", kSession)));
-  camera->startSession();  // already running: nothing, not even a preview check
-  world.notifyWillResignActive();
-  world.notifyBecameActive();
-  world.runUntilIdle();
-  EXPECT_THAT(take(), ElementsAre(at("platform session stopRunning", kSession),
-                                  at("platform session startRunning", kSession)));
-}
-
-TEST_F(KivoCameraLifecycleTest, KeptStoppedTheAppearanceDoesNotStartTheSession) {
-  attach([](KivoCamera& c) { c.setShouldKeepSessionStopping(true); });
-  appear();
-  EXPECT_THAT(matching(take(), "startRunning"), IsEmpty());
-}
-
-// --- Idle timer, layout, ownership ------------------------------------------------------------------
-
-class KivoCameraIdleTimerTest : public KivoCameraLifecycleTest, public ::testing::WithParamInterface<bool> {};
-
-TEST_P(KivoCameraIdleTimerTest, IsDisabledWhileShownAndRestoredAfterwards) {
-  world.setIdleTimerDisabled(GetParam());
-  attach();
-  appear();
-  EXPECT_TRUE(UIApplication::shared().isIdleTimerDisabled());
-  disappear();
-  EXPECT_EQ(UIApplication::shared().isIdleTimerDisabled(), GetParam());
-}
-
-INSTANTIATE_TEST_SUITE_P(EitherWay, KivoCameraIdleTimerTest, ::testing::Bool());
-
-TEST_F(KivoCameraLifecycleTest, APointControllerForcesItsFrameAtEveryLayout) {
-  camera = KivoCamera::createWithPoint({10, 20});
-  EXPECT_EQ(camera->previewView()->frame(), CGRectZero) << "made inside the initialiser, before the frame";
-  camera->addToController(host);
-  world.runUntilIdle();
-  host->view()->layoutIfNeeded();
-  const CGRect expected = CGRectMake(10, 20, 355, 355.0 / 3 * 4);
-  EXPECT_EQ(camera->view()->frame(), expected);
-  EXPECT_EQ(camera->previewView()->frame(), CGRectMake(0, 0, 355, 355.0 / 3 * 4));
-  EXPECT_EQ(camera->captureAnimationView()->frame(), camera->previewView()->frame());
-  camera->view()->setFrame(CGRectMake(0, 0, 100, 100));  // the host moves it
-  host->view()->layoutIfNeeded();
-  EXPECT_EQ(camera->view()->frame(), expected);
-}
+// --- Layout and ownership ------------------------------------------------------------------
 
 TEST_F(KivoCameraLifecycleTest, WithoutAPointTheControllerNeverSetsItsOwnFrame) {
   attach();
