@@ -74,24 +74,6 @@ class MemoryStream {
   std::FILE* stream_;
 };
 
-TEST(DebugPrint, WritesEachTextAsOneEscapedLine) {
-  MemoryStream outer;
-  MemoryStream inner;
-  ASSERT_NE(outer.get(), nullptr);
-  ASSERT_NE(inner.get(), nullptr);
-  {
-    const ScopedDebugPrintStream redirectOuter(outer.get());
-    debugPrint("first");
-    {
-      const ScopedDebugPrintStream redirectInner(inner.get());
-      debugPrint("two\nlines \"quoted\"");
-    }
-    debugPrint("last");
-  }
-  EXPECT_EQ(outer.contents(), "\"first\"\n\"last\"\n");
-  EXPECT_EQ(inner.contents(), "\"two\\nlines \\\"quoted\\\"\"\n");
-}
-
 // Each fwrite on an unbuffered cookie stream reaches `write` as one chunk.
 struct ChunkRecorder {
   std::mutex mutex;
@@ -141,27 +123,31 @@ TEST(DebugPrint, LinesFromManyThreadsArriveWholeAndInOrder) {
   }
 }
 
-TEST(DebugPrint, CaptureTakesRawTextAndNestsBackToTheStream) {
-  MemoryStream out;
-  ASSERT_NE(out.get(), nullptr);
-  const ScopedDebugPrintStream redirect(out.get());
-  std::vector<std::string> outerLines;
-  std::vector<std::string> innerLines;
+// Streams and captures nest: the innermost one in force gets the text, a
+// stream escaped as one line, a capture raw.
+TEST(DebugPrint, StreamsAndCapturesNestAndRestoreWhatWasBefore) {
+  MemoryStream outer;
+  MemoryStream inner;
+  ASSERT_NE(outer.get(), nullptr);
+  ASSERT_NE(inner.get(), nullptr);
+  std::vector<std::string> captured;
   {
-    const ScopedDebugPrintCapture outer(
-        [&](std::string_view text) { outerLines.emplace_back(text); });
-    debugPrint("a \"b\"");
+    const ScopedDebugPrintStream redirectOuter(outer.get());
+    debugPrint("first");
     {
-      const ScopedDebugPrintCapture inner(
-          [&](std::string_view text) { innerLines.emplace_back(text); });
-      debugPrint("c\n");
+      const ScopedDebugPrintStream redirectInner(inner.get());
+      debugPrint("two\nlines \"quoted\"");
+      {
+        const ScopedDebugPrintCapture capture([&](std::string_view text) { captured.emplace_back(text); });
+        debugPrint("c \"d\"\n");
+      }
+      debugPrint("after");
     }
-    debugPrint("d");
+    debugPrint("last");
   }
-  debugPrint("e");
-  EXPECT_EQ(outerLines, (std::vector<std::string>{"a \"b\"", "d"}));
-  EXPECT_EQ(innerLines, (std::vector<std::string>{"c\n"}));
-  EXPECT_EQ(out.contents(), "\"e\"\n");
+  EXPECT_EQ(outer.contents(), "\"first\"\n\"last\"\n");
+  EXPECT_EQ(inner.contents(), "\"two\\nlines \\\"quoted\\\"\"\n\"after\"\n");
+  EXPECT_EQ(captured, (std::vector<std::string>{"c \"d\"\n"}));
 }
 
 TEST(DebugPrint, CaptureCallsNeverOverlap) {

@@ -87,29 +87,6 @@ TEST_F(NotificationCenterTest, AHandlerMayRemoveLaterObserversOfTheSamePost) {
   EXPECT_THAT(calls, ElementsAre(1));
 }
 
-TEST_F(NotificationCenterTest, UserInfoCarriesErrorsNumbersAndTexts) {
-  auto token = std::make_shared<int>(0);
-  std::vector<std::optional<std::int64_t>> integers;
-  std::optional<NSError> error;
-  center.addObserver(token, [&](const Notification& n) {
-    ASSERT_TRUE(n.userInfo.has_value());
-    for (const auto& [key, value] : *n.userInfo) {
-      integers.push_back(integerValueOf(value));
-      if (const auto* e = std::get_if<NSError>(&value)) error = *e;
-    }
-  }, "x", nullptr);
-  center.post("x", nullptr,
-              UserInfo{{"a-error", NSError{"AVFoundationErrorDomain", -11800, "failed"}},
-                       {"b-number", NSNumber(std::int64_t{-3})},
-                       {"c-double", NSNumber(2.9)},
-                       {"d-text", std::string("12")}});
-  // Only number objects answer an integer value; texts and errors do not.
-  EXPECT_THAT(integers, ElementsAre(std::nullopt, std::optional<std::int64_t>(-3),
-                                    std::optional<std::int64_t>(2), std::nullopt));
-  ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(error->description(), "Error Domain=AVFoundationErrorDomain Code=-11800 \"failed\"");
-}
-
 TEST_F(NotificationCenterTest, PostsFromManyThreadsWhileObserversComeAndGo) {
   std::atomic<int> delivered{0};
   auto stable = std::make_shared<int>(0);
@@ -241,15 +218,6 @@ TEST(TraceFormatTest, RandomNumbersReadBackExactly) {
     ASSERT_EQ(result.ptr, text.data() + text.size()) << text;
     ASSERT_EQ(std::memcmp(&back, &value, sizeof value), 0) << text;
   }
-}
-
-TEST(TraceFormatTest, CompoundValues) {
-  EXPECT_EQ(formatPoint({187.5, 406}), "(187.5, 406)");
-  EXPECT_EQ(formatRect(CGRectMake(10, 20, 355, 355.0 / 3 * 4)), "(10, 20, 355, 473.3333333333333)");
-  EXPECT_EQ(formatList({"photo", "video"}), "[photo, video]");
-  EXPECT_EQ(formatList({}), "[]");
-  EXPECT_EQ(formatOptional(std::optional<double>{}, [](double d) { return formatNumber(d); }), "nil");
-  EXPECT_EQ(formatBool(false), "false");
 }
 
 // --- Platform call trace ----------------------------------------------------

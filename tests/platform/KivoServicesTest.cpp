@@ -159,15 +159,6 @@ TEST_F(KivoResourceTest, ANamedTableIsItsOwnFile) {
   EXPECT_EQ(localizedOrMain("key", "Test", "../en.lproj/Other"), "key");
 }
 
-TEST_F(KivoResourceTest, OurDirectoryShadowsTheShippedTextsOnlyWhileInstalled) {
-  setPreferredKivoLanguage("en");
-  const std::string shipped = localizedOrMain(TEXT_OK, "KivoCameraAuthorization");
-  write("en.lproj/Localizable.strings", "text_ok = \"Fine\"\n");
-  EXPECT_EQ(localizedOrMain(TEXT_OK, "KivoCameraAuthorization"), "Fine");
-  scoped_.reset();
-  EXPECT_EQ(localizedOrMain(TEXT_OK, "KivoCameraAuthorization"), shipped);
-}
-
 class ShippedTextsTest : public ::testing::TestWithParam<const char*> {
  protected:
   void TearDown() override { setPreferredKivoLanguage(std::nullopt); }

@@ -146,18 +146,6 @@ TEST_F(LayerAnimationTest, GroupsRunChildrenOnTheirClockAndStopAtTheirEnd) {
   EXPECT_THAT(layer->animationKeys(), ElementsAre("group")) << "kept: removal on completion is off";
 }
 
-TEST_F(LayerAnimationTest, SymmetricBezierSegmentMeetsAtItsMidpoint) {
-  auto blink = CAKeyframeAnimation::animationWithKeyPath("opacity");
-  blink->setValues({1.0, 0.55});
-  blink->setTimingFunctions({CAMediaTimingFunction::functionWithControlPoints(0.167f, 0.167f, 0.833f, 0.833f)});
-  blink->setDuration(1.0);
-  layer->addAnimation(blink, "blink");
-  const double start = CACurrentMediaTime();
-  EXPECT_NEAR(layer->presentationValueForKeyPath("opacity", start + 0.5), 0.775, 1e-9);
-  // Control points on the diagonal make this curve the identity.
-  EXPECT_NEAR(layer->presentationValueForKeyPath("opacity", start + 0.25), 1.0 - 0.45 * 0.25, 1e-7);
-}
-
 TEST_F(LayerAnimationTest, DiscreteEvenlySpacedAutoreversedAndRepeated) {
   auto steps = CAKeyframeAnimation::animationWithKeyPath("opacity");
   steps->setValues({0.0, 0.5, 1.0});  // no key times: 0, 0.5, 1

@@ -128,32 +128,4 @@ TEST_F(UIKitTest, ActivationNotificationsComeFromTheApplicationAroundTheStateCha
 
 // --- Device and screen -------------------------------------------------------------
 
-TEST(UIDeviceTest, OrientationRawValuesAreZeroToSix) {
-  for (std::int64_t raw = 0; raw <= 6; ++raw) {
-    auto orientation = UIDeviceOrientationFromRawValue(raw);
-    ASSERT_TRUE(orientation.has_value()) << raw;
-    EXPECT_EQ(static_cast<std::int64_t>(*orientation), raw);
-  }
-  EXPECT_EQ(UIDeviceOrientationFromRawValue(-1), std::nullopt);
-  EXPECT_EQ(UIDeviceOrientationFromRawValue(7), std::nullopt);
-}
-
-TEST_F(UIKitTest, TheWorldsSettingsHoldUntilReset) {
-  UIDevice::current().setOrientation(UIDeviceOrientation::faceUp);
-  UIScreen::main().setBounds(CGRectMake(0, 0, 320, 568));
-  UIApplication::shared().setApplicationState(UIApplicationState::background);
-  UIApplication::shared().setIdleTimerDisabledSilently(true);
-  EXPECT_EQ(UIDevice::current().orientation(), UIDeviceOrientation::faceUp);
-  EXPECT_EQ(UIScreen::main().bounds(), CGRectMake(0, 0, 320, 568));
-
-  UIDevice::current().resetToDefaults();
-  UIScreen::main().resetToDefaults();
-  UIApplication::shared().resetToDefaults();
-  EXPECT_EQ(UIDevice::current().orientation(), UIDeviceOrientation::portrait);
-  EXPECT_EQ(UIScreen::main().bounds(), CGRectMake(0, 0, 375, 812));
-  EXPECT_EQ(UIApplication::shared().applicationState(), UIApplicationState::active);
-  EXPECT_FALSE(UIApplication::shared().isIdleTimerDisabled());
-  EXPECT_TRUE(calls.empty()) << "world settings are not platform calls";
-}
-
 }  // namespace

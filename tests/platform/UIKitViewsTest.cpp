@@ -132,20 +132,6 @@ TEST_F(UIKitViewsTest, HitTestingPassesOverHiddenTransparentAndUntouchableViews)
   EXPECT_EQ(root->hitTest({400, 5}), nullptr) << "outside";
 }
 
-TEST_F(UIKitViewsTest, SubviewsMoveBetweenParentsAndGoToTheBack) {
-  auto a = UIView::create(), b = UIView::create(), child = UIView::create(), other = UIView::create();
-  a->addSubview(child);
-  a->addSubview(other);
-  a->sendSubviewToBack(other);
-  EXPECT_EQ(a->subviews().front(), other);
-  b->addSubview(child);
-  EXPECT_EQ(child->superview(), b);
-  EXPECT_EQ(a->subviews().size(), 1u);
-  child->removeFromSuperview();
-  EXPECT_EQ(child->superview(), nullptr);
-  EXPECT_TRUE(b->subviews().empty());
-}
-
 struct PinchTarget {
   std::vector<std::pair<UIGestureRecognizerState, double>> seen;
   double setOnBegan = 2.0;
@@ -197,30 +183,6 @@ TEST_F(UIKitViewsTest, TapsReportTheirLocationInAnyViewAndSkipGoneTargets) {
   target.reset();
   EXPECT_TRUE(watch.expired()) << "recognisers hold targets weakly";
   tap->deliver(UIGestureRecognizerState::ended, {60, 70});  // skipped, no crash
-}
-
-TEST_F(UIKitViewsTest, AlertsAreTracedWhenPresentedAndRunTheTappedAction) {
-  std::vector<std::string> trace;
-  ScopedPlatformCallSink sink([&](std::string_view r, std::string_view s, std::string_view a) {
-    trace.push_back(std::string(r) + " " + std::string(s) + " " + std::string(a));
-  });
-  auto presenter = UIViewController::create();
-  auto alert = UIAlertController::alertControllerWithTitle("No camera", "Allow it", UIAlertControllerStyle::alert);
-  int settings = 0;
-  alert->addAction(UIAlertAction::actionWithTitle("OK", UIAlertActionStyle::cancel, nullptr));
-  alert->addAction(UIAlertAction::actionWithTitle("Settings", UIAlertActionStyle::defaultStyle,
-                                                  [&](UIAlertAction&) { ++settings; }));
-  bool completed = false;
-  presenter->presentViewController(alert, true, [&] { completed = true; });
-  EXPECT_THAT(trace, ElementsAre(R"(UIViewController presentViewController: alert "No camera" "Allow it" cancel "OK" default "Settings")"));
-  EXPECT_EQ(presenter->presentedViewController(), alert);
-  EXPECT_FALSE(completed) << "completion is queued";
-  executor.runUntilIdle();
-  EXPECT_TRUE(completed);
-  EXPECT_TRUE(alert->tapActionWithStyle(UIAlertActionStyle::defaultStyle));
-  EXPECT_EQ(settings, 1);
-  EXPECT_EQ(presenter->presentedViewController(), nullptr) << "dismissed";
-  EXPECT_FALSE(alert->tapActionWithStyle(UIAlertActionStyle::destructive));
 }
 
 TEST_F(UIKitViewsTest, ViewAnimationMovesThePresentationValueAndRestartsFromIt) {
