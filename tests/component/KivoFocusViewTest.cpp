@@ -30,15 +30,6 @@ class KivoFocusViewTest : public ::testing::Test {
   }
 };
 
-TEST_F(KivoFocusViewTest, IsBuiltInvisibleUntouchableAndWithTheDefaultPicture) {
-  ASSERT_NE(reticle->focusImageView(), nullptr);
-  EXPECT_THAT(reticle->subviews(), ElementsAre(reticle->focusImageView()));
-  EXPECT_FALSE(reticle->isUserInteractionEnabled());
-  EXPECT_EQ(reticle->focusImageView()->alpha(), 0);
-  EXPECT_EQ(reticle->focusImageView()->frame(), reticle->frame());
-  ASSERT_NE(reticle->focusImageView()->image(), nullptr) << "KivoCameraFocusDefault from the resources";
-}
-
 TEST_F(KivoFocusViewTest, TheAnimationShrinksThenBlinksTwiceOver1point3Seconds) {
   reticle->startAnimation();
   EXPECT_THAT(reticle->focusImageView()->layer()->animationKeys(), ElementsAre("FocusAnimation"));

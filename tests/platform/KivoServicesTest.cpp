@@ -54,32 +54,6 @@ TEST(KivoTrackerTest, EventsReachTheInstalledHostAndAreDroppedWithoutOne) {
   EXPECT_THAT(outer->events[0].second, ElementsAre(Pair("status", TrackingValue{std::string("0")})));
 }
 
-TEST(KivoTrackerTest, ParametersKeepTheirKind) {
-  // Literals must stay what they look like: a quoted text is a text (not a
-  // Boolean number), 0 is an integer (not a null text), 2.5 a double.
-  auto kind = [](const TrackingValue& value) {
-    return std::visit(
-        [](const auto& v) -> std::string {
-          if constexpr (std::is_same_v<std::decay_t<decltype(v)>, std::string>)
-            return "text";
-          else
-            return v.isFloatingPoint() ? "double" : "integer";
-        },
-        value.value());
-  };
-  const TrackingParameters parameters{{"step", "capture"},     {"code", std::string("10010")},
-                                      {"time", 0.25},          {"integer1", std::int64_t{2}},
-                                      {"integer2", 0},         {"mode", std::string_view("AVCaptureSessionPresetPhoto")},
-                                      {"content", -7}};
-  std::map<std::string, std::string> kinds;
-  for (const auto& [key, value] : parameters) kinds[key] = kind(value);
-  EXPECT_THAT(kinds, ElementsAre(Pair("code", "text"), Pair("content", "integer"), Pair("integer1", "integer"),
-                                 Pair("integer2", "integer"), Pair("mode", "text"), Pair("step", "text"),
-                                 Pair("time", "double")));
-  EXPECT_EQ(std::get<NSNumber>(parameters.at("content")).integerValue(), -7);
-  EXPECT_EQ(std::get<NSNumber>(parameters.at("time")).doubleValue(), 0.25);
-}
-
 // --- Texts ---------------------------------------------------------------------
 
 /// A resource directory of the test's own, searched before every other.

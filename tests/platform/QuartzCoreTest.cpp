@@ -1,5 +1,5 @@
-// Layer animation: timing curves, keyframe and basic evaluation, groups, fill
-// and removal, evaluated on the virtual clock.
+// Layer animation: timing curves, keyframe evaluation, groups, fill and
+// removal, evaluated on the virtual clock.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -59,8 +59,12 @@ std::shared_ptr<CAKeyframeAnimation> pulse() {
   return animation;
 }
 
-TEST_F(LayerAnimationTest, KeyframesInterpolateLinearlyBetweenKeyTimes) {
-  layer->addAnimation(pulse(), "pulse");
+TEST_F(LayerAnimationTest, AnAddedCopyStartsNowAndInterpolatesLinearlyBetweenKeyTimes) {
+  auto animation = pulse();
+  executor.advance(1.0);
+  layer->addAnimation(animation, "pulse");
+  animation->setValues({5.0, 5.0, 5.0});  // later edits do not reach the layer
+  EXPECT_EQ(layer->beginTimeForKey("pulse"), 1001.0);
   EXPECT_DOUBLE_EQ(scaleAt(0.0), 1.0);
   EXPECT_NEAR(scaleAt(0.1), 1.1, 1e-12);
   EXPECT_NEAR(scaleAt(0.2), 1.2, 1e-12);
@@ -92,15 +96,6 @@ TEST_F(LayerAnimationTest, FinishedAnimationsLeaveWhenRemovedOnCompletion) {
   EXPECT_THAT(layer->animationKeys(), ElementsAre("kept"));
   layer->removeAllAnimations();
   EXPECT_TRUE(layer->animationKeys().empty());
-}
-
-TEST_F(LayerAnimationTest, AddingCopiesTheAnimationAndStartsItNow) {
-  auto animation = pulse();
-  executor.advance(1.0);
-  layer->addAnimation(animation, "pulse");
-  animation->setValues({5.0, 5.0, 5.0});  // later edits do not reach the layer
-  EXPECT_EQ(layer->beginTimeForKey("pulse"), 1001.0);
-  EXPECT_NEAR(scaleAt(0.2), 1.2, 1e-12);
 }
 
 TEST_F(LayerAnimationTest, SegmentTimingFunctionsEaseEachSegment) {
@@ -144,30 +139,6 @@ TEST_F(LayerAnimationTest, GroupsRunChildrenOnTheirClockAndStopAtTheirEnd) {
   executor.advance(1.0);
   EXPECT_DOUBLE_EQ(layer->presentationValueForKeyPath("opacity"), 0.0) << "group ended, fill removed";
   EXPECT_THAT(layer->animationKeys(), ElementsAre("group")) << "kept: removal on completion is off";
-}
-
-TEST_F(LayerAnimationTest, DiscreteEvenlySpacedAutoreversedAndRepeated) {
-  auto steps = CAKeyframeAnimation::animationWithKeyPath("opacity");
-  steps->setValues({0.0, 0.5, 1.0});  // no key times: 0, 0.5, 1
-  steps->setCalculationMode(kCAAnimationDiscrete);
-  steps->setDuration(1.0);
-  layer->addAnimation(steps, "steps");
-  const double start = CACurrentMediaTime();
-  EXPECT_DOUBLE_EQ(layer->presentationValueForKeyPath("opacity", start + 0.49), 0.0);
-  EXPECT_DOUBLE_EQ(layer->presentationValueForKeyPath("opacity", start + 0.51), 0.5);
-
-  auto swing = CABasicAnimation::animationWithKeyPath("transform.scale");
-  swing->fromValue = 0.0;
-  swing->toValue = 1.0;
-  swing->setDuration(1.0);
-  swing->setAutoreverses(true);
-  swing->setRepeatCount(2);
-  EXPECT_DOUBLE_EQ(swing->activeDuration(), 4.0);
-  layer->addAnimation(swing, "swing");
-  EXPECT_NEAR(scaleAt(0.25), 0.25, 1e-12);
-  EXPECT_NEAR(scaleAt(1.5), 0.5, 1e-12) << "on its way back";
-  EXPECT_NEAR(scaleAt(2.75), 0.75, 1e-12) << "second cycle";
-  EXPECT_DOUBLE_EQ(scaleAt(4.5), 1.0) << "removed: the model value";
 }
 
 #ifndef NDEBUG

@@ -1,15 +1,12 @@
-// The view system: controller loading and lifecycle forwarding, geometry,
-// hit testing, coordinate conversion, gestures, alerts and view animation.
+// The view system: lifecycle forwarding to child controllers, geometry, hit
+// testing, coordinate conversion and view animation. Gestures and alerts are
+// checked through the host screen and the controller.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "Dispatch/Dispatch.h"
 #include "Dispatch/Executor.h"
-#include "Foundation/PlatformTrace.h"
-#include "UIKit/UIAlertController.h"
-#include "UIKit/UIGestureRecognizer.h"
-#include "UIKit/UIScreen.h"
 #include "UIKit/UIView.h"
 #include "UIKit/UIViewController.h"
 
@@ -51,21 +48,7 @@ class UIKitViewsTest : public ::testing::Test {
  protected:
   DeterministicExecutor executor;
   std::vector<std::string> log;
-  void TearDown() override { UIScreen::main().resetToDefaults(); }
 };
-
-TEST_F(UIKitViewsTest, TheFirstReadOfTheViewLoadsItWithTheScreenBounds) {
-  UIScreen::main().setBounds(CGRectMake(0, 0, 320, 480));
-  auto controller = std::make_shared<Recorder>("c", log);
-  EXPECT_FALSE(controller->isViewLoaded());
-  EXPECT_EQ(controller->viewIfLoaded(), nullptr);
-  auto view = controller->view();
-  EXPECT_TRUE(controller->isViewLoaded());
-  EXPECT_EQ(view->frame(), CGRectMake(0, 0, 320, 480));
-  EXPECT_EQ(controller->view(), view);
-  EXPECT_THAT(log, ElementsAre("c.viewDidLoad")) << "loaded once";
-  EXPECT_EQ(view->owningViewController(), controller);
-}
 
 TEST_F(UIKitViewsTest, LifecycleEventsReachChildrenInOrderAndLayoutReachesThemToo) {
   auto host = std::make_shared<Recorder>("host", log);
@@ -130,59 +113,6 @@ TEST_F(UIKitViewsTest, HitTestingPassesOverHiddenTransparentAndUntouchableViews)
   front->setUserInteractionEnabled(false);
   EXPECT_EQ(root->hitTest({15, 15}), back);
   EXPECT_EQ(root->hitTest({400, 5}), nullptr) << "outside";
-}
-
-struct PinchTarget {
-  std::vector<std::pair<UIGestureRecognizerState, double>> seen;
-  double setOnBegan = 2.0;
-  void pinched(UIPinchGestureRecognizer& pinch) {
-    seen.emplace_back(pinch.state(), pinch.scale());
-    if (pinch.state() == UIGestureRecognizerState::began) pinch.setScale(setOnBegan);
-  }
-};
-
-TEST_F(UIKitViewsTest, PinchScaleIsTheSetValueTimesTheSpreadSinceItWasSet) {
-  auto view = UIView::create(CGRectMake(0, 0, 100, 100));
-  auto pinch = UIPinchGestureRecognizer::create();
-  auto target = std::make_shared<PinchTarget>();
-  pinch->addTarget(target, &PinchTarget::pinched);
-  view->addGestureRecognizer(pinch);
-  pinch->deliverPinch(UIGestureRecognizerState::began, 1.1, {50, 50});
-  EXPECT_DOUBLE_EQ(pinch->scale(), 2.0) << "set in the handler";
-  pinch->deliverPinch(UIGestureRecognizerState::changed, 1.5, {50, 50});
-  pinch->deliverPinch(UIGestureRecognizerState::ended, 1.5, {50, 50});
-  ASSERT_EQ(target->seen.size(), 3u);
-  EXPECT_DOUBLE_EQ(target->seen[0].second, 1.1) << "at began the set value is 1";
-  EXPECT_DOUBLE_EQ(target->seen[1].second, 3.0);
-  EXPECT_EQ(target->seen[2].first, UIGestureRecognizerState::ended);
-  // A new pinch starts again from 1, whatever was set before.
-  pinch->deliverPinch(UIGestureRecognizerState::began, 0.5, {50, 50});
-  EXPECT_DOUBLE_EQ(target->seen[3].second, 0.5);
-}
-
-struct TapTarget {
-  std::vector<CGPoint> taps;
-  std::shared_ptr<UIView> view;
-  void tapped(UITapGestureRecognizer& tap) { taps.push_back(tap.locationInView(view.get())); }
-};
-
-TEST_F(UIKitViewsTest, TapsReportTheirLocationInAnyViewAndSkipGoneTargets) {
-  auto root = UIView::create(CGRectMake(0, 0, 375, 812));
-  auto preview = UIView::create(CGRectMake(10, 20, 100, 100));
-  root->addSubview(preview);
-  auto tap = UITapGestureRecognizer::create();
-  auto target = std::make_shared<TapTarget>();
-  target->view = preview;
-  tap->addTarget(target, &TapTarget::tapped);
-  preview->addGestureRecognizer(tap);
-  EXPECT_EQ(tap->view(), preview);
-  tap->deliver(UIGestureRecognizerState::ended, {60, 70});
-  EXPECT_THAT(target->taps, ElementsAre(CGPoint{50, 50}));
-  std::weak_ptr<TapTarget> watch = target;
-  target->view.reset();
-  target.reset();
-  EXPECT_TRUE(watch.expired()) << "recognisers hold targets weakly";
-  tap->deliver(UIGestureRecognizerState::ended, {60, 70});  // skipped, no crash
 }
 
 TEST_F(UIKitViewsTest, ViewAnimationMovesThePresentationValueAndRestartsFromIt) {
