@@ -390,14 +390,15 @@ INSTANTIATE_TEST_SUITE_P(
         NoEffectCase{"TapWithoutPermission", [](sim::World& w) { w.setPermission(AVAuthorizationStatus::denied); },
                      kTap, kTapped},
         NoEffectCase{"TapWithoutDevice", kNoCamera, kTap, kTapped},
-        NoEffectCase{"TapWithoutPointOfInterest", kBackWithout(&AVCaptureDeviceDescription::focusPointOfInterestSupported),
-                     kTap, kTapped},
-        NoEffectCase{"TapWithoutContinuousFocus", kBackWithout(&AVCaptureDeviceDescription::continuousAutoFocusSupported),
-                     kTap, kTapped},
+        NoEffectCase{"TapWithoutPointOfInterest",
+                     kBackWithout(&AVCaptureDeviceDescription::focusPointOfInterestSupported), kTap, kTapped},
+        NoEffectCase{"TapWithoutContinuousFocus",
+                     kBackWithout(&AVCaptureDeviceDescription::continuousAutoFocusSupported), kTap, kTapped},
         NoEffectCase{"TorchWithoutDevice", kNoCamera, [](KivoCamera& c) { c.toggleTorch(true); }},
         NoEffectCase{"TorchWithoutTorch", kBackWithout(&AVCaptureDeviceDescription::hasTorch),
                      [](KivoCamera& c) { c.toggleTorch(true); }},
-        NoEffectCase{"TorchOffTheBackPosition", {},
+        NoEffectCase{"TorchOffTheBackPosition",
+                     {},
                      [](KivoCamera& c) {
                        c.setCameraPosition(2);
                        c.toggleTorch(true);
@@ -407,7 +408,8 @@ INSTANTIATE_TEST_SUITE_P(
         NoEffectCase{"FlashWithoutFlash", kBackWithout(&AVCaptureDeviceDescription::hasFlash),
                      [](KivoCamera& c) { c.toggleFlash(2); }},
         NoEffectCase{"ZoomWithoutDevice", kNoCamera, [](KivoCamera& c) { c.zoomWithLevel(0.5); }},
-        NoEffectCase{"PinchWithPinchToZoomOff", {},
+        NoEffectCase{"PinchWithPinchToZoomOff",
+                     {},
                      [](KivoCamera& c) {
                        c.setShouldPinchToZoom(false);
                        pinchPreview(c, State::began, 1);
@@ -430,46 +432,6 @@ TEST_F(KivoCameraControlsTest, FlashIsStoredUncheckedAndTheCallbackReadsItWhenIt
 }
 
 // --- Camera switch ------------------------------------------------------------------------
-
-TEST_F(KivoCameraControlsTest, SwitchingToTheFrontResetsZoomRebuildsRestartsAndLeavesTheTorchAlone) {
-  launch([](KivoCamera& c) { c.setMinZoomScale(2); });
-  camera->toggleFlash(1);
-  camera->toggleTorch(true);
-  camera->zoomWithLevel(0.5);
-  world.runUntilIdle();
-  world.trace().clear();
-  ASSERT_FALSE(camera->focusView()->isHidden()) << "the appearance's focus shows the reticle";
-
-  camera->toggleCameraPosition(false);
-  EXPECT_EQ(camera->cameraPosition(), 2);
-  EXPECT_EQ(camera->zoomScale(), 2.0) << "level 0, stored at once";
-  EXPECT_THAT(world.trace().take(), ElementsAre("platform back-wide setVideoZoomFactor: 2 @main"));
-
-  // The rebuild replaces the input with the setup's own device steps; only
-  // the search for a back camera writes the device line.
-  const std::string front = "platform front-wide ";
-  EXPECT_THAT(runAndTake(),
-              ElementsAre("delegate camera:didChangeZoomLevel:zoomScale: 0 2 @main",
-                          "platform session stopRunning " + kSession, "platform session removeInput: back-wide " + kSession,
-                          "platform session beginConfiguration " + kSession,
-                          "platform session setSessionPreset: AVCaptureSessionPresetPhoto " + kSession,
-                          front + "setFocusMode: 2 " + kSession, front + "setSmoothAutoFocusEnabled: true " + kSession,
-                          front + "setExposureMode: 2 " + kSession, front + "setWhiteBalanceMode: 2 " + kSession,
-                          front + "setAutomaticallyEnablesLowLightBoostWhenAvailable: true " + kSession,
-                          "platform session addInput: front-wide " + kSession,
-                          "platform session commitConfiguration " + kSession,
-                          "delegate camera:didToggleCameraPosition: false @main",
-                          "platform session startRunning " + kSession));
-
-  EXPECT_EQ(camera->videoDevice()->uniqueID(), "front-wide");
-  EXPECT_TRUE(world.capture().newestSession()->isRunning());
-  EXPECT_TRUE(camera->focusView()->isHidden());
-  EXPECT_THAT(camera->focusView()->focusImageView()->layer()->animationKeys(), IsEmpty());
-  EXPECT_EQ(camera->flashMode(), 1);
-  EXPECT_EQ(zoomFactor(), 1.0) << "the stored scale is not applied to the new camera";
-  EXPECT_TRUE(back()->isTorchActive()) << "nobody switched the old torch off";
-  EXPECT_EQ(camera->sessionSetupResult(), SessionSetupResult::success);
-}
 
 TEST_F(KivoCameraControlsTest, ARebuildThatFailsStillCommitsAndReportsButDoesNotStart) {
   launch();

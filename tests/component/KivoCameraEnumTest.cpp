@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -64,15 +63,6 @@ TEST(KivoCodeEnums, OnlyTheListedRawValuesMap) {
             closedRange(0, 1));
   EXPECT_EQ(mappedRawValues<SessionSetupResult>(-3, 10), closedRange(0, 2));
   EXPECT_EQ(mappedRawValues<KivoMotionState>(-3, 10), closedRange(0, 2));
-}
-
-TEST(KivoCameraError, TextIsTheCaseName) {
-  EXPECT_EQ(caseName(KivoCameraError::addVideoDeviceInput),
-            "addVideoDeviceInput");
-  std::ostringstream printed;
-  printed << KivoCameraError::sessionRuntimeError << ' '
-          << static_cast<KivoCameraError>(42);
-  EXPECT_EQ(printed.str(), "sessionRuntimeError 42");
 }
 
 TEST(KivoCameraPerfomanceStep, RawStringsRoundTripExactly) {

@@ -149,26 +149,6 @@ TEST_F(KivoMotionManagerTest, SettingTheStateToUndeterminedReseeds) {
   EXPECT_EQ(manager->motionState(), KivoMotionState::still);
 }
 
-TEST_F(KivoMotionManagerTest, AnUpdateThatCarriesOnlyAnErrorIsSkipped) {
-  manager->start();
-  untilSample(1);
-  motion.injectError();
-  hold(5, 5, 5);
-  untilSample(2);  // the error: neither a move nor a new vector
-  EXPECT_THAT(calls, IsEmpty());
-  untilSample(3);
-  EXPECT_THAT(describe(), ElementsAre("moving false @3"));
-}
-
-TEST_F(KivoMotionManagerTest, WithoutAnAccelerometerNothingStarts) {
-  motion.setAccelerometerAvailable(false);
-  auto blind = KivoMotionManager::create();
-  blind->start();
-  EXPECT_FALSE(blind->isActive());
-  executor.advance(2);
-  EXPECT_EQ(blind->motionState(), KivoMotionState::undetermined);
-}
-
 TEST_F(KivoMotionManagerTest, AReleasedManagerIgnoresQueuedUpdatesAndIsDestroyed) {
   std::weak_ptr<KivoMotionManager> watch = manager;
   manager->start();

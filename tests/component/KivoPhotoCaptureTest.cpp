@@ -25,7 +25,6 @@ constexpr const char* kSessionQueue = "@com.kivocamera.session.queue";
 constexpr const char* kPhotoQueue = "com.kivocamera.platform.photo-output";
 constexpr const char* kErrorLine =
     R"("[KivoCamera](photoOutput) Error capturing photo: Error Domain=AVFoundationErrorDomain Code=-11800 \"The operation could not be completed\"")";
-constexpr const char* kNoDataLine = R"("No photo data resource")";
 
 std::string captureLine(int id, int flash, bool highres) {
   return "platform photo-output capturePhotoWithSettings:delegate: id=" + std::to_string(id) +
@@ -104,54 +103,11 @@ TEST_F(KivoPhotoCaptureTest, RequestsDuringACaptureAreDroppedSilentlyUntilItsEnt
   EXPECT_TRUE(isJpeg(deliveries[0].photo));
   EXPECT_EQ(deliveries[0].queue, "main");
 
-  camera->capturePhoto();
+  camera->capturePhoto();  // the dropped requests made no settings
   world.advance(0.5);
   EXPECT_THAT(linesWith(world.trace().take(), "capturePhotoWithSettings"), ElementsAre(captureLine(2, 0, false)));
   EXPECT_EQ(deliveries.size(), 2u);
 }
-
-// --- Errors --------------------------------------------------------------------------
-
-struct FaultCase {
-  std::string name;
-  std::optional<sim::PhotoFault> fault;
-  std::vector<std::string> logLines;
-  bool delivered;  // whether camera:didCapturePhoto: gets bytes
-};
-void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
-
-class KivoPhotoCaptureFaultTest : public KivoPhotoCaptureTest, public ::testing::WithParamInterface<FaultCase> {};
-
-TEST_P(KivoPhotoCaptureFaultTest, EveryCaptureEndsWithItsLinesAndOneDelivery) {
-  show();
-  if (GetParam().fault) world.capture().failNextPhoto(*GetParam().fault);
-  camera->capturePhoto();
-  world.advance(0.5);
-  std::vector<std::string> expected{captureLine(1, 0, false)};
-  expected.insert(expected.end(), GetParam().logLines.begin(), GetParam().logLines.end());
-  const auto lines = world.trace().take();
-  std::vector<std::string> withoutEvents;
-  for (const auto& line : lines)
-    if (!line.starts_with("event ")) withoutEvents.push_back(line);
-  EXPECT_THAT(withoutEvents, ElementsAreArray(expected));
-  EXPECT_EQ(linesWith(lines, R"("step":"capture")").size(), 1u) << "the timing is sent for a failed capture too";
-  ASSERT_EQ(deliveries.size(), 1u);
-  if (GetParam().delivered) {
-    EXPECT_TRUE(isJpeg(deliveries[0].photo));
-  } else {
-    EXPECT_EQ(deliveries[0].photo, std::nullopt);
-  }
-  EXPECT_EQ(camera->capturesInProgress(), 0u);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Faults, KivoPhotoCaptureFaultTest,
-    ::testing::Values(FaultCase{"none", std::nullopt, {}, true},
-                      FaultCase{"processingError", sim::PhotoFault::processingError, {kErrorLine, kNoDataLine}, false},
-                      FaultCase{"finishError", sim::PhotoFault::finishError, {kErrorLine}, true},
-                      FaultCase{"bothErrors", sim::PhotoFault::bothErrors, {kErrorLine, kErrorLine}, false},
-                      FaultCase{"noData", sim::PhotoFault::noData, {kNoDataLine}, false}),
-    [](const auto& info) { return info.param.name; });
 
 // --- The request ----------------------------------------------------------------------
 
@@ -175,8 +131,8 @@ class KivoPhotoCaptureRequestTest : public KivoPhotoCaptureTest, public ::testin
 
 TEST_P(KivoPhotoCaptureRequestTest, SettingsAndOrientationTagFollowTheCameraAndTheEstimator) {
   const auto& c = GetParam();
-  world.addCamera(
-      sim::camera(AVCaptureDevicePosition::back, sim::CameraType::wide, [&](auto& d) { d.hasFlash = c.cameraHasFlash; }));
+  world.addCamera(sim::camera(AVCaptureDevicePosition::back, sim::CameraType::wide,
+                              [&](auto& d) { d.hasFlash = c.cameraHasFlash; }));
   UIDevice::current().setOrientation(c.device);
   beforeAppearing.push_back([&c](KivoCamera& camera) {
     camera.setFlashMode(c.flashMode);
@@ -215,7 +171,8 @@ INSTANTIATE_TEST_SUITE_P(
                       RequestCase{"estimatorOff", true, 0, false, true, false, kLandscapeLeft, 0, std::nullopt},
                       RequestCase{"faceUp", true, 0, false, true, true, UIDeviceOrientation::faceUp, 0, 1},
                       RequestCase{"landscapeLeft", true, 0, false, true, true, kLandscapeLeft, 0, 3},
-                      RequestCase{"landscapeRight", true, 0, false, true, true, UIDeviceOrientation::landscapeRight, 0, 4}),
+                      RequestCase{"landscapeRight", true, 0, false, true, true, UIDeviceOrientation::landscapeRight, 0,
+                                  4}),
     [](const auto& info) { return info.param.name; });
 
 // --- End of a capture ------------------------------------------------------------------
@@ -330,15 +287,6 @@ TEST_F(KivoPhotoCaptureProcessorTest, CallbacksComeInOrderOnTheOutputQueue) {
   EXPECT_THAT(completions, ElementsAre(processor.get()));
   EXPECT_THAT(completionQueues, ElementsAre(std::string(kPhotoQueue) + " processed"));
   EXPECT_TRUE(isJpeg(processor->photoData()));
-}
-
-TEST_F(KivoPhotoCaptureProcessorTest, TheProcessingEndIsTheSumOfTheAnnouncedRange) {
-  auto processor = make();
-  processor->willBeginCaptureForResolvedSettings(*output, resolved);
-  ASSERT_TRUE(processor->maxPhotoProcessingTime());
-  EXPECT_EQ(CMTimeCompare(*processor->maxPhotoProcessingTime(), CMTimeMake(7, 12)), 0);
-  processor->willCapturePhotoForResolvedSettings(*output, resolved);  // no hook: nothing to run
-  EXPECT_THAT(completions, IsEmpty());
 }
 
 TEST_F(KivoPhotoCaptureProcessorTest, TheRawBufferPathKeepsOnlyAValidJpeg) {

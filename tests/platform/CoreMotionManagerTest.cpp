@@ -56,18 +56,4 @@ TEST(CoreMotionManagerTest, BackendInstallersNestAndWithoutOneTheDeviceIsUpright
   EXPECT_THAT(sampleOnce(executor), ElementsAre(CMAcceleration{0, -1, 0}));
 }
 
-TEST(CoreMotionManagerTest, ADestroyedOperationQueueTakesItsPendingUpdatesWithIt) {
-  DeterministicExecutor executor;
-  auto queue = OperationQueue::create("motion.updates");
-  auto manager = CMMotionManager::create();
-  manager->setAccelerometerUpdateInterval(0.1);
-  int calls = 0;
-  manager->startAccelerometerUpdatesToQueue(queue, [&](auto, auto) { ++calls; });
-  manager->stopAccelerometerUpdates();
-  queue.reset();  // the manager no longer holds it once stopped
-  EXPECT_EQ(executor.pendingBlockCount(), 0u);
-  executor.advance(1.0);
-  EXPECT_EQ(calls, 0);
-}
-
 }  // namespace

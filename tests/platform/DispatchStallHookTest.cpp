@@ -119,24 +119,4 @@ TEST(DispatchStallHookTest, ADelayedBlockWaitsOnlyFromWhenItCameDue) {
   EXPECT_LE(reports[0].waitSeconds, startedAt - requestedAt - kDelay);
 }
 
-TEST(DispatchStallHookTest, ABlockMayReplaceTheObserverForItselfAndLaterOnesAndAnEmptyOneStopsReports) {
-  ThreadedExecutor executor(2);
-  std::vector<char> seenBy;
-  executor.setMainQueueObserver([&](const MainQueueBlockTiming&) { seenBy.push_back('a'); });
-  int ran = 0;
-  DispatchQueue::main().async([&] { ++ran; });
-  DispatchQueue::main().async([&] {
-    ++ran;
-    executor.setMainQueueObserver([&](const MainQueueBlockTiming&) { seenBy.push_back('b'); });
-  });
-  DispatchQueue::main().async([&] {
-    ++ran;
-    executor.setMainQueueObserver({});
-  });
-  DispatchQueue::main().async([&] { ++ran; });
-  ASSERT_TRUE(executor.runMainLoopUntil([&] { return ran == 4; }, kGenerousTimeout));
-  // A replacing block is reported to the observer in force after it.
-  EXPECT_EQ(seenBy, (std::vector<char>{'a', 'b'}));
-}
-
 }  // namespace

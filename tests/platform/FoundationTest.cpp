@@ -110,7 +110,9 @@ TEST(KeyValueObservingTest, OptionsSelectTheValuesAndDestroyingOrReplacingAToken
   auto text = [](const std::optional<float>& v) { return v ? formatNumber(*v) : std::string("nil"); };
   std::vector<std::string> seen;
   auto record = [&](std::string name) {
-    return [&, name](const KeyValueChange<float>& c) { seen.push_back(name + " " + text(c.newValue) + " " + text(c.oldValue)); };
+    return [&, name](const KeyValueChange<float>& c) {
+      seen.push_back(name + " " + text(c.newValue) + " " + text(c.oldValue));
+    };
   };
   std::optional<KeyValueObservation> both =
       iso.observe(NSKeyValueObservingOptionNew | NSKeyValueObservingOptionOld, record("both"));
@@ -151,15 +153,6 @@ TEST(KeyValueObservingTest, AHandlerMayEndAnotherObservationWhileNotified) {
 }
 
 // --- JSON ------------------------------------------------------------------
-
-TEST(JSONEncoderTest, CompactSortedAndTyped) {
-  JSONObject event{{"time", 0.25}, {"step", "capture"}, {"integer1", std::int64_t{1}},
-                   {"mode", "AVCaptureSessionPresetPhoto"}, {"nested", JSONArray{true, nullptr, -2}}};
-  EXPECT_EQ(JSONEncoder::encode(event),
-            R"({"integer1":1,"mode":"AVCaptureSessionPresetPhoto","nested":[true,null,-2],"step":"capture","time":0.25})");
-  EXPECT_EQ(JSONEncoder::encode(std::map<std::string, std::string>{{"SupportedColorSpaces", "NULL"}, {"ActiveColorSpace", "2"}}),
-            R"({"ActiveColorSpace":"2","SupportedColorSpaces":"NULL"})");
-}
 
 TEST(JSONEncoderTest, EscapesTextAndRejectsWhatJSONCannotCarry) {
   EXPECT_EQ(JSONEncoder::encode(JSONValue("a\"b\\c\n\x01 é")), "\"a\\\"b\\\\c\\n\\u0001 é\"");

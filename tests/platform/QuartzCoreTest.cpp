@@ -21,8 +21,8 @@ TEST(CAMediaTimingFunctionTest, SolvesTheCurveForTime) {
   EXPECT_LT(easeInOut->evaluate(0.2), 0.2) << "slow start";
   EXPECT_GT(easeInOut->evaluate(0.8), 0.8) << "slow end";
 
-  // By hand, at curve parameter s = 0.5 of (0.472, 0.118), (0, 0.863):
-  // x = 3(1/4)(1/2)(0.472) + 0 + 1/8 = 0.302,
+  // By hand, at curve parameter s = 0.5 of (0.472, 0.118), (0, 0.863) (the
+  // reticle's shrink): x = 3(1/4)(1/2)(0.472) + 0 + 1/8 = 0.302,
   // y = 3(1/4)(1/2)(0.118) + 3(1/2)(1/4)(0.863) + 1/8 = 0.492875.
   auto reticle = CAMediaTimingFunction::functionWithControlPoints(0.472f, 0.118f, 0.0f, 0.863f);
   EXPECT_NEAR(reticle->evaluate(0.302), 0.492875, 1e-6);
@@ -83,35 +83,6 @@ TEST_F(LayerAnimationTest, FillModeDecidesWhatRemainsAfterTheEnd) {
   layer->addAnimation(held, "held");  // replaces the first, same key
   EXPECT_DOUBLE_EQ(scaleAt(1.0), 3.0) << "the model value shows once it ends";
   EXPECT_THAT(layer->animationKeys(), ElementsAre("held"));
-}
-
-TEST_F(LayerAnimationTest, FinishedAnimationsLeaveWhenRemovedOnCompletion) {
-  auto keep = pulse();
-  keep->setRemovedOnCompletion(false);
-  layer->addAnimation(pulse(), "gone");
-  layer->addAnimation(keep, "kept");
-  executor.advance(0.39);
-  EXPECT_THAT(layer->animationKeys(), ElementsAre("gone", "kept"));
-  executor.advance(0.02);
-  EXPECT_THAT(layer->animationKeys(), ElementsAre("kept"));
-  layer->removeAllAnimations();
-  EXPECT_TRUE(layer->animationKeys().empty());
-}
-
-TEST_F(LayerAnimationTest, SegmentTimingFunctionsEaseEachSegment) {
-  // The reticle's shrink: 1/0.67 → 1 over the first 0.5 s of 1.3 s, eased by
-  // the Bézier checked by hand above; at 0.302 of the segment the eased
-  // progress is 0.492875.
-  auto shrink = CAKeyframeAnimation::animationWithKeyPath("transform.scale");
-  shrink->setValues({1.4925373134328357, 1.0, 1.0});
-  shrink->setKeyTimes({0.0, 0.5 / 1.3, 1.0});
-  shrink->setTimingFunctions({CAMediaTimingFunction::functionWithControlPoints(0.472f, 0.118f, 0.0f, 0.863f),
-                              CAMediaTimingFunction::functionWithName(kCAMediaTimingFunctionLinear)});
-  shrink->setDuration(1.3);
-  layer->addAnimation(shrink, "shrink");
-  EXPECT_NEAR(scaleAt(0.302 * 0.5), 1.4925373134328357 - 0.4925373134328357 * 0.492875, 1e-6);
-  EXPECT_NEAR(scaleAt(0.5), 1.0, 1e-12);
-  EXPECT_NEAR(scaleAt(0.9), 1.0, 1e-12);
 }
 
 TEST_F(LayerAnimationTest, GroupsRunChildrenOnTheirClockAndStopAtTheirEnd) {

@@ -1,5 +1,6 @@
-// The minimal view-system services: images from bytes, the shared
-// application (idle timer, open-URL, active state), device and screen.
+// The minimal view-system services: images from bytes and the shared
+// application's open-URL. The idle timer and the activation notifications are
+// checked through the controller by the scenario traces.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -11,13 +12,10 @@
 
 #include "Dispatch/Dispatch.h"
 #include "Dispatch/Executor.h"
-#include "Foundation/NotificationCenter.h"
 #include "Foundation/PlatformTrace.h"
 #include "Kivo/KivoResource.h"
 #include "UIKit/UIApplication.h"
-#include "UIKit/UIDevice.h"
 #include "UIKit/UIImage.h"
-#include "UIKit/UIScreen.h"
 
 using ::testing::ElementsAre;
 
@@ -26,12 +24,7 @@ namespace {
 /// Records platform calls as "receiver selector arguments".
 class UIKitTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    UIApplication::shared().resetToDefaults();
-    UIDevice::current().resetToDefaults();
-    UIScreen::main().resetToDefaults();
-    NotificationCenter::defaultCenter().removeAllObservers();
-  }
+  void TearDown() override { UIApplication::shared().resetToDefaults(); }
   DeterministicExecutor executor;
   std::vector<std::string> calls;
   ScopedPlatformCallSink sink{[this](std::string_view receiver, std::string_view selector, std::string_view arguments) {
@@ -79,19 +72,6 @@ TEST(UIImageTest, PixelImagesNeedMatchingSizes) {
 
 // --- Application ---------------------------------------------------------------
 
-TEST_F(UIKitTest, EveryIdleTimerSetIsTracedEvenWithoutChange) {
-  auto& application = UIApplication::shared();
-  application.setIdleTimerDisabled(true);
-  application.setIdleTimerDisabled(true);
-  EXPECT_TRUE(application.isIdleTimerDisabled());
-  application.setIdleTimerDisabled(false);
-  EXPECT_FALSE(application.isIdleTimerDisabled());
-  application.setIdleTimerDisabledSilently(true);  // the world's own setting
-  EXPECT_TRUE(application.isIdleTimerDisabled());
-  EXPECT_THAT(calls, ElementsAre("application setIdleTimerDisabled: true", "application setIdleTimerDisabled: true",
-                                 "application setIdleTimerDisabled: false"));
-}
-
 TEST_F(UIKitTest, OpenURLIsTracedAndCompletesLaterOnTheMainQueue) {
   std::vector<std::pair<bool, std::string>> completions;
   auto record = [&](bool ok) { completions.emplace_back(ok, DispatchQueue::currentLabel()); };
@@ -105,27 +85,5 @@ TEST_F(UIKitTest, OpenURLIsTracedAndCompletesLaterOnTheMainQueue) {
   EXPECT_THAT(calls, ElementsAre("application openURL: app-settings:", "application openURL: no scheme here",
                                  "application openURL: app-settings:"));
 }
-
-TEST_F(UIKitTest, ActivationNotificationsComeFromTheApplicationAroundTheStateChange) {
-  auto& application = UIApplication::shared();
-  auto observer = std::make_shared<int>(0);
-  std::vector<std::pair<std::string, UIApplicationState>> seen;
-  for (const char* name : {UIApplicationWillResignActiveNotification, UIApplicationDidBecomeActiveNotification}) {
-    NotificationCenter::defaultCenter().addObserver(
-        observer,
-        [&](const Notification& note) {
-          EXPECT_EQ(note.object, &application);
-          seen.emplace_back(note.name, application.applicationState());
-        },
-        name, nullptr);
-  }
-  application.resignActive();
-  EXPECT_EQ(application.applicationState(), UIApplicationState::inactive);
-  application.becomeActive();
-  EXPECT_THAT(seen, ElementsAre(std::pair{std::string(UIApplicationWillResignActiveNotification), UIApplicationState::active},
-                                std::pair{std::string(UIApplicationDidBecomeActiveNotification), UIApplicationState::active}));
-}
-
-// --- Device and screen -------------------------------------------------------------
 
 }  // namespace

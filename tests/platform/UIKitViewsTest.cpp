@@ -1,6 +1,6 @@
-// The view system: lifecycle forwarding to child controllers, geometry, hit
-// testing, coordinate conversion and view animation. Gestures and alerts are
-// checked through the host screen and the controller.
+// The view system: geometry, hit testing, coordinate conversion and view
+// animation. Lifecycle forwarding, gestures and alerts are checked through the
+// host screen and the controller.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -8,67 +8,17 @@
 #include "Dispatch/Dispatch.h"
 #include "Dispatch/Executor.h"
 #include "UIKit/UIView.h"
-#include "UIKit/UIViewController.h"
 
 using ::testing::ElementsAre;
 
 namespace {
 
-class Recorder : public UIViewController {
- public:
-  Recorder(std::string name, std::vector<std::string>& log) : name_(std::move(name)), log_(log) {}
-  void viewDidLoad() override { log_.push_back(name_ + ".viewDidLoad"); }
-  void viewWillAppear(bool animated) override {
-    log_.push_back(name_ + ".viewWillAppear");
-    UIViewController::viewWillAppear(animated);
-  }
-  void viewDidAppear(bool animated) override {
-    log_.push_back(name_ + ".viewDidAppear");
-    UIViewController::viewDidAppear(animated);
-  }
-  void viewWillDisappear(bool animated) override {
-    log_.push_back(name_ + ".viewWillDisappear");
-    UIViewController::viewWillDisappear(animated);
-  }
-  void viewDidDisappear(bool animated) override {
-    log_.push_back(name_ + ".viewDidDisappear");
-    UIViewController::viewDidDisappear(animated);
-  }
-  void viewDidLayoutSubviews() override {
-    log_.push_back(name_ + ".viewDidLayoutSubviews");
-    UIViewController::viewDidLayoutSubviews();
-  }
-
- private:
-  std::string name_;
-  std::vector<std::string>& log_;
-};
-
 class UIKitViewsTest : public ::testing::Test {
  protected:
   DeterministicExecutor executor;
-  std::vector<std::string> log;
 };
 
-TEST_F(UIKitViewsTest, LifecycleEventsReachChildrenInOrderAndLayoutReachesThemToo) {
-  auto host = std::make_shared<Recorder>("host", log);
-  auto first = std::make_shared<Recorder>("a", log);
-  auto second = std::make_shared<Recorder>("b", log);
-  host->addChildViewController(first);
-  host->addChildViewController(second);
-  EXPECT_EQ(first->parentViewController(), host);
-  host->viewWillAppear(false);
-  host->view()->layoutIfNeeded();
-  second->removeFromParentViewController();
-  host->viewDidDisappear(false);
-  EXPECT_THAT(log, ElementsAre("host.viewWillAppear", "a.viewWillAppear", "b.viewWillAppear", "host.viewDidLoad",
-                               "host.viewDidLayoutSubviews", "a.viewDidLayoutSubviews", "b.viewDidLayoutSubviews",
-                               "host.viewDidDisappear", "a.viewDidDisappear"));
-  EXPECT_EQ(second->parentViewController(), nullptr);
-  EXPECT_EQ(host->childViewControllers().size(), 1u);
-}
-
-TEST_F(UIKitViewsTest, FrameBoundsAndCenterStayConsistent) {
+TEST_F(UIKitViewsTest, FrameBoundsAndCenterStayConsistentAndPointsConvertThroughThem) {
   auto view = UIView::create(CGRectMake(10, 20, 100, 50));
   EXPECT_EQ(view->center(), (CGPoint{60, 45}));
   EXPECT_EQ(view->bounds(), CGRectMake(0, 0, 100, 50));
@@ -78,9 +28,8 @@ TEST_F(UIKitViewsTest, FrameBoundsAndCenterStayConsistent) {
   EXPECT_EQ(view->frame(), CGRectMake(-10, -5, 20, 10)) << "resized around the centre";
   view->setFrame(CGRectMake(0, 0, 8, 8));
   EXPECT_EQ(view->bounds(), CGRectMake(5, 5, 8, 8)) << "the bounds origin is kept";
-}
 
-TEST_F(UIKitViewsTest, PointsConvertThroughNestedFramesAndBoundsOrigins) {
+  // Points convert through nested frames and bounds origins.
   auto root = UIView::create(CGRectMake(0, 0, 375, 812));
   auto camera = UIView::create(CGRectMake(10, 20, 355, 473));
   auto preview = UIView::create(CGRectMake(5, 5, 100, 100));

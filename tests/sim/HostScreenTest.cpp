@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,8 +22,7 @@ namespace {
 
 using Events = std::vector<std::string>;
 
-// Records its lifecycle, and queues a main-queue block at each "will" step to
-// show what runs between the steps.
+// Records its lifecycle.
 class RecordingController : public UIViewController {
  public:
   explicit RecordingController(Events& events) : events_(events) {}
@@ -35,10 +33,7 @@ class RecordingController : public UIViewController {
   void viewDidLayoutSubviews() override { events_.push_back("layout " + formatRect(view()->frame())); }
 
  private:
-  void record(const std::string& step, bool animated) {
-    events_.push_back(step + " " + formatBool(animated));
-    if (step.starts_with("will")) DispatchQueue::main().async([&events = events_] { events.push_back("block"); });
-  }
+  void record(const std::string& step, bool animated) { events_.push_back(step + " " + formatBool(animated)); }
   Events& events_;
 };
 
@@ -102,54 +97,29 @@ class HostScreenTest : public ::testing::Test {
 
 // --- Appearance -------------------------------------------------------------
 
-TEST_F(HostScreenTest, WholeStepsRunNothingInBetweenAndSplitStepsLetQueuedBlocksRun) {
-  attachChild();
-  host.appear();
-  world.runUntilIdle();
-  host.disappearBegin();
-  world.runUntilIdle();
-  host.disappearEnd();
-  host.appearBegin();  // again after disappearing
-  world.runUntilIdle();
-  host.appearEnd();
-  host.disappear();
-  EXPECT_THAT(take(), ElementsAre("willAppear false", "layout (0, 0, 375, 812)", "didAppear false", "block",
-                                  "willDisappear false", "block", "didDisappear false", "willAppear false",
-                                  "layout (0, 0, 375, 812)", "block", "didAppear false", "willDisappear false",
-                                  "didDisappear false"));
-}
+using Step = void (sim::HostScreen::*)();
+using H = sim::HostScreen;
 
 struct BadOrder {
-  const char* before;  // steps run first, separated by blanks
-  const char* step;
+  const char* name;
+  std::vector<Step> before;
+  Step step;
   const char* message;
 };
 
-void PrintTo(const BadOrder& c, std::ostream* os) { *os << (*c.before ? c.before : "fresh") << " then " << c.step; }
+void PrintTo(const BadOrder& c, std::ostream* os) { *os << c.name; }
 
-class HostScreenBadOrderTest : public HostScreenTest, public ::testing::WithParamInterface<BadOrder> {
- protected:
-  void run(const std::string& step) {
-    if (step == "appear") host.appear();
-    else if (step == "appear-begin") host.appearBegin();
-    else if (step == "appear-end") host.appearEnd();
-    else if (step == "disappear") host.disappear();
-    else if (step == "disappear-begin") host.disappearBegin();
-    else if (step == "disappear-end") host.disappearEnd();
-    else FAIL() << "unknown step " << step;
-  }
-};
+class HostScreenBadOrderTest : public HostScreenTest, public ::testing::WithParamInterface<BadOrder> {};
 
 TEST_P(HostScreenBadOrderTest, IsRejectedAndChangesNothing) {
   attachChild();
-  std::istringstream before(GetParam().before);
-  for (std::string step; before >> step;) run(step);
+  for (const Step step : GetParam().before) (host.*step)();
   world.runUntilIdle();
   const auto state = host.appearance();
   take();
   try {
-    run(GetParam().step);
-    ADD_FAILURE() << GetParam().step << " was accepted";
+    (host.*GetParam().step)();
+    ADD_FAILURE() << "the step was accepted";
   } catch (const std::logic_error& error) {
     EXPECT_STREQ(error.what(), GetParam().message);
   }
@@ -161,55 +131,48 @@ TEST_P(HostScreenBadOrderTest, IsRejectedAndChangesNothing) {
 INSTANTIATE_TEST_SUITE_P(
     Appearance, HostScreenBadOrderTest,
     ::testing::Values(
-        BadOrder{"", "appear-end", "appear-end: the host screen is not shown; appear-end must follow appear-begin"},
-        BadOrder{"", "disappear", "disappear: the host screen is not shown; it can only disappear when shown"},
-        BadOrder{"appear", "appear-begin", "appear-begin: the host screen is shown; it can only appear when not shown"},
-        BadOrder{"appear-begin", "disappear",
+        BadOrder{"AppearEndFirst", {}, &H::appearEnd,
+                 "appear-end: the host screen is not shown; appear-end must follow appear-begin"},
+        BadOrder{"DisappearFirst", {}, &H::disappear,
+                 "disappear: the host screen is not shown; it can only disappear when shown"},
+        BadOrder{"AppearTwice", {&H::appear}, &H::appearBegin,
+                 "appear-begin: the host screen is shown; it can only appear when not shown"},
+        BadOrder{"DisappearWhileAppearing", {&H::appearBegin}, &H::disappear,
                  "disappear: the host screen is appearing (between appear-begin and appear-end); it can only "
                  "disappear when shown"},
-        BadOrder{"appear disappear-begin", "appear",
+        BadOrder{"AppearWhileDisappearing", {&H::appear, &H::disappearBegin}, &H::appear,
                  "appear: the host screen is disappearing (between disappear-begin and disappear-end); it can only "
                  "appear when not shown"},
-        BadOrder{"appear disappear", "disappear-end",
-                 "disappear-end: the host screen is not shown; disappear-end must follow disappear-begin"}));
+        BadOrder{"DisappearEndAgain", {&H::appear, &H::disappear}, &H::disappearEnd,
+                 "disappear-end: the host screen is not shown; disappear-end must follow disappear-begin"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // --- Embedding, layout and release ----------------------------------------------
 
-TEST_F(HostScreenTest, AttachRunsTheEmbeddingOnceAndRefusesASecondController) {
+TEST_F(HostScreenTest, AttachEmbedsOnceAndStepsOnTheControllerNeedOne) {
+  EXPECT_EQ(errorOf([&] { host.moveView(CGRectMake(0, 0, 1, 1)); }), "move-view: no controller is attached");
+  EXPECT_EQ(errorOf([&] { host.setViewHidden(true); }), "hide view: no controller is attached");
+  EXPECT_EQ(errorOf([&] { host.release(); }), "release: no controller is attached");
+  host.layout();  // a layout pass needs none
   int embeddings = 0;
   auto child = std::make_shared<RecordingController>(events);
   host.attach(child, [&] { ++embeddings; });
-  EXPECT_EQ(embeddings, 1);
-  EXPECT_EQ(host.embedded(), child);
   EXPECT_THROW(host.attach(std::make_shared<RecordingController>(events), [&] { ++embeddings; }), std::logic_error);
   EXPECT_THROW(host.attach(nullptr, [&] { ++embeddings; }), std::invalid_argument);
   EXPECT_EQ(embeddings, 1);
   EXPECT_EQ(host.embedded(), child);
 }
 
-TEST_F(HostScreenTest, MoveViewSetsTheFrameBeforeTheLayoutPass) {
-  auto child = attachChild();
-  host.moveView(CGRectMake(10, 20, 200, 300));
-  EXPECT_EQ(child->view()->frame(), CGRectMake(10, 20, 200, 300));
-  host.layout();
-  EXPECT_THAT(take(), ElementsAre("layout (10, 20, 200, 300)", "layout (10, 20, 200, 300)"));
-}
-
-TEST_F(HostScreenTest, StepsOnTheEmbeddedControllerNeedOne) {
-  EXPECT_EQ(errorOf([&] { host.moveView(CGRectMake(0, 0, 1, 1)); }), "move-view: no controller is attached");
-  EXPECT_EQ(errorOf([&] { host.setViewHidden(true); }), "hide view: no controller is attached");
-  EXPECT_EQ(errorOf([&] { host.release(); }), "release: no controller is attached");
-  host.layout();  // a layout pass needs none
-}
-
-TEST_F(HostScreenTest, TheRootViewFollowsTheScreenSetAfterConstruction) {
+TEST_F(HostScreenTest, TheRootViewFollowsTheScreenAndMoveViewSetsTheFrameBeforeALayoutPass) {
   world.setScreen(500, 1000);
   auto child = attachChild();  // its view loads at the new size
   addGesture(child->view(), "child", &GestureRecorder::tapped);
   host.tap({450, 950});
-  EXPECT_THAT(take(), ElementsAre("child tap 3 (450, 950)"));
+  host.moveView(CGRectMake(10, 20, 200, 300));
+  EXPECT_EQ(child->view()->frame(), CGRectMake(10, 20, 200, 300));
   host.layout();
   EXPECT_EQ(host.controller()->view()->frame(), CGRectMake(0, 0, 500, 1000));
+  EXPECT_THAT(take(), ElementsAre("child tap 3 (450, 950)", "layout (10, 20, 200, 300)", "layout (10, 20, 200, 300)"));
 }
 
 TEST_F(HostScreenTest, ReleaseTakesTheControllerOffTheScreenAndDropsIt) {
@@ -254,8 +217,10 @@ TEST_F(HostScreenTest, TapReachesOneTapRecognisersFromTheHitViewOutwardsOrFails)
 
 // --- Pinches --------------------------------------------------------------------
 
-TEST_F(HostScreenTest, PinchStaysWithTheRecogniserThatGotItsBeginning) {
+TEST_F(HostScreenTest, APinchStaysWithTheRecogniserThatGotItsBeginningUntilItEndsOrLeaves) {
   auto child = attachChild();
+  EXPECT_EQ(errorOf([&] { host.pinch(UIGestureRecognizerState::began, 2); }),
+            "pinch: nothing receives a pinch at (187.5, 406)");
   addGesture(child->view(), "outer", &GestureRecorder::pinched);
   auto box = addView(child->view(), CGRectMake(150, 380, 80, 60));  // holds the screen's centre
   addGesture(box, "box", &GestureRecorder::pinched);
@@ -270,14 +235,6 @@ TEST_F(HostScreenTest, PinchStaysWithTheRecogniserThatGotItsBeginning) {
   EXPECT_THAT(take(), ElementsAre("box pinch 2 1 (37.5, 26)", "box pinch 3 2 (-100, -330)",
                                   "box pinch 3 3 (-100, -330)", "outer pinch 0.5 2 (50, 50)",
                                   "box pinch 1.5 1 (37.5, 26)"));
-}
-
-TEST_F(HostScreenTest, PinchWithNothingToReceiveItFails) {
-  auto child = attachChild();
-  EXPECT_EQ(errorOf([&] { host.pinch(UIGestureRecognizerState::began, 2); }),
-            "pinch: nothing receives a pinch at (187.5, 406)");
-  addGesture(child->view(), "child", &GestureRecorder::pinched);
-  host.pinch(UIGestureRecognizerState::began, 2);
   host.release();  // the fingers' view leaves the screen
   EXPECT_EQ(errorOf([&] { host.pinch(UIGestureRecognizerState::changed, 2, CGPoint{1, 2}); }),
             "pinch: nothing receives a pinch at (1, 2)");

@@ -1,5 +1,5 @@
 // Accelerometer updates from the simulated sensor: timing on the virtual
-// clock, values, errors, start/stop, ownership and the delivery queue.
+// clock, values, errors, start/stop and ownership.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -202,20 +202,6 @@ TEST_F(MotionSimulationTest, AnInjectedErrorReplacesOnlyTheNextUpdateOfEachManag
 }
 
 // --- Queue and availability ---------------------------------------------------
-
-TEST_F(MotionSimulationTest, UpdatesRunAsOperationsOfTheGivenQueueOrTheMainOne) {
-  auto updatesQueue = OperationQueue::create("motion.updates");
-  std::vector<std::pair<std::shared_ptr<OperationQueue>, std::string>> seen;
-  auto look = [&](auto, auto) { seen.emplace_back(OperationQueue::current(), DispatchQueue::currentLabel()); };
-  auto manager = CMMotionManager::create();
-  manager->setAccelerometerUpdateInterval(0.1);
-  manager->startAccelerometerUpdatesToQueue(updatesQueue, look);
-  executor.advance(0.1);
-  manager->startAccelerometerUpdatesToQueue(nullptr, look);
-  executor.advance(0.1);
-  EXPECT_THAT(seen, ElementsAre(std::pair(updatesQueue, std::string("motion.updates")),
-                                std::pair(OperationQueue::main(), std::string("main"))));
-}
 
 TEST_F(MotionSimulationTest, WithoutAnAccelerometerNothingStarts) {
   motion.setAccelerometerAvailable(false);

@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -29,6 +28,7 @@
 #include "sim/World.h"
 #include "sim/capture/CaptureSimulation.h"
 #include "sim/motion/MotionSimulation.h"
+#include "stress/StressCount.h"
 
 namespace {
 
@@ -47,18 +47,6 @@ constexpr std::size_t kWarmUpCycles = 30;
 // with the allocator's header, 780 KiB over 9,970 cycles) within the
 // 10,000-cycle run.
 constexpr std::int64_t kResidentSlackBytes = 512 * 1024;
-
-std::size_t cyclesFromEnvironment() {
-  const char* text = std::getenv("KIVO_LEAK_CYCLES");
-  if (!text || !*text) return kDefaultCycles;
-  char* end = nullptr;
-  const unsigned long long value = std::strtoull(text, &end, 10);
-  if (*end != '\0' || value == 0) {
-    ADD_FAILURE() << "KIVO_LEAK_CYCLES must be a positive whole number, not \"" << text << "\"";
-    return kDefaultCycles;
-  }
-  return static_cast<std::size_t>(value);
-}
 
 // Resident set size from /proc/self/statm (its second field, in pages).
 std::int64_t residentBytes() {
@@ -123,7 +111,7 @@ class LeakTest : public ::testing::Test {
 };
 
 TEST_F(LeakTest, EveryLifetimeEndsWithItsControllerAndProcessorDestroyedAndMemoryFlat) {
-  const std::size_t cycles = cyclesFromEnvironment();
+  const std::size_t cycles = stressCountFromEnvironment("KIVO_LEAK_CYCLES", kDefaultCycles);
   const std::size_t warmUp = std::min(kWarmUpCycles, cycles / 2);
   const std::size_t processorsBefore = KivoPhotoCaptureProcessor::liveCount();
 

@@ -20,10 +20,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -40,6 +40,7 @@
 #include "sim/World.h"
 #include "sim/capture/CaptureSimulation.h"
 #include "sim/motion/MotionSimulation.h"
+#include "stress/StressCount.h"
 
 namespace {
 
@@ -48,31 +49,15 @@ constexpr std::size_t kDefaultCaptures = 1000;
 // milliseconds and never waits this long for anything.
 constexpr double kGenerousTimeout = 60.0;
 
-std::size_t capturesFromEnvironment() {
-  const char* text = std::getenv("KIVO_STRESS_CAPTURES");
-  if (!text || !*text) return kDefaultCaptures;
-  char* end = nullptr;
-  const unsigned long long value = std::strtoull(text, &end, 10);
-  if (*end != '\0' || value == 0) {
-    ADD_FAILURE() << "KIVO_STRESS_CAPTURES must be a positive whole number, not \"" << text << "\"";
-    return kDefaultCaptures;
-  }
-  return static_cast<std::size_t>(value);
-}
-
 // The identifier of a "capturePhotoWithSettings:delegate: id=N ..." trace
 // line, if the line is one.
 std::optional<std::int64_t> captureRequestID(std::string_view line) {
   constexpr std::string_view kCall = "photo-output capturePhotoWithSettings:delegate: id=";
   const auto at = line.find(kCall);
-  if (at == std::string_view::npos) return std::nullopt;
   std::int64_t id = 0;
-  bool digits = false;
-  for (std::size_t i = at + kCall.size(); i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
-    id = id * 10 + (line[i] - '0');
-    digits = true;
-  }
-  if (!digits) return std::nullopt;
+  if (at == std::string_view::npos ||
+      std::from_chars(line.data() + at + kCall.size(), line.data() + line.size(), id).ec != std::errc())
+    return std::nullopt;
   return id;
 }
 
@@ -99,7 +84,7 @@ struct Record {
 };
 
 TEST(ThreadedStressTest, EveryCaptureArrivesOnceUnderLoadAndTheReleasedControllerIsDestroyed) {
-  const std::size_t target = capturesFromEnvironment();
+  const std::size_t target = stressCountFromEnvironment("KIVO_STRESS_CAPTURES", kDefaultCaptures);
   const std::size_t processorsBefore = KivoPhotoCaptureProcessor::liveCount();
   // Outlives the world, whose workers may still be running a handler while
   // it shuts down.

@@ -1,29 +1,27 @@
-// An embedded controller's setup and lifecycle on the simulated platform:
-// each failing setup step on its own, the preset and camera choices at their
-// boundaries, layout without a point, ownership and odd orders of host calls.
-// Whole lifecycles, permission outcomes and notifications are checked line by
-// line by the scenario traces (lifecycle, permission-*, notifications,
-// camera-choices, create-at, no-camera).
+// The controller on the simulated platform: the preset and camera choices at
+// their boundaries, layout, ownership, odd orders of host calls, the frame
+// callback and the preview check. Whole lifecycles, setup failures,
+// permission outcomes, notifications and the delegate rules are checked line
+// by line by the scenario traces (lifecycle, setup-failures, permission-*,
+// notifications, delegates, camera-choices, create-at, no-camera).
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "AVFoundation/AVCaptureSession.h"
 #include "Foundation/NotificationCenter.h"
 #include "KivoCamera.h"
+#include "KivoMotionManager.h"
 #include "KivoPreviewView.h"
 #include "sim/World.h"
 #include "sim/capture/CaptureSimulation.h"
 
 using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 
 namespace {
 
-constexpr const char* kSession = "@com.kivocamera.session.queue";
-
-class KivoCameraLifecycleTest : public ::testing::Test {
+class KivoCameraTest : public ::testing::Test {
  protected:
   sim::World world;
   std::shared_ptr<UIViewController> host = UIViewController::create();
@@ -50,66 +48,7 @@ class KivoCameraLifecycleTest : public ::testing::Test {
     host->viewDidDisappear(false);
     world.runUntilIdle();
   }
-  std::vector<std::string> take() { return world.trace().take(); }
-  static std::vector<std::string> matching(const std::vector<std::string>& lines, std::string_view needle) {
-    std::vector<std::string> out;
-    for (const auto& line : lines)
-      if (line.find(needle) != std::string::npos) out.push_back(line);
-    return out;
-  }
-  static std::string at(std::string line, const char* queue) { return line + " " + queue; }
 };
-
-// --- Configuration failures ----------------------------------------------------------------
-
-struct FailureCase {
-  const char* name;
-  std::function<void(sim::World&)> inject;
-  const char* event;
-  const char* line;
-};
-
-void PrintTo(const FailureCase& failure, std::ostream* os) { *os << failure.name; }
-
-class KivoCameraSetupFailureTest : public KivoCameraLifecycleTest, public ::testing::WithParamInterface<FailureCase> {};
-
-TEST_P(KivoCameraSetupFailureTest, ReportsCommitsStillTimesAndReportsConfigFailedAtEveryAppearance) {
-  GetParam().inject(world);
-  attach();
-  const auto lines = take();
-  const auto eventLine = at(std::string(R"(event kivo_camera {"code":")") + GetParam().event + "\"}", kSession);
-  const auto failure = std::find(lines.begin(), lines.end(), eventLine);
-  ASSERT_NE(failure, lines.end()) << eventLine;
-  ASSERT_LT(failure + 2, lines.end());
-  EXPECT_EQ(*(failure + 1), GetParam().line) << "the log line follows its event";
-  EXPECT_EQ(*(failure + 2), at("platform session commitConfiguration", kSession)) << "the failing step commits";
-  EXPECT_EQ(lines.back(),
-            at(R"(event kivo_camera {"mode":"AVCaptureSessionPresetPhoto","step":"launch","time":0})", kSession));
-  EXPECT_EQ(matching(lines, "commitConfiguration").size(), 2u) << "and the closing commit follows";
-  EXPECT_EQ(camera->sessionSetupResult(), SessionSetupResult::configurationFailed);
-  for (int appearance = 0; appearance < 2; ++appearance) {
-    appear();
-    EXPECT_THAT(take(), ElementsAre("platform application setIdleTimerDisabled: true @main",
-                                    R"(event kivo_camera {"code":"10000"} @main)", "\"[KivoCamera](configFailed)\""));
-    disappear();
-    EXPECT_THAT(take(), ElementsAre("platform application setIdleTimerDisabled: false @main"));
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    EachStep, KivoCameraSetupFailureTest,
-    ::testing::Values(
-        FailureCase{"NoCamera", [](sim::World& w) { w.setNoCameras(); }, "10002",
-                    R"("[KivoCamera](videoDevice) Default video device is unavailable.")"},
-        FailureCase{"Lock", [](sim::World& w) { w.capture().failLock(1); }, "10001",
-                    R"("[KivoCamera](lockingConfiguration) Error locking configuration.")"},
-        FailureCase{"InputCreation", [](sim::World& w) { w.capture().failNextDeviceInput(); }, "10003",
-                    R"("[KivoCamera](videoDeviceInput) Couldn\'t create video device input: Error Domain=AVFoundationErrorDomain Code=-11814 \"Cannot use back-wide\"")"},
-        FailureCase{"InputRefused", [](sim::World& w) { w.capture().setRefusesInputs(true); }, "10004",
-                    R"("[KivoCamera](addVideoDeviceInput) Couldn\'t add video device input to the session.")"},
-        FailureCase{"PhotoOutputRefused", [](sim::World& w) { w.capture().setRefusesPhotoOutput(true); }, "10006",
-                    R"("[KivoCamera](addPhotoOutput) Could not add photo output to the session.")"}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // --- Presets and cameras ---------------------------------------------------------
 
@@ -124,7 +63,7 @@ void PrintTo(const MemoryCase& memory, std::ostream* os) {
   else *os << "free memory unknown";
 }
 
-class KivoCameraAutoResolutionTest : public KivoCameraLifecycleTest,
+class KivoCameraAutoResolutionTest : public KivoCameraTest,
                                      public ::testing::WithParamInterface<MemoryCase> {};
 
 TEST_P(KivoCameraAutoResolutionTest, ChoosesThePresetFromFreeMemory) {
@@ -156,7 +95,7 @@ struct MultiCameraCase {
 
 void PrintTo(const MultiCameraCase& choice, std::ostream* os) { *os << choice.chosen; }
 
-class KivoCameraChoiceTest : public KivoCameraLifecycleTest, public ::testing::WithParamInterface<MultiCameraCase> {};
+class KivoCameraChoiceTest : public KivoCameraTest, public ::testing::WithParamInterface<MultiCameraCase> {};
 
 constexpr auto kBack = AVCaptureDevicePosition::back;
 constexpr auto kFront = AVCaptureDevicePosition::front;
@@ -183,9 +122,9 @@ INSTANTIATE_TEST_SUITE_P(
                       MultiCameraCase{{{kBack, kWide}, {kFront, kWide}}, false, 0, "back-wide"},
                       MultiCameraCase{{{kBack, kWide}, {kFront, kWide}}, true, 2, "front-wide"}));
 
-// --- Layout and ownership ------------------------------------------------------------------
+// --- Geometry, layout and ownership ------------------------------------------------------
 
-TEST_F(KivoCameraLifecycleTest, WithoutAPointTheControllerNeverSetsItsOwnFrame) {
+TEST_F(KivoCameraTest, WithoutAPointTheControllerNeverSetsItsOwnFrame) {
   attach();
   camera->view()->setFrame(CGRectMake(5, 5, 200, 300));
   host->view()->layoutIfNeeded();
@@ -193,7 +132,7 @@ TEST_F(KivoCameraLifecycleTest, WithoutAPointTheControllerNeverSetsItsOwnFrame) 
   EXPECT_EQ(camera->previewView()->frame(), CGRectMake(0, 0, 200, 300));
 }
 
-TEST_F(KivoCameraLifecycleTest, AReleasedControllerIsDestroyedOnceItsQueuedWorkHasRun) {
+TEST_F(KivoCameraTest, AReleasedControllerIsDestroyedOnceItsQueuedWorkHasRun) {
   attach();
   appear();
   std::weak_ptr<KivoCamera> watch = camera;
@@ -209,7 +148,7 @@ TEST_F(KivoCameraLifecycleTest, AReleasedControllerIsDestroyedOnceItsQueuedWorkH
   EXPECT_EQ(NotificationCenter::defaultCenter().registrationCount(), 0u);
 }
 
-TEST_F(KivoCameraLifecycleTest, OddOrdersOfHostCallsDoNotBreakAnything) {
+TEST_F(KivoCameraTest, OddOrdersOfHostCallsDoNotBreakAnything) {
   camera = KivoCamera::create();
   camera->startSession();  // before the view loads: queued, then ignored until setup
   camera->stopSession();
@@ -223,5 +162,100 @@ TEST_F(KivoCameraLifecycleTest, OddOrdersOfHostCallsDoNotBreakAnything) {
   disappear();
   EXPECT_FALSE(camera->session()->isRunning());
 }
+
+// --- Frames ----------------------------------------------------------------------
+
+TEST_F(KivoCameraTest, FramesFollowAReplacedDelegateOrMotionManagerFromTheNextFrame) {
+  camera = KivoCamera::create();
+  std::vector<std::string> frames;
+  auto makeDelegate = [&](std::string name) {
+    auto delegate = std::make_shared<KivoCameraDelegateBlocks>();
+    delegate->didCapturePhoto = [](KivoCamera&, const std::optional<Data>&) {};
+    delegate->didOutput = [&frames, name](KivoCamera&, const CMSampleBufferRef&, bool isStill) {
+      frames.push_back(name + (isStill ? " still" : " not-still"));
+    };
+    return delegate;
+  };
+  auto output = AVCaptureVideoDataOutput::create();
+  auto connection = AVCaptureConnection::create("video-connection");
+  auto frame = [&] { camera->captureOutput(*output, nullptr, *connection); };
+
+  auto first = makeDelegate("first");
+  camera->setDelegate(first);
+  camera->motionManager()->setMotionState(KivoMotionState::still);
+  frame();
+  auto second = makeDelegate("second");
+  camera->setDelegate(second);
+  frame();
+
+  std::weak_ptr<KivoMotionManager> replaced = camera->motionManager();
+  camera->setMotionManager(KivoMotionManager::create());  // undetermined
+  EXPECT_TRUE(replaced.expired()) << "the frames read it, but only the controller held it";
+  frame();
+  camera->motionManager()->setMotionState(KivoMotionState::still);
+  frame();
+  camera->motionManager()->setMotionState(KivoMotionState::moving);
+  frame();
+  camera->setMotionManager(nullptr);
+  frame();
+
+  second.reset();  // held weakly: frames stop
+  frame();
+  camera->setDelegate(first);
+  frame();
+  EXPECT_THAT(frames, ElementsAre("first still", "second still", "second not-still", "second still",
+                                  "second not-still", "second not-still", "first not-still"));
+}
+
+// --- Preview check ----------------------------------------------------------------
+
+TEST_F(KivoCameraTest, ThePreviewCheckReportsEachFindingOnTheMainQueue) {
+  camera = KivoCamera::create();
+  auto loaded = camera->view();  // builds the preview bound to the session
+  world.runUntilIdle();
+  world.trace().clear();
+  camera->analyticsPreviewPossibleError(KivoCameraPerfomanceStep::capture);
+  world.runUntilIdle();
+  EXPECT_THAT(world.trace().take(), IsEmpty()) << "visible and bound: nothing to report";
+
+  auto preview = camera->previewView();
+  camera->view()->setHidden(true);
+  preview->setHidden(true);
+  preview->setSession(nullptr);
+  camera->analyticsPreviewPossibleError(KivoCameraPerfomanceStep::startSession);
+  EXPECT_THAT(world.trace().take(), IsEmpty()) << "queued, not run";
+  world.runUntilIdle();
+  EXPECT_THAT(world.trace().take(),
+              ElementsAre(R"(event kivo_camera {"code":"10012","step":"startSession"} @main)",
+                          R"(event kivo_camera {"code":"10013","step":"startSession"} @main)",
+                          R"(event kivo_camera {"code":"10015","step":"startSession"} @main)"));
+
+  camera->view()->setHidden(false);
+  camera->setPreviewView(nullptr);
+  camera->analyticsPreviewPossibleError(KivoCameraPerfomanceStep::capture);
+  world.runUntilIdle();
+  EXPECT_THAT(world.trace().take(),
+              ElementsAre(R"(event kivo_camera {"code":"10014","step":"capture"} @main)"));
+}
+
+#ifndef NDEBUG
+class WrongLayerPreview : public KivoPreviewView {
+ public:
+  using KivoPreviewView::KivoPreviewView;
+
+ protected:
+  std::shared_ptr<CALayer> makeLayer() const override { return CALayer::layer(); }
+};
+
+TEST(KivoPreviewViewDeathTest, ALayerOfTheWrongClassIsFatal) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        WrongLayerPreview preview(CGRectZero, "AVLayerVideoGravityResize");
+        (void)preview.previewLayer();
+      },
+      "Expected `AVCaptureVideoPreviewLayer` type for layer. Check PreviewView.layerClass implementation.");
+}
+#endif
 
 }  // namespace
