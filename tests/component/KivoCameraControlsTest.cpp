@@ -107,6 +107,7 @@ class KivoCameraControlsTest : public ::testing::Test {
   std::shared_ptr<AVCaptureDevice> back() { return world.capture().camera("back-wide"); }
   std::string pointOfInterest() { return formatPoint(world.capture().currentCamera()->focusPointOfInterest()); }
   double zoomFactor() { return world.capture().currentCamera()->videoZoomFactor(); }
+
   sim::World world;
   std::shared_ptr<KivoCameraDelegateBlocks> delegate = recordingDelegate(world.trace());
   std::shared_ptr<UIViewController> host = UIViewController::create();

@@ -14,7 +14,6 @@
 #include "KivoMotionManager.h"
 #include "KivoPreviewView.h"
 #include "sim/World.h"
-#include "sim/capture/CaptureSimulation.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;

@@ -2,14 +2,11 @@
 // animation. Lifecycle forwarding, gestures and alerts are checked through the
 // host screen and the controller.
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "Dispatch/Dispatch.h"
 #include "Dispatch/Executor.h"
 #include "UIKit/UIView.h"
 
-using ::testing::ElementsAre;
 
 namespace {
 

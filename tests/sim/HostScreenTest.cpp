@@ -10,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "Dispatch/Dispatch.h"
 #include "Foundation/TraceFormat.h"
 #include "sim/HostScreen.h"
 #include "sim/World.h"
