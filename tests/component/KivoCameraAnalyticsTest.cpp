@@ -16,13 +16,11 @@ namespace {
 
 class RecordingTracker : public KivoCore {
  public:
-  void Tracking_Event(const std::string& name, const TrackingParameters& parameters) override {
+  void Tracking_Event(const std::string&, const TrackingParameters& parameters) override {
     std::lock_guard<std::mutex> lock(mutex);
-    names.push_back(name);
     events.push_back(parameters);
   }
   std::mutex mutex;
-  std::vector<std::string> names;
   std::vector<TrackingParameters> events;
 };
 
@@ -50,18 +48,6 @@ class KivoCameraAnalyticsTest : public ::testing::Test {
     return tracker->events.empty() ? decltype(last()){} : described(tracker->events.back());
   }
 };
-
-TEST_F(KivoCameraAnalyticsTest, StatusAndCodeEventsAreTexts) {
-  KivoCameraAnalytics::analytics(KivoCameraAuthorizationStatus::unauthorized);
-  EXPECT_THAT(last(), ElementsAre(Pair("status", "text:1")));
-  KivoCameraAnalytics::analytics(KivoCameraError::zoom);
-  EXPECT_THAT(last(), ElementsAre(Pair("code", "text:10010"))) << "no content: exactly one parameter";
-  KivoCameraAnalytics::analytics(KivoCameraError::sessionRuntimeError, -11800);
-  EXPECT_THAT(last(), ElementsAre(Pair("code", "text:20000"), Pair("content", "text:-11800")));
-  KivoCameraAnalytics::analytics(KivoCameraPerfomanceStep::startSession, KivoCameraError::previewHidden);
-  EXPECT_THAT(last(), ElementsAre(Pair("code", "text:10013"), Pair("step", "text:startSession")));
-  EXPECT_THAT(tracker->names, ::testing::Each(std::string("kivo_camera")));
-}
 
 TEST_F(KivoCameraAnalyticsTest, TimingsCarryNumbersAndOnlyCaptureCarriesPositionAndFlash) {
   KivoCameraAnalytics::analytics(KivoCameraPerfomanceStep::launch, 0.25, "AVCaptureSessionPresetPhoto", 1, 2);

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "AVFoundation/AVCaptureDevice.h"
-#include "Dispatch/Dispatch.h"
 #include "Kivo/KivoResource.h"
 #include "KivoCameraAuthorization.h"
 #include "UIKit/UIAlertController.h"
@@ -35,18 +34,6 @@ TEST_F(KivoCameraAuthorizationTest, OnlyAuthorisedCountsAsAuthorised) {
   }
 }
 
-TEST_F(KivoCameraAuthorizationTest, TheBlockRunsOnMainATenthOfASecondAfterTheAnswer) {
-  std::vector<std::pair<bool, std::string>> answers;
-  KivoCameraAuthorization::isAuthorizedWithBlock(
-      [&](bool granted) { answers.emplace_back(granted, DispatchQueue::currentLabel()); });
-  world.runUntilIdle();
-  EXPECT_THAT(answers, IsEmpty()) << "asynchronous even when already granted";
-  world.advance(0.099);
-  EXPECT_THAT(answers, IsEmpty()) << "not before 0.1 s";
-  world.advance(0.001);
-  EXPECT_THAT(answers, ElementsAre(std::make_pair(true, std::string("main"))));
-}
-
 TEST_F(KivoCameraAuthorizationTest, WithoutABlockTheRequestIsStillMade) {
   world.capture().setAuthorizationStatus(AVAuthorizationStatus::notDetermined);
   KivoCameraAuthorization::isAuthorizedWithBlock(nullptr);
@@ -75,15 +62,6 @@ TEST_F(KivoCameraAuthorizationTest, ThePromptOffersCancelThenSettingsAndOpensThe
                           "\"Settings\" @main"));
   EXPECT_TRUE(alert->tapActionWithStyle(UIAlertActionStyle::defaultStyle));
   EXPECT_THAT(world.trace().take(), ElementsAre("platform application openURL: app-settings: @main"));
-
-  KivoCameraAuthorization::promptToAppSettings(presenter);
-  world.runUntilIdle();
-  world.trace().clear();
-  alert = std::dynamic_pointer_cast<UIAlertController>(presenter->presentedViewController());
-  ASSERT_NE(alert, nullptr);
-  EXPECT_TRUE(alert->tapActionWithStyle(UIAlertActionStyle::cancel));
-  EXPECT_EQ(presenter->presentedViewController(), nullptr);
-  EXPECT_THAT(world.trace().take(), IsEmpty()) << "cancel only closes the alert";
 }
 
 TEST_F(KivoCameraAuthorizationTest, NoControllerNoPrompt) {

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -36,18 +35,13 @@ std::vector<std::int64_t> closedRange(std::int64_t from, std::int64_t to) {
 static_assert(fromRawValue<KivoCameraError>(30000) ==
               KivoCameraError::notSupportedActiveColorSpace);
 
-TEST(KivoCameraError, ExactlyTheTwentyBandValuesMap) {
+TEST(KivoCodeEnums, OnlyTheListedRawValuesMap) {
   std::vector<std::int64_t> expected = closedRange(10000, 10015);
   for (std::int64_t raw : {20000, 20001, 20002, 30000}) expected.push_back(raw);
   // Gaps such as 0, 10016, 20003, 29999 and 30001 lie inside the sweep.
   const auto mapped = mappedRawValues<KivoCameraError>(-1, 40000);
   EXPECT_EQ(mapped, expected);
 
-  EXPECT_EQ(fromRawValue<KivoCameraError>(10015),
-            KivoCameraError::previewSessionError);
-  EXPECT_EQ(fromRawValue<KivoCameraError>(20000),
-            KivoCameraError::sessionRuntimeError);
-  EXPECT_EQ(rawValue(KivoCameraError::notSupportedActiveColorSpace), 30000);
   for (const auto raw : {std::numeric_limits<std::int64_t>::min(),
                          std::numeric_limits<std::int64_t>::max()}) {
     EXPECT_EQ(fromRawValue<KivoCameraError>(raw), std::nullopt);
@@ -64,35 +58,14 @@ TEST(KivoCameraError, ExactlyTheTwentyBandValuesMap) {
   EXPECT_EQ(cases.size(), 20u);
   EXPECT_EQ(names.size(), 20u);
   EXPECT_FALSE(names.contains(""));
-}
 
-TEST(KivoCameraError, TextIsTheCaseName) {
-  EXPECT_EQ(caseName(KivoCameraError::addVideoDeviceInput),
-            "addVideoDeviceInput");
-  std::ostringstream printed;
-  printed << KivoCameraError::sessionRuntimeError << ' '
-          << static_cast<KivoCameraError>(42);
-  EXPECT_EQ(printed.str(), "sessionRuntimeError 42");
-}
-
-TEST(KivoCodeEnums, OnlyTheListedRawValuesMap) {
   EXPECT_EQ(mappedRawValues<KivoCameraAuthorizationStatus>(-3, 10),
             closedRange(0, 1));
   EXPECT_EQ(mappedRawValues<SessionSetupResult>(-3, 10), closedRange(0, 2));
   EXPECT_EQ(mappedRawValues<KivoMotionState>(-3, 10), closedRange(0, 2));
-
-  EXPECT_EQ(fromRawValue<KivoCameraAuthorizationStatus>(1),
-            KivoCameraAuthorizationStatus::unauthorized);
-  EXPECT_EQ(fromRawValue<KivoCameraAuthorizationStatus>(2), std::nullopt);
-  EXPECT_EQ(fromRawValue<SessionSetupResult>(2),
-            SessionSetupResult::configurationFailed);
-  EXPECT_EQ(fromRawValue<KivoMotionState>(0), KivoMotionState::undetermined);
-  EXPECT_EQ(fromRawValue<KivoMotionState>(2), KivoMotionState::moving);
 }
 
 TEST(KivoCameraPerfomanceStep, RawStringsRoundTripExactly) {
-  EXPECT_EQ(rawValue(KivoCameraPerfomanceStep::startSession), "startSession");
-  EXPECT_EQ(rawValue(KivoCameraPerfomanceStep::capture), "capture");
   for (const auto step :
        {KivoCameraPerfomanceStep::launch, KivoCameraPerfomanceStep::capture,
         KivoCameraPerfomanceStep::startSession}) {

@@ -1,18 +1,16 @@
+// The free-memory probe: the kernel call it makes, the arithmetic on the
+// counts, and probing while the answer is swapped on other threads.
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <ostream>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <vector>
 
-#include "Foundation/DebugPrint.h"
 #include "KivoCameraHelper.h"
-#include "KivoCameraLog.h"
 #include "Mach/HostStatistics.h"
 
 namespace {
@@ -125,20 +123,6 @@ TEST(AvailableMemory, UnreadableStatisticsCountAsPlenty) {
   EXPECT_EQ(KivoCameraHelper::availableMemory(), kUnreadable);
 }
 
-TEST(AvailableMemory, OverridesRestoreWhatWasBefore) {
-  {
-    const ScopedHostStatisticsOverride outer(reporting(3, 0), 4096);
-    {
-      const ScopedHostStatisticsOverride inner(reporting(5, 0), 1024);
-      EXPECT_EQ(KivoCameraHelper::availableMemory(), 5u * 1024);
-    }
-    EXPECT_EQ(KivoCameraHelper::availableMemory(), 3u * 4096);
-  }
-  const std::uint64_t machine = KivoCameraHelper::availableMemory();
-  EXPECT_NE(machine, 3u * 4096);
-  EXPECT_NE(machine, kUnreadable);
-}
-
 // Probes from several threads while the answer is swapped underneath.
 TEST(AvailableMemory, ProbesFromManyThreadsWhileOverridesChange) {
   const ScopedHostStatisticsOverride outer(reporting(10, 5), 4096);
@@ -168,66 +152,6 @@ TEST(AvailableMemory, ProbesFromManyThreadsWhileOverridesChange) {
   for (auto& t : probes) t.join();
   EXPECT_EQ(unexpected.load(), 0);
   EXPECT_EQ(KivoCameraHelper::availableMemory(), kOuter);
-}
-
-// --- Log lines -------------------------------------------------------------
-
-struct LogCase {
-  const char* what;
-  KivoCameraError error;
-  std::string_view message;
-  std::string_view line;
-};
-
-void PrintTo(const LogCase& c, std::ostream* os) { *os << c.what; }
-
-class KivoLog : public testing::TestWithParam<LogCase> {};
-
-TEST_P(KivoLog, WritesPrefixCaseNameAndMessage) {
-  std::vector<std::string> lines;
-  {
-    const ScopedDebugPrintCapture capture(
-        [&](std::string_view text) { lines.emplace_back(text); });
-    kivoLog(GetParam().error, GetParam().message);
-  }
-  EXPECT_EQ(lines, std::vector<std::string>{std::string(GetParam().line)});
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Lines, KivoLog,
-    testing::Values(
-        LogCase{"Bare", KivoCameraError::configFailed, "",
-                "[KivoCamera](configFailed)"},
-        LogCase{"Message", KivoCameraError::addPhotoOutput,
-                ") Could not add photo output to the session.",
-                "[KivoCamera](addPhotoOutput) Could not add photo output to "
-                "the session."},
-        LogCase{"EmptyDescription", KivoCameraError::exposureLocking, ") ",
-                "[KivoCamera](exposureLocking) "},
-        LogCase{"LastBand", KivoCameraError::notSupportedActiveColorSpace,
-                ") x", "[KivoCamera](notSupportedActiveColorSpace) x"}),
-    [](const auto& info) { return std::string(info.param.what); });
-
-TEST(KivoLog, WritesDebugFormToTheOutput) {
-  char* buffer = nullptr;
-  std::size_t size = 0;
-  std::FILE* stream = open_memstream(&buffer, &size);
-  ASSERT_NE(stream, nullptr);
-  {
-    const ScopedDebugPrintStream redirect(stream);
-    kivoLog(KivoCameraError::videoDeviceInput,
-            ") Couldn't create video device input: \"Camera\\0\"");
-    kivoLog(KivoCameraError::configFailed);
-    kivoLogLine("No photo data resource");
-  }
-  std::fclose(stream);
-  const std::string written(buffer, size);
-  std::free(buffer);
-  EXPECT_EQ(written,
-            "\"[KivoCamera](videoDeviceInput) Couldn\\'t create video device "
-            "input: \\\"Camera\\\\0\\\"\"\n"
-            "\"[KivoCamera](configFailed)\"\n"
-            "\"No photo data resource\"\n");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "sim/motion/MotionSimulation.h"
 
 using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
 namespace {
@@ -53,62 +55,58 @@ class KivoMotionManagerTest : public ::testing::Test {
   }
 };
 
-TEST_F(KivoMotionManagerTest, MoveThenRestGivesOneFocusCallMoreThanHalfASecondAfterRest) {
-  manager->start();
-  untilSample(2);  // samples 1-2 upright: seed, then still
-  EXPECT_EQ(manager->motionState(), KivoMotionState::still);
-  hold(0.5, -1, 0);
-  untilSample(3);  // moving
-  untilSample(9);  // rest from sample 4: 0.5 s later (sample 9) is not yet "more than"
-  EXPECT_THAT(describe(), ElementsAre("moving false @3"));
-  untilSample(20);
-  // The first still sample more than 0.5 s after the first still one (sample 4).
-  EXPECT_THAT(describe(), ElementsAre("moving false @3", "still true @10"));
-  EXPECT_EQ(manager->motionState(), KivoMotionState::still);
-}
+// From sample `from` on the device reads (x, y, z) g; upright before.
+struct Hold {
+  int from;
+  double x, y, z;
+};
 
-TEST_F(KivoMotionManagerTest, EveryMovingSampleCallsTheHook) {
+struct TimelineCase {
+  const char* name;
+  std::vector<Hold> holds;
+  int until;  // the last sample taken
+  std::vector<std::string> calls;
+};
+
+void PrintTo(const TimelineCase& c, std::ostream* os) { *os << c.name; }
+
+class KivoMotionTimelineTest : public KivoMotionManagerTest, public ::testing::WithParamInterface<TimelineCase> {};
+
+TEST_P(KivoMotionTimelineTest, CallsTheHookAsWorkedOutByHand) {
   manager->start();
-  untilSample(1);
-  for (int k = 2; k <= 5; ++k) {
-    hold(k % 2 ? 0.3 : -0.3, -1, 0);
-    untilSample(k);
+  for (const auto& h : GetParam().holds) {
+    untilSample(h.from - 1);
+    hold(h.x, h.y, h.z);
   }
-  EXPECT_THAT(describe(), ElementsAre("moving false @2", "moving false @3", "moving false @4", "moving false @5"));
+  untilSample(GetParam().until);
+  EXPECT_THAT(describe(), ElementsAreArray(GetParam().calls));
 }
 
-TEST_F(KivoMotionManagerTest, AMoveBeforeTheDelayRestartsTheWaitAndStillOnlyOneCallFollows) {
-  manager->start();
-  untilSample(1);
-  hold(0.5, -1, 0);
-  untilSample(2);  // moving
-  untilSample(5);  // rest from 3
-  hold(0, -1, 0);
-  untilSample(6);  // moving again before 0.5 s of rest
-  untilSample(30);  // rest from 7
-  EXPECT_THAT(describe(), ElementsAre("moving false @2", "moving false @6", "still true @13"));
-}
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
-TEST_F(KivoMotionManagerTest, RestAtStartUpAloneNeverCallsTheHook) {
-  manager->start();
-  untilSample(30);
-  EXPECT_THAT(calls, IsEmpty());
-}
-
-TEST_F(KivoMotionManagerTest, TheThresholdItselfCountsAsStill) {
-  manager->start();
-  untilSample(1);
-  hold(0.1, -1, 0);  // exactly 0.1 g away
-  untilSample(2);
-  EXPECT_THAT(calls, IsEmpty());
-  hold(0.1, -1, 0.1000001);  // just over
-  untilSample(3);
-  EXPECT_THAT(describe(), ElementsAre("moving false @3"));
-  manager->setMovingThreshold(0.5);
-  hold(0.3, -1, 0.1000001);
-  untilSample(4);
-  EXPECT_EQ(manager->motionState(), KivoMotionState::still) << "the threshold is read per sample";
-}
+INSTANTIATE_TEST_SUITE_P(
+    Timelines, KivoMotionTimelineTest,
+    ::testing::Values(
+        // Samples 1-2 upright (seed, then still): rest at start-up alone never calls.
+        TimelineCase{"RestAtStartUp", {}, 30, {}},
+        // Rest from sample 4: the first still sample more than 0.5 s later is
+        // sample 10 (sample 9 is exactly 0.5 s).
+        TimelineCase{"MoveThenRest", {{3, 0.5, -1, 0}}, 20, {"moving false @3", "still true @10"}},
+        TimelineCase{"EveryMovingSample",
+                     {{2, -0.3, -1, 0}, {3, 0.3, -1, 0}, {4, -0.3, -1, 0}, {5, 0.3, -1, 0}},
+                     5,
+                     {"moving false @2", "moving false @3", "moving false @4", "moving false @5"}},
+        // Moving again before 0.5 s of rest restarts the wait; still one call follows.
+        TimelineCase{"MoveBeforeTheDelay",
+                     {{2, 0.5, -1, 0}, {6, 0, -1, 0}},
+                     30,
+                     {"moving false @2", "moving false @6", "still true @13"}},
+        TimelineCase{"ExactlyTheThresholdIsStill", {{2, 0.1, -1, 0}}, 10, {}},
+        TimelineCase{"JustOverTheThreshold", {{2, 0, -1, 0.1000001}}, 2, {"moving false @2"}},
+        // The stored vector then holds NaN, so every distance is NaN: still.
+        TimelineCase{"NaNIsNeverMoving", {{2, kNaN, -1, kInfinity}, {3, 5, 5, 5}}, 10, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(KivoMotionManagerTest, SamplesWhileFocusingResetEverythingAndTheNextOneOnlySeeds) {
   manager->start();
@@ -149,31 +147,6 @@ TEST_F(KivoMotionManagerTest, SettingTheStateToUndeterminedReseeds) {
   untilSample(3);
   EXPECT_THAT(calls, IsEmpty());
   EXPECT_EQ(manager->motionState(), KivoMotionState::still);
-}
-
-TEST_F(KivoMotionManagerTest, NaNSamplesAndErrorsDoNotCountAsMoving) {
-  manager->start();
-  untilSample(1);
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  hold(nan, -1, std::numeric_limits<double>::infinity());
-  untilSample(2);
-  EXPECT_THAT(calls, IsEmpty());
-  motion.injectError();
-  hold(5, 5, 5);
-  untilSample(3);  // error only: ignored
-  EXPECT_THAT(calls, IsEmpty());
-  untilSample(4);
-  // The stored vector holds NaN, so the distance is NaN: still.
-  EXPECT_THAT(calls, IsEmpty());
-}
-
-TEST_F(KivoMotionManagerTest, WithoutAnAccelerometerNothingStarts) {
-  motion.setAccelerometerAvailable(false);
-  auto blind = KivoMotionManager::create();
-  blind->start();
-  EXPECT_FALSE(blind->isActive());
-  executor.advance(2);
-  EXPECT_EQ(blind->motionState(), KivoMotionState::undetermined);
 }
 
 TEST_F(KivoMotionManagerTest, AReleasedManagerIgnoresQueuedUpdatesAndIsDestroyed) {

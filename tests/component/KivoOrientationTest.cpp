@@ -39,32 +39,6 @@ TEST_F(KivoOrientationTest, SamplesPickTheDominantAxis) {
   EXPECT_EQ(after(nan, nan, 0), UIDeviceOrientation::portrait) << "NaN falls to upright";
 }
 
-TEST_F(KivoOrientationTest, StartSeedsFromTheDeviceEvenWithoutAccelerometer) {
-  motion.setAccelerometerAvailable(false);
-  auto blind = KivoOrientation::create();
-  blind->setShouldUseDeviceOrientation(true);
-  UIDevice::current().setOrientation(UIDeviceOrientation::faceUp);
-  EXPECT_FALSE(blind->deviceOrientation().has_value());
-  blind->start();
-  EXPECT_EQ(blind->deviceOrientation(), UIDeviceOrientation::faceUp);
-  EXPECT_FALSE(blind->isActive());
-  EXPECT_EQ(blind->videoOrientation(), AVCaptureVideoOrientation::portrait);
-  EXPECT_EQ(blind->imageOrientation(1), KivoImageOrientation::right);
-  blind->stop();
-  EXPECT_FALSE(blind->deviceOrientation().has_value());
-  EXPECT_EQ(blind->videoOrientation(), std::nullopt);
-  EXPECT_EQ(blind->imageOrientation(1), KivoImageOrientation::right);
-  EXPECT_EQ(blind->imageOrientation(2), KivoImageOrientation::leftMirrored);
-}
-
-TEST_F(KivoOrientationTest, TaggingOffHidesTheEstimateFromBothMappings) {
-  orientation->start();
-  after(1, 0, 0);
-  EXPECT_EQ(orientation->deviceOrientation(), UIDeviceOrientation::landscapeRight) << "still estimated";
-  EXPECT_EQ(orientation->videoOrientation(), std::nullopt);
-  EXPECT_EQ(orientation->imageOrientation(1), KivoImageOrientation::right);
-}
-
 // device orientation → video orientation, image orientation back / front.
 using Row = std::tuple<UIDeviceOrientation, AVCaptureVideoOrientation, KivoImageOrientation, KivoImageOrientation>;
 
@@ -86,24 +60,25 @@ static void PrintTo(const Row& row, std::ostream* os) {
 
 namespace {
 
-class KivoOrientationTableTest : public ::testing::TestWithParam<Row> {
- protected:
-  DeterministicExecutor executor;
-  sim::MotionSimulation motion;
-  void TearDown() override { UIDevice::current().resetToDefaults(); }
-};
+class KivoOrientationTableTest : public KivoOrientationTest, public ::testing::WithParamInterface<Row> {};
 
-TEST_P(KivoOrientationTableTest, MapsAsTheTablesSay) {
+TEST_P(KivoOrientationTableTest, StartSeedsFromTheDeviceEvenWithoutAccelerometerAndMapsAsTheTablesSay) {
   const auto [device, video, back, front] = GetParam();
   motion.setAccelerometerAvailable(false);  // keep the seeded value
   auto orientation = KivoOrientation::create();
   orientation->setShouldUseDeviceOrientation(true);
   UIDevice::current().setOrientation(device);
   orientation->start();
+  EXPECT_FALSE(orientation->isActive());
+  EXPECT_EQ(orientation->deviceOrientation(), device);
   EXPECT_EQ(orientation->videoOrientation(), video);
   EXPECT_EQ(orientation->imageOrientation(1), back);
   EXPECT_EQ(orientation->imageOrientation(2), front);
   EXPECT_EQ(orientation->imageOrientation(0), front) << "unspecified counts as front";
+  orientation->stop();  // clears the estimate: the tables' portrait row, without a video orientation
+  EXPECT_EQ(orientation->deviceOrientation(), std::nullopt);
+  EXPECT_EQ(orientation->videoOrientation(), std::nullopt);
+  EXPECT_EQ(orientation->imageOrientation(1), KivoImageOrientation::right);
 }
 
 using D = UIDeviceOrientation;

@@ -37,14 +37,10 @@ INSTANTIATE_TEST_SUITE_P(
         EscapeCase{"Apostrophe", "Couldn't add", R"("Couldn\'t add")"},
         EscapeCase{"Quotes", R"(say "hi")", R"("say \"hi\"")"},
         EscapeCase{"Backslashes", R"(C:\dir\)", R"("C:\\dir\\")"},
-        EscapeCase{"Newline", "a\nb", R"("a\nb")"},
-        EscapeCase{"CarriageReturn", "a\r\nb", R"("a\r\nb")"},
-        EscapeCase{"Tab", "\tx", R"("\tx")"},
+        EscapeCase{"LineBreaksAndTab", "a\r\nb\n\tx", R"("a\r\nb\n\tx")"},
         EscapeCase{"Nul", std::string("a\0b", 3), R"("a\0b")"},
-        EscapeCase{"Escape", "\x1b[0m", R"("\u{1B}[0m")"},
-        EscapeCase{"LowControls", "\x01\x07\x0b\x1f",
-                   R"("\u{1}\u{7}\u{B}\u{1F}")"},
-        EscapeCase{"Delete", "\x7f", R"("\u{7F}")"},
+        EscapeCase{"Controls", "\x1b[0m\x01\x07\x0b\x1f\x7f",
+                   R"("\u{1B}[0m\u{1}\u{7}\u{B}\u{1F}\u{7F}")"},
         EscapeCase{"Utf8", "h\xc3\xa9 \xe2\x9c\x93 \xf0\x9f\x93\xb7",
                    "\"h\xc3\xa9 \xe2\x9c\x93 \xf0\x9f\x93\xb7\""},
         EscapeCase{"StrayHighBytes", "\x80\xff", "\"\x80\xff\""}),
@@ -73,24 +69,6 @@ class MemoryStream {
   std::size_t size_ = 0;
   std::FILE* stream_;
 };
-
-TEST(DebugPrint, WritesEachTextAsOneEscapedLine) {
-  MemoryStream outer;
-  MemoryStream inner;
-  ASSERT_NE(outer.get(), nullptr);
-  ASSERT_NE(inner.get(), nullptr);
-  {
-    const ScopedDebugPrintStream redirectOuter(outer.get());
-    debugPrint("first");
-    {
-      const ScopedDebugPrintStream redirectInner(inner.get());
-      debugPrint("two\nlines \"quoted\"");
-    }
-    debugPrint("last");
-  }
-  EXPECT_EQ(outer.contents(), "\"first\"\n\"last\"\n");
-  EXPECT_EQ(inner.contents(), "\"two\\nlines \\\"quoted\\\"\"\n");
-}
 
 // Each fwrite on an unbuffered cookie stream reaches `write` as one chunk.
 struct ChunkRecorder {
@@ -141,27 +119,31 @@ TEST(DebugPrint, LinesFromManyThreadsArriveWholeAndInOrder) {
   }
 }
 
-TEST(DebugPrint, CaptureTakesRawTextAndNestsBackToTheStream) {
-  MemoryStream out;
-  ASSERT_NE(out.get(), nullptr);
-  const ScopedDebugPrintStream redirect(out.get());
-  std::vector<std::string> outerLines;
-  std::vector<std::string> innerLines;
+// Streams and captures nest: the innermost one in force gets the text, a
+// stream escaped as one line, a capture raw.
+TEST(DebugPrint, StreamsAndCapturesNestAndRestoreWhatWasBefore) {
+  MemoryStream outer;
+  MemoryStream inner;
+  ASSERT_NE(outer.get(), nullptr);
+  ASSERT_NE(inner.get(), nullptr);
+  std::vector<std::string> captured;
   {
-    const ScopedDebugPrintCapture outer(
-        [&](std::string_view text) { outerLines.emplace_back(text); });
-    debugPrint("a \"b\"");
+    const ScopedDebugPrintStream redirectOuter(outer.get());
+    debugPrint("first");
     {
-      const ScopedDebugPrintCapture inner(
-          [&](std::string_view text) { innerLines.emplace_back(text); });
-      debugPrint("c\n");
+      const ScopedDebugPrintStream redirectInner(inner.get());
+      debugPrint("two\nlines \"quoted\"");
+      {
+        const ScopedDebugPrintCapture capture([&](std::string_view text) { captured.emplace_back(text); });
+        debugPrint("c \"d\"\n");
+      }
+      debugPrint("after");
     }
-    debugPrint("d");
+    debugPrint("last");
   }
-  debugPrint("e");
-  EXPECT_EQ(outerLines, (std::vector<std::string>{"a \"b\"", "d"}));
-  EXPECT_EQ(innerLines, (std::vector<std::string>{"c\n"}));
-  EXPECT_EQ(out.contents(), "\"e\"\n");
+  EXPECT_EQ(outer.contents(), "\"first\"\n\"last\"\n");
+  EXPECT_EQ(inner.contents(), "\"two\\nlines \\\"quoted\\\"\"\n\"after\"\n");
+  EXPECT_EQ(captured, (std::vector<std::string>{"c \"d\"\n"}));
 }
 
 TEST(DebugPrint, CaptureCallsNeverOverlap) {

@@ -119,34 +119,4 @@ TEST(DispatchStallHookTest, ADelayedBlockWaitsOnlyFromWhenItCameDue) {
   EXPECT_LE(reports[0].waitSeconds, startedAt - requestedAt - kDelay);
 }
 
-TEST(DispatchStallHookTest, AnEmptyObserverStopsTheReportsAndBlocksStillRun) {
-  ThreadedExecutor executor(2);
-  int reportCount = 0;
-  executor.setMainQueueObserver([&](const MainQueueBlockTiming&) { ++reportCount; });
-  int ran = 0;
-  DispatchQueue::main().async([&] { ++ran; });
-  ASSERT_TRUE(executor.runMainLoopUntil([&] { return ran == 1; }, kGenerousTimeout));
-  EXPECT_EQ(reportCount, 1);
-
-  executor.setMainQueueObserver({});
-  DispatchQueue::main().async([&] { ++ran; });
-  ASSERT_TRUE(executor.runMainLoopUntil([&] { return ran == 2; }, kGenerousTimeout));
-  EXPECT_EQ(reportCount, 1);
-}
-
-TEST(DispatchStallHookTest, AMainQueueBlockMayReplaceTheObserverForTheBlocksAfterIt) {
-  ThreadedExecutor executor(2);
-  std::vector<char> seenBy;
-  executor.setMainQueueObserver([&](const MainQueueBlockTiming&) { seenBy.push_back('a'); });
-  int ran = 0;
-  DispatchQueue::main().async([&] {
-    ++ran;
-    executor.setMainQueueObserver([&](const MainQueueBlockTiming&) { seenBy.push_back('b'); });
-  });
-  DispatchQueue::main().async([&] { ++ran; });
-  ASSERT_TRUE(executor.runMainLoopUntil([&] { return ran == 2; }, kGenerousTimeout));
-  // The replacing block itself is reported to the observer in force after it.
-  EXPECT_EQ(seenBy, (std::vector<char>{'b', 'b'}));
-}
-
 }  // namespace

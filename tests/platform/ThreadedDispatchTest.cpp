@@ -58,27 +58,6 @@ TEST(ThreadedDispatchTest, EachQueueRunsItsBlocksInOrderAndNeverTwoAtOnce) {
   }
 }
 
-TEST(ThreadedDispatchTest, MainQueueBlocksRunOnThePumpingThread) {
-  ThreadedExecutor executor;
-  DispatchQueue worker("worker");
-  std::atomic<bool> workerSawMain{true};
-  std::atomic<bool> mainSawMain{false};
-  std::atomic<bool> done{false};
-  std::string mainLabel;  // written on the main thread only
-  worker.async([&] {
-    workerSawMain = isMainThread();
-    DispatchQueue::main().async([&] {
-      mainSawMain = isMainThread();
-      mainLabel = DispatchQueue::currentLabel();
-      done = true;
-    });
-  });
-  ASSERT_TRUE(executor.runMainLoopUntil([&] { return done.load(); }, kGenerousTimeout));
-  EXPECT_FALSE(workerSawMain);
-  EXPECT_TRUE(mainSawMain);
-  EXPECT_EQ(mainLabel, "main");
-}
-
 TEST(ThreadedDispatchTest, DelayedBlocksRunAfterTheirDelayInDueOrder) {
   ThreadedExecutor executor;
   DispatchQueue queue("timer");

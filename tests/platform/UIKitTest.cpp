@@ -1,5 +1,6 @@
-// The minimal view-system services: images from bytes, the shared
-// application (idle timer, open-URL, active state), device and screen.
+// The minimal view-system services: images from bytes and the shared
+// application's open-URL. The idle timer and the activation notifications are
+// checked through the controller by the scenario traces.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -11,13 +12,10 @@
 
 #include "Dispatch/Dispatch.h"
 #include "Dispatch/Executor.h"
-#include "Foundation/NotificationCenter.h"
 #include "Foundation/PlatformTrace.h"
 #include "Kivo/KivoResource.h"
 #include "UIKit/UIApplication.h"
-#include "UIKit/UIDevice.h"
 #include "UIKit/UIImage.h"
-#include "UIKit/UIScreen.h"
 
 using ::testing::ElementsAre;
 
@@ -26,12 +24,7 @@ namespace {
 /// Records platform calls as "receiver selector arguments".
 class UIKitTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    UIApplication::shared().resetToDefaults();
-    UIDevice::current().resetToDefaults();
-    UIScreen::main().resetToDefaults();
-    NotificationCenter::defaultCenter().removeAllObservers();
-  }
+  void TearDown() override { UIApplication::shared().resetToDefaults(); }
   DeterministicExecutor executor;
   std::vector<std::string> calls;
   ScopedPlatformCallSink sink{[this](std::string_view receiver, std::string_view selector, std::string_view arguments) {
@@ -79,19 +72,6 @@ TEST(UIImageTest, PixelImagesNeedMatchingSizes) {
 
 // --- Application ---------------------------------------------------------------
 
-TEST_F(UIKitTest, EveryIdleTimerSetIsTracedEvenWithoutChange) {
-  auto& application = UIApplication::shared();
-  application.setIdleTimerDisabled(true);
-  application.setIdleTimerDisabled(true);
-  EXPECT_TRUE(application.isIdleTimerDisabled());
-  application.setIdleTimerDisabled(false);
-  EXPECT_FALSE(application.isIdleTimerDisabled());
-  application.setIdleTimerDisabledSilently(true);  // the world's own setting
-  EXPECT_TRUE(application.isIdleTimerDisabled());
-  EXPECT_THAT(calls, ElementsAre("application setIdleTimerDisabled: true", "application setIdleTimerDisabled: true",
-                                 "application setIdleTimerDisabled: false"));
-}
-
 TEST_F(UIKitTest, OpenURLIsTracedAndCompletesLaterOnTheMainQueue) {
   std::vector<std::pair<bool, std::string>> completions;
   auto record = [&](bool ok) { completions.emplace_back(ok, DispatchQueue::currentLabel()); };
@@ -104,56 +84,6 @@ TEST_F(UIKitTest, OpenURLIsTracedAndCompletesLaterOnTheMainQueue) {
   EXPECT_THAT(completions, ElementsAre(std::pair{true, std::string("main")}, std::pair{false, std::string("main")}));
   EXPECT_THAT(calls, ElementsAre("application openURL: app-settings:", "application openURL: no scheme here",
                                  "application openURL: app-settings:"));
-}
-
-TEST_F(UIKitTest, ActivationNotificationsComeFromTheApplicationAroundTheStateChange) {
-  auto& application = UIApplication::shared();
-  auto observer = std::make_shared<int>(0);
-  std::vector<std::pair<std::string, UIApplicationState>> seen;
-  for (const char* name : {UIApplicationWillResignActiveNotification, UIApplicationDidBecomeActiveNotification}) {
-    NotificationCenter::defaultCenter().addObserver(
-        observer,
-        [&](const Notification& note) {
-          EXPECT_EQ(note.object, &application);
-          seen.emplace_back(note.name, application.applicationState());
-        },
-        name, nullptr);
-  }
-  application.resignActive();
-  EXPECT_EQ(application.applicationState(), UIApplicationState::inactive);
-  application.becomeActive();
-  EXPECT_THAT(seen, ElementsAre(std::pair{std::string(UIApplicationWillResignActiveNotification), UIApplicationState::active},
-                                std::pair{std::string(UIApplicationDidBecomeActiveNotification), UIApplicationState::active}));
-}
-
-// --- Device and screen -------------------------------------------------------------
-
-TEST(UIDeviceTest, OrientationRawValuesAreZeroToSix) {
-  for (std::int64_t raw = 0; raw <= 6; ++raw) {
-    auto orientation = UIDeviceOrientationFromRawValue(raw);
-    ASSERT_TRUE(orientation.has_value()) << raw;
-    EXPECT_EQ(static_cast<std::int64_t>(*orientation), raw);
-  }
-  EXPECT_EQ(UIDeviceOrientationFromRawValue(-1), std::nullopt);
-  EXPECT_EQ(UIDeviceOrientationFromRawValue(7), std::nullopt);
-}
-
-TEST_F(UIKitTest, TheWorldsSettingsHoldUntilReset) {
-  UIDevice::current().setOrientation(UIDeviceOrientation::faceUp);
-  UIScreen::main().setBounds(CGRectMake(0, 0, 320, 568));
-  UIApplication::shared().setApplicationState(UIApplicationState::background);
-  UIApplication::shared().setIdleTimerDisabledSilently(true);
-  EXPECT_EQ(UIDevice::current().orientation(), UIDeviceOrientation::faceUp);
-  EXPECT_EQ(UIScreen::main().bounds(), CGRectMake(0, 0, 320, 568));
-
-  UIDevice::current().resetToDefaults();
-  UIScreen::main().resetToDefaults();
-  UIApplication::shared().resetToDefaults();
-  EXPECT_EQ(UIDevice::current().orientation(), UIDeviceOrientation::portrait);
-  EXPECT_EQ(UIScreen::main().bounds(), CGRectMake(0, 0, 375, 812));
-  EXPECT_EQ(UIApplication::shared().applicationState(), UIApplicationState::active);
-  EXPECT_FALSE(UIApplication::shared().isIdleTimerDisabled());
-  EXPECT_TRUE(calls.empty()) << "world settings are not platform calls";
 }
 
 }  // namespace

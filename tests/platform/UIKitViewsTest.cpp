@@ -1,91 +1,21 @@
-// The view system: controller loading and lifecycle forwarding, geometry,
-// hit testing, coordinate conversion, gestures, alerts and view animation.
+// The view system: geometry, hit testing, coordinate conversion and view
+// animation. Lifecycle forwarding, gestures and alerts are checked through the
+// host screen and the controller.
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "Dispatch/Dispatch.h"
 #include "Dispatch/Executor.h"
-#include "Foundation/PlatformTrace.h"
-#include "UIKit/UIAlertController.h"
-#include "UIKit/UIGestureRecognizer.h"
-#include "UIKit/UIScreen.h"
 #include "UIKit/UIView.h"
-#include "UIKit/UIViewController.h"
 
-using ::testing::ElementsAre;
 
 namespace {
-
-class Recorder : public UIViewController {
- public:
-  Recorder(std::string name, std::vector<std::string>& log) : name_(std::move(name)), log_(log) {}
-  void viewDidLoad() override { log_.push_back(name_ + ".viewDidLoad"); }
-  void viewWillAppear(bool animated) override {
-    log_.push_back(name_ + ".viewWillAppear");
-    UIViewController::viewWillAppear(animated);
-  }
-  void viewDidAppear(bool animated) override {
-    log_.push_back(name_ + ".viewDidAppear");
-    UIViewController::viewDidAppear(animated);
-  }
-  void viewWillDisappear(bool animated) override {
-    log_.push_back(name_ + ".viewWillDisappear");
-    UIViewController::viewWillDisappear(animated);
-  }
-  void viewDidDisappear(bool animated) override {
-    log_.push_back(name_ + ".viewDidDisappear");
-    UIViewController::viewDidDisappear(animated);
-  }
-  void viewDidLayoutSubviews() override {
-    log_.push_back(name_ + ".viewDidLayoutSubviews");
-    UIViewController::viewDidLayoutSubviews();
-  }
-
- private:
-  std::string name_;
-  std::vector<std::string>& log_;
-};
 
 class UIKitViewsTest : public ::testing::Test {
  protected:
   DeterministicExecutor executor;
-  std::vector<std::string> log;
-  void TearDown() override { UIScreen::main().resetToDefaults(); }
 };
 
-TEST_F(UIKitViewsTest, TheFirstReadOfTheViewLoadsItWithTheScreenBounds) {
-  UIScreen::main().setBounds(CGRectMake(0, 0, 320, 480));
-  auto controller = std::make_shared<Recorder>("c", log);
-  EXPECT_FALSE(controller->isViewLoaded());
-  EXPECT_EQ(controller->viewIfLoaded(), nullptr);
-  auto view = controller->view();
-  EXPECT_TRUE(controller->isViewLoaded());
-  EXPECT_EQ(view->frame(), CGRectMake(0, 0, 320, 480));
-  EXPECT_EQ(controller->view(), view);
-  EXPECT_THAT(log, ElementsAre("c.viewDidLoad")) << "loaded once";
-  EXPECT_EQ(view->owningViewController(), controller);
-}
-
-TEST_F(UIKitViewsTest, LifecycleEventsReachChildrenInOrderAndLayoutReachesThemToo) {
-  auto host = std::make_shared<Recorder>("host", log);
-  auto first = std::make_shared<Recorder>("a", log);
-  auto second = std::make_shared<Recorder>("b", log);
-  host->addChildViewController(first);
-  host->addChildViewController(second);
-  EXPECT_EQ(first->parentViewController(), host);
-  host->viewWillAppear(false);
-  host->view()->layoutIfNeeded();
-  second->removeFromParentViewController();
-  host->viewDidDisappear(false);
-  EXPECT_THAT(log, ElementsAre("host.viewWillAppear", "a.viewWillAppear", "b.viewWillAppear", "host.viewDidLoad",
-                               "host.viewDidLayoutSubviews", "a.viewDidLayoutSubviews", "b.viewDidLayoutSubviews",
-                               "host.viewDidDisappear", "a.viewDidDisappear"));
-  EXPECT_EQ(second->parentViewController(), nullptr);
-  EXPECT_EQ(host->childViewControllers().size(), 1u);
-}
-
-TEST_F(UIKitViewsTest, FrameBoundsAndCenterStayConsistent) {
+TEST_F(UIKitViewsTest, FrameBoundsAndCenterStayConsistentAndPointsConvertThroughThem) {
   auto view = UIView::create(CGRectMake(10, 20, 100, 50));
   EXPECT_EQ(view->center(), (CGPoint{60, 45}));
   EXPECT_EQ(view->bounds(), CGRectMake(0, 0, 100, 50));
@@ -95,9 +25,8 @@ TEST_F(UIKitViewsTest, FrameBoundsAndCenterStayConsistent) {
   EXPECT_EQ(view->frame(), CGRectMake(-10, -5, 20, 10)) << "resized around the centre";
   view->setFrame(CGRectMake(0, 0, 8, 8));
   EXPECT_EQ(view->bounds(), CGRectMake(5, 5, 8, 8)) << "the bounds origin is kept";
-}
 
-TEST_F(UIKitViewsTest, PointsConvertThroughNestedFramesAndBoundsOrigins) {
+  // Points convert through nested frames and bounds origins.
   auto root = UIView::create(CGRectMake(0, 0, 375, 812));
   auto camera = UIView::create(CGRectMake(10, 20, 355, 473));
   auto preview = UIView::create(CGRectMake(5, 5, 100, 100));
@@ -130,97 +59,6 @@ TEST_F(UIKitViewsTest, HitTestingPassesOverHiddenTransparentAndUntouchableViews)
   front->setUserInteractionEnabled(false);
   EXPECT_EQ(root->hitTest({15, 15}), back);
   EXPECT_EQ(root->hitTest({400, 5}), nullptr) << "outside";
-}
-
-TEST_F(UIKitViewsTest, SubviewsMoveBetweenParentsAndGoToTheBack) {
-  auto a = UIView::create(), b = UIView::create(), child = UIView::create(), other = UIView::create();
-  a->addSubview(child);
-  a->addSubview(other);
-  a->sendSubviewToBack(other);
-  EXPECT_EQ(a->subviews().front(), other);
-  b->addSubview(child);
-  EXPECT_EQ(child->superview(), b);
-  EXPECT_EQ(a->subviews().size(), 1u);
-  child->removeFromSuperview();
-  EXPECT_EQ(child->superview(), nullptr);
-  EXPECT_TRUE(b->subviews().empty());
-}
-
-struct PinchTarget {
-  std::vector<std::pair<UIGestureRecognizerState, double>> seen;
-  double setOnBegan = 2.0;
-  void pinched(UIPinchGestureRecognizer& pinch) {
-    seen.emplace_back(pinch.state(), pinch.scale());
-    if (pinch.state() == UIGestureRecognizerState::began) pinch.setScale(setOnBegan);
-  }
-};
-
-TEST_F(UIKitViewsTest, PinchScaleIsTheSetValueTimesTheSpreadSinceItWasSet) {
-  auto view = UIView::create(CGRectMake(0, 0, 100, 100));
-  auto pinch = UIPinchGestureRecognizer::create();
-  auto target = std::make_shared<PinchTarget>();
-  pinch->addTarget(target, &PinchTarget::pinched);
-  view->addGestureRecognizer(pinch);
-  pinch->deliverPinch(UIGestureRecognizerState::began, 1.1, {50, 50});
-  EXPECT_DOUBLE_EQ(pinch->scale(), 2.0) << "set in the handler";
-  pinch->deliverPinch(UIGestureRecognizerState::changed, 1.5, {50, 50});
-  pinch->deliverPinch(UIGestureRecognizerState::ended, 1.5, {50, 50});
-  ASSERT_EQ(target->seen.size(), 3u);
-  EXPECT_DOUBLE_EQ(target->seen[0].second, 1.1) << "at began the set value is 1";
-  EXPECT_DOUBLE_EQ(target->seen[1].second, 3.0);
-  EXPECT_EQ(target->seen[2].first, UIGestureRecognizerState::ended);
-  // A new pinch starts again from 1, whatever was set before.
-  pinch->deliverPinch(UIGestureRecognizerState::began, 0.5, {50, 50});
-  EXPECT_DOUBLE_EQ(target->seen[3].second, 0.5);
-}
-
-struct TapTarget {
-  std::vector<CGPoint> taps;
-  std::shared_ptr<UIView> view;
-  void tapped(UITapGestureRecognizer& tap) { taps.push_back(tap.locationInView(view.get())); }
-};
-
-TEST_F(UIKitViewsTest, TapsReportTheirLocationInAnyViewAndSkipGoneTargets) {
-  auto root = UIView::create(CGRectMake(0, 0, 375, 812));
-  auto preview = UIView::create(CGRectMake(10, 20, 100, 100));
-  root->addSubview(preview);
-  auto tap = UITapGestureRecognizer::create();
-  auto target = std::make_shared<TapTarget>();
-  target->view = preview;
-  tap->addTarget(target, &TapTarget::tapped);
-  preview->addGestureRecognizer(tap);
-  EXPECT_EQ(tap->view(), preview);
-  tap->deliver(UIGestureRecognizerState::ended, {60, 70});
-  EXPECT_THAT(target->taps, ElementsAre(CGPoint{50, 50}));
-  std::weak_ptr<TapTarget> watch = target;
-  target->view.reset();
-  target.reset();
-  EXPECT_TRUE(watch.expired()) << "recognisers hold targets weakly";
-  tap->deliver(UIGestureRecognizerState::ended, {60, 70});  // skipped, no crash
-}
-
-TEST_F(UIKitViewsTest, AlertsAreTracedWhenPresentedAndRunTheTappedAction) {
-  std::vector<std::string> trace;
-  ScopedPlatformCallSink sink([&](std::string_view r, std::string_view s, std::string_view a) {
-    trace.push_back(std::string(r) + " " + std::string(s) + " " + std::string(a));
-  });
-  auto presenter = UIViewController::create();
-  auto alert = UIAlertController::alertControllerWithTitle("No camera", "Allow it", UIAlertControllerStyle::alert);
-  int settings = 0;
-  alert->addAction(UIAlertAction::actionWithTitle("OK", UIAlertActionStyle::cancel, nullptr));
-  alert->addAction(UIAlertAction::actionWithTitle("Settings", UIAlertActionStyle::defaultStyle,
-                                                  [&](UIAlertAction&) { ++settings; }));
-  bool completed = false;
-  presenter->presentViewController(alert, true, [&] { completed = true; });
-  EXPECT_THAT(trace, ElementsAre(R"(UIViewController presentViewController: alert "No camera" "Allow it" cancel "OK" default "Settings")"));
-  EXPECT_EQ(presenter->presentedViewController(), alert);
-  EXPECT_FALSE(completed) << "completion is queued";
-  executor.runUntilIdle();
-  EXPECT_TRUE(completed);
-  EXPECT_TRUE(alert->tapActionWithStyle(UIAlertActionStyle::defaultStyle));
-  EXPECT_EQ(settings, 1);
-  EXPECT_EQ(presenter->presentedViewController(), nullptr) << "dismissed";
-  EXPECT_FALSE(alert->tapActionWithStyle(UIAlertActionStyle::destructive));
 }
 
 TEST_F(UIKitViewsTest, ViewAnimationMovesThePresentationValueAndRestartsFromIt) {

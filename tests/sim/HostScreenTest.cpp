@@ -6,12 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "Dispatch/Dispatch.h"
 #include "Foundation/TraceFormat.h"
 #include "sim/HostScreen.h"
 #include "sim/World.h"
@@ -23,8 +21,7 @@ namespace {
 
 using Events = std::vector<std::string>;
 
-// Records its lifecycle, and queues a main-queue block at each "will" step to
-// show what runs between the steps.
+// Records its lifecycle.
 class RecordingController : public UIViewController {
  public:
   explicit RecordingController(Events& events) : events_(events) {}
@@ -35,10 +32,7 @@ class RecordingController : public UIViewController {
   void viewDidLayoutSubviews() override { events_.push_back("layout " + formatRect(view()->frame())); }
 
  private:
-  void record(const std::string& step, bool animated) {
-    events_.push_back(step + " " + formatBool(animated));
-    if (step.starts_with("will")) DispatchQueue::main().async([&events = events_] { events.push_back("block"); });
-  }
+  void record(const std::string& step, bool animated) { events_.push_back(step + " " + formatBool(animated)); }
   Events& events_;
 };
 
@@ -102,61 +96,29 @@ class HostScreenTest : public ::testing::Test {
 
 // --- Appearance -------------------------------------------------------------
 
-TEST_F(HostScreenTest, AppearAndDisappearRunTheirStepsWithNothingInBetween) {
-  attachChild();
-  host.appear();
-  world.runUntilIdle();
-  host.disappear();
-  world.runUntilIdle();
-  EXPECT_THAT(take(), ElementsAre("willAppear false", "layout (0, 0, 375, 812)", "didAppear false", "block",
-                                  "willDisappear false", "didDisappear false", "block"));
-  host.appear();  // again after disappearing
-  EXPECT_THAT(take(), ElementsAre("willAppear false", "layout (0, 0, 375, 812)", "didAppear false"));
-}
-
-TEST_F(HostScreenTest, SplitStepsLetQueuedBlocksRunBetweenBeginAndEnd) {
-  attachChild();
-  host.appearBegin();
-  world.runUntilIdle();
-  host.appearEnd();
-  host.disappearBegin();
-  world.runUntilIdle();
-  host.disappearEnd();
-  EXPECT_THAT(take(), ElementsAre("willAppear false", "layout (0, 0, 375, 812)", "block", "didAppear false",
-                                  "willDisappear false", "block", "didDisappear false"));
-}
+using Step = void (sim::HostScreen::*)();
+using H = sim::HostScreen;
 
 struct BadOrder {
-  const char* before;  // steps run first, separated by blanks
-  const char* step;
+  const char* name;
+  std::vector<Step> before;
+  Step step;
   const char* message;
 };
 
-void PrintTo(const BadOrder& c, std::ostream* os) { *os << (*c.before ? c.before : "fresh") << " then " << c.step; }
+void PrintTo(const BadOrder& c, std::ostream* os) { *os << c.name; }
 
-class HostScreenBadOrderTest : public HostScreenTest, public ::testing::WithParamInterface<BadOrder> {
- protected:
-  void run(const std::string& step) {
-    if (step == "appear") host.appear();
-    else if (step == "appear-begin") host.appearBegin();
-    else if (step == "appear-end") host.appearEnd();
-    else if (step == "disappear") host.disappear();
-    else if (step == "disappear-begin") host.disappearBegin();
-    else if (step == "disappear-end") host.disappearEnd();
-    else FAIL() << "unknown step " << step;
-  }
-};
+class HostScreenBadOrderTest : public HostScreenTest, public ::testing::WithParamInterface<BadOrder> {};
 
 TEST_P(HostScreenBadOrderTest, IsRejectedAndChangesNothing) {
   attachChild();
-  std::istringstream before(GetParam().before);
-  for (std::string step; before >> step;) run(step);
+  for (const Step step : GetParam().before) (host.*step)();
   world.runUntilIdle();
   const auto state = host.appearance();
   take();
   try {
-    run(GetParam().step);
-    ADD_FAILURE() << GetParam().step << " was accepted";
+    (host.*GetParam().step)();
+    ADD_FAILURE() << "the step was accepted";
   } catch (const std::logic_error& error) {
     EXPECT_STREQ(error.what(), GetParam().message);
   }
@@ -168,78 +130,61 @@ TEST_P(HostScreenBadOrderTest, IsRejectedAndChangesNothing) {
 INSTANTIATE_TEST_SUITE_P(
     Appearance, HostScreenBadOrderTest,
     ::testing::Values(
-        BadOrder{"", "appear-end", "appear-end: the host screen is not shown; appear-end must follow appear-begin"},
-        BadOrder{"", "disappear", "disappear: the host screen is not shown; it can only disappear when shown"},
-        BadOrder{"appear", "appear-begin", "appear-begin: the host screen is shown; it can only appear when not shown"},
-        BadOrder{"appear-begin", "disappear",
+        BadOrder{"AppearEndFirst", {}, &H::appearEnd,
+                 "appear-end: the host screen is not shown; appear-end must follow appear-begin"},
+        BadOrder{"DisappearFirst", {}, &H::disappear,
+                 "disappear: the host screen is not shown; it can only disappear when shown"},
+        BadOrder{"AppearTwice", {&H::appear}, &H::appearBegin,
+                 "appear-begin: the host screen is shown; it can only appear when not shown"},
+        BadOrder{"DisappearWhileAppearing", {&H::appearBegin}, &H::disappear,
                  "disappear: the host screen is appearing (between appear-begin and appear-end); it can only "
                  "disappear when shown"},
-        BadOrder{"appear disappear-begin", "appear",
+        BadOrder{"AppearWhileDisappearing", {&H::appear, &H::disappearBegin}, &H::appear,
                  "appear: the host screen is disappearing (between disappear-begin and disappear-end); it can only "
                  "appear when not shown"},
-        BadOrder{"appear disappear", "disappear-end",
+        BadOrder{"DisappearEndAgain", {&H::appear, &H::disappear}, &H::disappearEnd,
                  "disappear-end: the host screen is not shown; disappear-end must follow disappear-begin"}),
-    [](const ::testing::TestParamInfo<BadOrder>& info) {
-      const std::string before = info.param.before;
-      std::string name = (before.empty() ? "fresh" : before) + " then " + info.param.step;
-      for (char& c : name)
-        if (c == ' ' || c == '-') c = '_';
-      return name;
-    });
+    [](const auto& info) { return std::string(info.param.name); });
 
 // --- Embedding, layout and release ----------------------------------------------
 
-TEST_F(HostScreenTest, AttachRunsTheEmbeddingOnceAndRefusesASecondController) {
+TEST_F(HostScreenTest, AttachEmbedsOnceAndStepsOnTheControllerNeedOne) {
+  EXPECT_EQ(errorOf([&] { host.moveView(CGRectMake(0, 0, 1, 1)); }), "move-view: no controller is attached");
+  EXPECT_EQ(errorOf([&] { host.setViewHidden(true); }), "hide view: no controller is attached");
+  EXPECT_EQ(errorOf([&] { host.release(); }), "release: no controller is attached");
+  host.layout();  // a layout pass needs none
   int embeddings = 0;
   auto child = std::make_shared<RecordingController>(events);
   host.attach(child, [&] { ++embeddings; });
-  EXPECT_EQ(embeddings, 1);
-  EXPECT_EQ(host.embedded(), child);
   EXPECT_THROW(host.attach(std::make_shared<RecordingController>(events), [&] { ++embeddings; }), std::logic_error);
   EXPECT_THROW(host.attach(nullptr, [&] { ++embeddings; }), std::invalid_argument);
   EXPECT_EQ(embeddings, 1);
   EXPECT_EQ(host.embedded(), child);
 }
 
-TEST_F(HostScreenTest, MoveViewSetsTheFrameBeforeTheLayoutPass) {
-  auto child = attachChild();
-  host.moveView(CGRectMake(10, 20, 200, 300));
-  EXPECT_EQ(child->view()->frame(), CGRectMake(10, 20, 200, 300));
-  host.layout();
-  EXPECT_THAT(take(), ElementsAre("layout (10, 20, 200, 300)", "layout (10, 20, 200, 300)"));
-}
-
-TEST_F(HostScreenTest, StepsOnTheEmbeddedControllerNeedOne) {
-  EXPECT_EQ(errorOf([&] { host.moveView(CGRectMake(0, 0, 1, 1)); }), "move-view: no controller is attached");
-  EXPECT_EQ(errorOf([&] { host.setViewHidden(true); }), "hide view: no controller is attached");
-  EXPECT_EQ(errorOf([&] { host.release(); }), "release: no controller is attached");
-  host.layout();  // a layout pass needs none
-}
-
-TEST_F(HostScreenTest, TheRootViewFollowsTheScreenSetAfterConstruction) {
+TEST_F(HostScreenTest, TheRootViewFollowsTheScreenAndMoveViewSetsTheFrameBeforeALayoutPass) {
   world.setScreen(500, 1000);
   auto child = attachChild();  // its view loads at the new size
   addGesture(child->view(), "child", &GestureRecorder::tapped);
   host.tap({450, 950});
-  EXPECT_THAT(take(), ElementsAre("child tap 3 (450, 950)"));
+  host.moveView(CGRectMake(10, 20, 200, 300));
+  EXPECT_EQ(child->view()->frame(), CGRectMake(10, 20, 200, 300));
   host.layout();
   EXPECT_EQ(host.controller()->view()->frame(), CGRectMake(0, 0, 500, 1000));
+  EXPECT_THAT(take(), ElementsAre("child tap 3 (450, 950)", "layout (10, 20, 200, 300)", "layout (10, 20, 200, 300)"));
 }
 
-TEST_F(HostScreenTest, ReleaseDropsTheControllerItHeldAlone) {
+TEST_F(HostScreenTest, ReleaseTakesTheControllerOffTheScreenAndDropsIt) {
   auto child = std::make_shared<RecordingController>(events);
   std::weak_ptr<UIViewController> weak = child;
-  host.attach(std::exchange(child, nullptr), [] {});
+  std::weak_ptr<UIView> view = child->view();
+  host.attach(std::exchange(child, nullptr), [&] {
+    host.controller()->addChildViewController(weak.lock());
+    host.controller()->view()->addSubview(view.lock());
+  });
   EXPECT_FALSE(weak.expired()) << "the host holds its embedded controller";
   host.release();
   EXPECT_EQ(host.embedded(), nullptr);
-  EXPECT_TRUE(weak.expired());
-}
-
-TEST_F(HostScreenTest, ReleaseTakesTheControllerAndItsViewOffTheScreen) {
-  std::weak_ptr<UIViewController> weak = attachChild();
-  std::weak_ptr<UIView> view = weak.lock()->view();
-  host.release();
   EXPECT_TRUE(weak.expired());
   EXPECT_TRUE(view.expired());
   EXPECT_THAT(host.controller()->childViewControllers(), IsEmpty());
@@ -250,7 +195,8 @@ TEST_F(HostScreenTest, ReleaseTakesTheControllerAndItsViewOffTheScreen) {
 
 // --- Taps -----------------------------------------------------------------------
 
-TEST_F(HostScreenTest, TapReachesOneTapRecognisersFromTheHitViewOutwards) {
+TEST_F(HostScreenTest, TapReachesOneTapRecognisersFromTheHitViewOutwardsOrFails) {
+  EXPECT_EQ(errorOf([&] { host.tap({10, 10}); }), "tap: nothing receives a tap at (10, 10)") << "nothing attached";
   auto child = attachChild();
   host.moveView(CGRectMake(20, 100, 200, 300));
   auto inner = addView(child->view(), CGRectMake(10, 10, 50, 50));
@@ -262,26 +208,18 @@ TEST_F(HostScreenTest, TapReachesOneTapRecognisersFromTheHitViewOutwards) {
   EXPECT_THAT(take(), ElementsAre("inner tap 3 (10, 10)", "child tap 3 (20, 20)"));
   host.tap({150, 350});  // outside `inner`
   EXPECT_THAT(take(), ElementsAre("child tap 3 (130, 250)"));
-}
-
-TEST_F(HostScreenTest, TapWithNothingToReceiveItFails) {
-  EXPECT_EQ(errorOf([&] { host.tap({10, 10}); }), "tap: nothing receives a tap at (10, 10)") << "nothing attached";
-  auto child = attachChild();
-  host.moveView(CGRectMake(20, 100, 200, 300));
-  addGesture(child->view(), "child", &GestureRecorder::tapped);
   EXPECT_EQ(errorOf([&] { host.tap({10.5, 90}); }), "tap: nothing receives a tap at (10.5, 90)") << "outside";
   host.setViewHidden(true);
   EXPECT_EQ(errorOf([&] { host.tap({40, 120}); }), "tap: nothing receives a tap at (40, 120)") << "hidden";
-  host.setViewHidden(false);
-  take();
-  host.tap({40, 120});
-  EXPECT_THAT(take(), ElementsAre("child tap 3 (20, 20)"));
+  EXPECT_THAT(take(), IsEmpty());
 }
 
 // --- Pinches --------------------------------------------------------------------
 
-TEST_F(HostScreenTest, PinchStaysWithTheRecogniserThatGotItsBeginning) {
+TEST_F(HostScreenTest, APinchStaysWithTheRecogniserThatGotItsBeginningUntilItEndsOrLeaves) {
   auto child = attachChild();
+  EXPECT_EQ(errorOf([&] { host.pinch(UIGestureRecognizerState::began, 2); }),
+            "pinch: nothing receives a pinch at (187.5, 406)");
   addGesture(child->view(), "outer", &GestureRecorder::pinched);
   auto box = addView(child->view(), CGRectMake(150, 380, 80, 60));  // holds the screen's centre
   addGesture(box, "box", &GestureRecorder::pinched);
@@ -296,14 +234,6 @@ TEST_F(HostScreenTest, PinchStaysWithTheRecogniserThatGotItsBeginning) {
   EXPECT_THAT(take(), ElementsAre("box pinch 2 1 (37.5, 26)", "box pinch 3 2 (-100, -330)",
                                   "box pinch 3 3 (-100, -330)", "outer pinch 0.5 2 (50, 50)",
                                   "box pinch 1.5 1 (37.5, 26)"));
-}
-
-TEST_F(HostScreenTest, PinchWithNothingToReceiveItFails) {
-  auto child = attachChild();
-  EXPECT_EQ(errorOf([&] { host.pinch(UIGestureRecognizerState::began, 2); }),
-            "pinch: nothing receives a pinch at (187.5, 406)");
-  addGesture(child->view(), "child", &GestureRecorder::pinched);
-  host.pinch(UIGestureRecognizerState::began, 2);
   host.release();  // the fingers' view leaves the screen
   EXPECT_EQ(errorOf([&] { host.pinch(UIGestureRecognizerState::changed, 2, CGPoint{1, 2}); }),
             "pinch: nothing receives a pinch at (1, 2)");
@@ -311,8 +241,11 @@ TEST_F(HostScreenTest, PinchWithNothingToReceiveItFails) {
 
 // --- Alerts ---------------------------------------------------------------------
 
-TEST_F(HostScreenTest, AlertTapsTheActionOfTheAlertPresentedInTheTree) {
+TEST_F(HostScreenTest, APresentedAlertCoversTheScreenUntilItsActionIsTapped) {
   auto child = attachChild();
+  addGesture(child->view(), "child", &GestureRecorder::tapped);
+  addGesture(child->view(), "child", &GestureRecorder::pinched);
+  host.pinch(UIGestureRecognizerState::began, 2);
   auto cover = UIViewController::create();
   child->presentViewController(cover, false, nullptr);
   auto alert = UIAlertController::alertControllerWithTitle("T", "M", UIAlertControllerStyle::alert);
@@ -320,31 +253,18 @@ TEST_F(HostScreenTest, AlertTapsTheActionOfTheAlertPresentedInTheTree) {
                                                   [&](UIAlertAction&) { events.push_back("settings"); }));
   cover->presentViewController(alert, false, nullptr);
   EXPECT_EQ(host.presentedAlert(), alert) << "the top of the child's presentation chain";
-  EXPECT_EQ(errorOf([&] { host.alert(UIAlertActionStyle::cancel); }), "alert: the alert has no cancel action");
-  EXPECT_EQ(host.presentedAlert(), alert) << "still presented";
-  host.alert(UIAlertActionStyle::defaultStyle);
-  EXPECT_THAT(take(), ElementsAre("settings"));
-  EXPECT_EQ(host.presentedAlert(), nullptr);
-  EXPECT_EQ(errorOf([&] { host.alert(UIAlertActionStyle::defaultStyle); }), "alert: no alert is presented");
-}
-
-TEST_F(HostScreenTest, APresentedAlertCoversTheScreenForNewGestures) {
-  auto child = attachChild();
-  addGesture(child->view(), "child", &GestureRecorder::tapped);
-  addGesture(child->view(), "child", &GestureRecorder::pinched);
-  host.pinch(UIGestureRecognizerState::began, 2);
-  auto alert = UIAlertController::alertControllerWithTitle("T", "M", UIAlertControllerStyle::alert);
-  alert->addAction(UIAlertAction::actionWithTitle("OK", UIAlertActionStyle::cancel, nullptr));
-  child->presentViewController(alert, false, nullptr);
   take();
   EXPECT_EQ(errorOf([&] { host.tap({5, 5}); }), "tap: an alert covers the screen at (5, 5)");
   host.pinch(UIGestureRecognizerState::ended, 2);  // the fingers already down finish
   EXPECT_EQ(errorOf([&] { host.pinch(UIGestureRecognizerState::began, 2); }),
             "pinch: an alert covers the screen at (187.5, 406)");
-  EXPECT_THAT(take(), ElementsAre("child pinch 2 3 (187.5, 406)"));
-  host.alert(UIAlertActionStyle::cancel);
+  EXPECT_EQ(errorOf([&] { host.alert(UIAlertActionStyle::cancel); }), "alert: the alert has no cancel action");
+  EXPECT_EQ(host.presentedAlert(), alert) << "still presented";
+  host.alert(UIAlertActionStyle::defaultStyle);
+  EXPECT_EQ(host.presentedAlert(), nullptr);
+  EXPECT_EQ(errorOf([&] { host.alert(UIAlertActionStyle::defaultStyle); }), "alert: no alert is presented");
   host.tap({5, 5});
-  EXPECT_THAT(take(), ElementsAre("child tap 3 (5, 5)"));
+  EXPECT_THAT(take(), ElementsAre("child pinch 2 3 (187.5, 406)", "settings", "child tap 3 (5, 5)"));
 }
 
 }  // namespace

@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -29,6 +28,7 @@
 #include "sim/World.h"
 #include "sim/capture/CaptureSimulation.h"
 #include "sim/motion/MotionSimulation.h"
+#include "stress/StressCount.h"
 
 namespace {
 
@@ -47,18 +47,6 @@ constexpr std::size_t kWarmUpCycles = 30;
 // with the allocator's header, 780 KiB over 9,970 cycles) within the
 // 10,000-cycle run.
 constexpr std::int64_t kResidentSlackBytes = 512 * 1024;
-
-std::size_t cyclesFromEnvironment() {
-  const char* text = std::getenv("KIVO_LEAK_CYCLES");
-  if (!text || !*text) return kDefaultCycles;
-  char* end = nullptr;
-  const unsigned long long value = std::strtoull(text, &end, 10);
-  if (*end != '\0' || value == 0) {
-    ADD_FAILURE() << "KIVO_LEAK_CYCLES must be a positive whole number, not \"" << text << "\"";
-    return kDefaultCycles;
-  }
-  return static_cast<std::size_t>(value);
-}
 
 // Resident set size from /proc/self/statm (its second field, in pages).
 std::int64_t residentBytes() {
@@ -123,7 +111,7 @@ class LeakTest : public ::testing::Test {
 };
 
 TEST_F(LeakTest, EveryLifetimeEndsWithItsControllerAndProcessorDestroyedAndMemoryFlat) {
-  const std::size_t cycles = cyclesFromEnvironment();
+  const std::size_t cycles = stressCountFromEnvironment("KIVO_LEAK_CYCLES", kDefaultCycles);
   const std::size_t warmUp = std::min(kWarmUpCycles, cycles / 2);
   const std::size_t processorsBefore = KivoPhotoCaptureProcessor::liveCount();
 
@@ -167,5 +155,52 @@ TEST_F(LeakTest, EveryLifetimeEndsWithItsControllerAndProcessorDestroyedAndMemor
                                            << residentAtEnd << " bytes over " << cycles - warmUp << " cycles";
   }
 }
+
+// The world goes while a controller the host has already released still has
+// work in flight: a photo capture half way through (or one its output never
+// finishes), frames streaming to the delegate, a focus adjustment under way.
+// Nothing will run that work any more, so nothing may keep the controller:
+// it goes with the world, its capture processor with it, and it leaves no
+// registration behind.
+class LeakWhenTheWorldGoesTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(LeakWhenTheWorldGoesTest, AReleasedControllerWithWorkInFlightGoesWithTheWorld) {
+  const bool neverFinishes = GetParam();
+  const std::size_t processorsBefore = KivoPhotoCaptureProcessor::liveCount();
+  const std::size_t observationsBefore = KeyValueObservation::liveRegistrationCount();
+  std::size_t frames = 0;
+  auto delegate = std::make_shared<KivoCameraDelegateBlocks>();
+  delegate->didCapturePhoto = [](KivoCamera&, const std::optional<Data>&) {};
+  delegate->didOutput = [&frames](KivoCamera&, const CMSampleBufferRef&, bool) { ++frames; };
+  std::weak_ptr<KivoCamera> watch;
+  {
+    sim::World world;
+    sim::HostScreen screen;
+    auto camera = KivoCamera::create();
+    world.markControllerCreated();
+    camera->setDelegate(delegate);
+    camera->setEnableVideoDataOutput(true);
+    screen.attach(camera, [&] { camera->addToController(screen.controller()); });
+    screen.appear();
+    world.advance(1.0);
+    ASSERT_GT(frames, 0u) << "frames are streaming";
+    if (neverFinishes) world.capture().failNextPhoto(sim::PhotoFault::neverFinishes);
+    camera->capturePhoto();
+    world.advance(0.1);  // exposed, not yet processed
+    camera->focusAtPoint({100, 100}, true);
+    world.runUntilIdle();  // the camera reports that it adjusts
+    ASSERT_EQ(camera->capturesInProgress(), 1u);
+    ASSERT_TRUE(camera->videoDevice()->isAdjustingFocus());
+    screen.release();
+    watch = camera;
+  }
+  EXPECT_TRUE(watch.expired()) << "the world is gone and the released controller is still alive";
+  EXPECT_EQ(KivoPhotoCaptureProcessor::liveCount(), processorsBefore);
+  EXPECT_EQ(KeyValueObservation::liveRegistrationCount(), observationsBefore);
+  EXPECT_EQ(NotificationCenter::defaultCenter().registrationCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Captures, LeakWhenTheWorldGoesTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "NeverFinishes" : "HalfWay"; });
 
 }  // namespace

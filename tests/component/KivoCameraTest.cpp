@@ -1,0 +1,260 @@
+// The controller on the simulated platform: the preset and camera choices at
+// their boundaries, layout, ownership, odd orders of host calls, the frame
+// callback and the preview check. Whole lifecycles, setup failures,
+// permission outcomes, notifications and the delegate rules are checked line
+// by line by the scenario traces (lifecycle, setup-failures, permission-*,
+// notifications, delegates, camera-choices, create-at, no-camera).
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "AVFoundation/AVCaptureSession.h"
+#include "Foundation/NotificationCenter.h"
+#include "KivoCamera.h"
+#include "KivoMotionManager.h"
+#include "KivoPreviewView.h"
+#include "sim/World.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+class KivoCameraTest : public ::testing::Test {
+ protected:
+  sim::World world;
+  std::shared_ptr<UIViewController> host = UIViewController::create();
+  std::shared_ptr<KivoCamera> camera;
+
+  void SetUp() override { host->view(); }
+
+  std::shared_ptr<KivoCamera> attach(std::function<void(KivoCamera&)> configure = nullptr) {
+    camera = KivoCamera::create();
+    world.markControllerCreated();
+    if (configure) configure(*camera);
+    camera->addToController(host);
+    world.runUntilIdle();
+    return camera;
+  }
+  void appear() {
+    host->viewWillAppear(false);
+    host->view()->layoutIfNeeded();
+    host->viewDidAppear(false);
+    world.runUntilIdle();
+  }
+  void disappear() {
+    host->viewWillDisappear(false);
+    host->viewDidDisappear(false);
+    world.runUntilIdle();
+  }
+};
+
+// --- Presets and cameras ---------------------------------------------------------
+
+struct MemoryCase {
+  std::optional<std::uint64_t> bytes;
+  const char* preset;
+  bool highResolutionKept;
+};
+
+void PrintTo(const MemoryCase& memory, std::ostream* os) {
+  if (memory.bytes) *os << *memory.bytes << " bytes free";
+  else *os << "free memory unknown";
+}
+
+class KivoCameraAutoResolutionTest : public KivoCameraTest,
+                                     public ::testing::WithParamInterface<MemoryCase> {};
+
+TEST_P(KivoCameraAutoResolutionTest, ChoosesThePresetFromFreeMemory) {
+  if (GetParam().bytes)
+    world.setMemory(*GetParam().bytes);
+  else
+    world.setMemoryUnavailable();
+  attach([](KivoCamera& c) {
+    c.setShouldUseAutoResolution(true);
+    c.setShouldHighResolutionPhotoEnabled(true);
+    c.setSessionPreset("AVCaptureSessionPreset640x480");
+  });
+  EXPECT_EQ(camera->sessionPreset(), GetParam().preset);
+  EXPECT_EQ(camera->session()->sessionPreset(), GetParam().preset);
+  EXPECT_EQ(camera->shouldHighResolutionPhotoEnabled(), GetParam().highResolutionKept);
+}
+
+INSTANTIATE_TEST_SUITE_P(AroundSevenHundredMiB, KivoCameraAutoResolutionTest,
+                         ::testing::Values(MemoryCase{734003200, "AVCaptureSessionPresetPhoto", true},
+                                           MemoryCase{734003199, "AVCaptureSessionPreset1920x1080", false},
+                                           MemoryCase{std::nullopt, "AVCaptureSessionPresetPhoto", true}));
+
+struct MultiCameraCase {
+  std::vector<std::pair<AVCaptureDevicePosition, sim::CameraType>> cameras;
+  bool multi;
+  std::int64_t position;
+  const char* chosen;
+};
+
+void PrintTo(const MultiCameraCase& choice, std::ostream* os) { *os << choice.chosen; }
+
+class KivoCameraChoiceTest : public KivoCameraTest, public ::testing::WithParamInterface<MultiCameraCase> {};
+
+constexpr auto kBack = AVCaptureDevicePosition::back;
+constexpr auto kFront = AVCaptureDevicePosition::front;
+constexpr auto kWide = sim::CameraType::wide;
+constexpr auto kDual = sim::CameraType::dual;
+constexpr auto kTriple = sim::CameraType::triple;
+
+TEST_P(KivoCameraChoiceTest, PicksTheCameraByPositionAndPreference) {
+  for (const auto& [position, type] : GetParam().cameras) world.addCamera(sim::camera(position, type));
+  attach([](KivoCamera& c) {
+    c.setShouldAutoUseMultiCamera(GetParam().multi);
+    c.setCameraPosition(GetParam().position);
+  });
+  ASSERT_NE(camera->videoDevice(), nullptr);
+  EXPECT_EQ(camera->videoDevice()->uniqueID(), GetParam().chosen);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cameras, KivoCameraChoiceTest,
+    ::testing::Values(MultiCameraCase{{{kBack, kWide}, {kBack, kDual}}, true, 1, "back-dual"},
+                      MultiCameraCase{{{kBack, kWide}, {kBack, kDual}, {kBack, kTriple}}, true, 1, "back-triple"},
+                      MultiCameraCase{{{kBack, kWide}, {kBack, kDual}}, false, 1, "back-wide"},
+                      MultiCameraCase{{{kBack, kWide}}, true, 1, "back-wide"},
+                      MultiCameraCase{{{kBack, kWide}, {kFront, kWide}}, false, 0, "back-wide"},
+                      MultiCameraCase{{{kBack, kWide}, {kFront, kWide}}, true, 2, "front-wide"}));
+
+// --- Geometry, layout and ownership ------------------------------------------------------
+
+TEST_F(KivoCameraTest, WithoutAPointTheControllerNeverSetsItsOwnFrame) {
+  attach();
+  camera->view()->setFrame(CGRectMake(5, 5, 200, 300));
+  host->view()->layoutIfNeeded();
+  EXPECT_EQ(camera->view()->frame(), CGRectMake(5, 5, 200, 300));
+  EXPECT_EQ(camera->previewView()->frame(), CGRectMake(0, 0, 200, 300));
+}
+
+TEST_F(KivoCameraTest, AReleasedControllerIsDestroyedOnceItsQueuedWorkHasRun) {
+  attach();
+  appear();
+  std::weak_ptr<KivoCamera> watch = camera;
+  host->viewWillDisappear(false);  // queues the stop, holding the controller
+  host->viewDidDisappear(false);
+  camera->removeFromParentViewController();
+  camera->view()->removeFromSuperview();
+  camera.reset();
+  EXPECT_FALSE(watch.expired()) << "queued work still holds it";
+  world.runUntilIdle();
+  world.advance(1);
+  EXPECT_TRUE(watch.expired());
+  EXPECT_EQ(NotificationCenter::defaultCenter().registrationCount(), 0u);
+}
+
+TEST_F(KivoCameraTest, OddOrdersOfHostCallsDoNotBreakAnything) {
+  camera = KivoCamera::create();
+  camera->startSession();  // before the view loads: queued, then ignored until setup
+  camera->stopSession();
+  camera->addToController(host);
+  host->viewDidDisappear(false);  // disappear before appear
+  appear();
+  appear();  // twice
+  world.runUntilIdle();
+  EXPECT_TRUE(camera->session()->isRunning());
+  disappear();
+  disappear();
+  EXPECT_FALSE(camera->session()->isRunning());
+}
+
+// --- Frames ----------------------------------------------------------------------
+
+TEST_F(KivoCameraTest, FramesFollowAReplacedDelegateOrMotionManagerFromTheNextFrame) {
+  camera = KivoCamera::create();
+  std::vector<std::string> frames;
+  auto makeDelegate = [&](std::string name) {
+    auto delegate = std::make_shared<KivoCameraDelegateBlocks>();
+    delegate->didCapturePhoto = [](KivoCamera&, const std::optional<Data>&) {};
+    delegate->didOutput = [&frames, name](KivoCamera&, const CMSampleBufferRef&, bool isStill) {
+      frames.push_back(name + (isStill ? " still" : " not-still"));
+    };
+    return delegate;
+  };
+  auto output = AVCaptureVideoDataOutput::create();
+  auto connection = AVCaptureConnection::create("video-connection");
+  auto frame = [&] { camera->captureOutput(*output, nullptr, *connection); };
+
+  auto first = makeDelegate("first");
+  camera->setDelegate(first);
+  camera->motionManager()->setMotionState(KivoMotionState::still);
+  frame();
+  auto second = makeDelegate("second");
+  camera->setDelegate(second);
+  frame();
+
+  std::weak_ptr<KivoMotionManager> replaced = camera->motionManager();
+  camera->setMotionManager(KivoMotionManager::create());  // undetermined
+  EXPECT_TRUE(replaced.expired()) << "the frames read it, but only the controller held it";
+  frame();
+  camera->motionManager()->setMotionState(KivoMotionState::still);
+  frame();
+  camera->motionManager()->setMotionState(KivoMotionState::moving);
+  frame();
+  camera->setMotionManager(nullptr);
+  frame();
+
+  second.reset();  // held weakly: frames stop
+  frame();
+  camera->setDelegate(first);
+  frame();
+  EXPECT_THAT(frames, ElementsAre("first still", "second still", "second not-still", "second still",
+                                  "second not-still", "second not-still", "first not-still"));
+}
+
+// --- Preview check ----------------------------------------------------------------
+
+TEST_F(KivoCameraTest, ThePreviewCheckReportsEachFindingOnTheMainQueue) {
+  camera = KivoCamera::create();
+  auto loaded = camera->view();  // builds the preview bound to the session
+  world.runUntilIdle();
+  world.trace().clear();
+  camera->analyticsPreviewPossibleError(KivoCameraPerfomanceStep::capture);
+  world.runUntilIdle();
+  EXPECT_THAT(world.trace().take(), IsEmpty()) << "visible and bound: nothing to report";
+
+  auto preview = camera->previewView();
+  camera->view()->setHidden(true);
+  preview->setHidden(true);
+  preview->setSession(nullptr);
+  camera->analyticsPreviewPossibleError(KivoCameraPerfomanceStep::startSession);
+  EXPECT_THAT(world.trace().take(), IsEmpty()) << "queued, not run";
+  world.runUntilIdle();
+  EXPECT_THAT(world.trace().take(),
+              ElementsAre(R"(event kivo_camera {"code":"10012","step":"startSession"} @main)",
+                          R"(event kivo_camera {"code":"10013","step":"startSession"} @main)",
+                          R"(event kivo_camera {"code":"10015","step":"startSession"} @main)"));
+
+  camera->view()->setHidden(false);
+  camera->setPreviewView(nullptr);
+  camera->analyticsPreviewPossibleError(KivoCameraPerfomanceStep::capture);
+  world.runUntilIdle();
+  EXPECT_THAT(world.trace().take(),
+              ElementsAre(R"(event kivo_camera {"code":"10014","step":"capture"} @main)"));
+}
+
+#ifndef NDEBUG
+class WrongLayerPreview : public KivoPreviewView {
+ public:
+  using KivoPreviewView::KivoPreviewView;
+
+ protected:
+  std::shared_ptr<CALayer> makeLayer() const override { return CALayer::layer(); }
+};
+
+TEST(KivoPreviewViewDeathTest, ALayerOfTheWrongClassIsFatal) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        WrongLayerPreview preview(CGRectZero, "AVLayerVideoGravityResize");
+        (void)preview.previewLayer();
+      },
+      "Expected `AVCaptureVideoPreviewLayer` type for layer. Check PreviewView.layerClass implementation.");
+}
+#endif
+
+}  // namespace
