@@ -1,307 +1,176 @@
-// Capture devices: the configuration lock and its injected failures, clamping
-// of zoom and exposure bias, zoom ramps on the media clock, the torch and its
-// failures, and the lifetime of ISO and focus-activity observations.
+// Capture devices over the simulated layer: the configuration lock, clamping
+// of zoom and exposure bias, the zoom ramp as the layer reports it, torch
+// refusals, and ISO and focus-activity observations with their tokens.
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <memory>
-#include <optional>
-#include <ostream>
-#include <string>
-#include <vector>
-
-#include "AVFoundation/AVFoundation.h"
-#include "Dispatch/Dispatch.h"
-#include "Dispatch/Executor.h"
+#include "Foundation/TraceFormat.h"
 #include "platform/CaptureWorldTest.h"
-#include "sim/capture/CaptureSimulation.h"
+#include "sim/capture/CameraSetup.h"
 
 using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
-using ::testing::HasSubstr;
 
 namespace {
 
-class AVDeviceTest : public CaptureWorldTest {
- protected:
-  void useCamera(const std::vector<std::string>& options) {
-    world.addCamera(sim::parseCameraOptions(AVCaptureDevicePosition::back, sim::CameraType::wide, options));
-  }
-  std::shared_ptr<AVCaptureDevice> back() { return world.camera("back-wide"); }
+struct AVDeviceTest : CaptureWorldTest {
+  std::shared_ptr<AVCaptureDevice> device = world.camera("back-wide");
 };
 
-// --- The configuration lock -------------------------------------------------
-
-struct LockCase {
-  std::string name;
-  std::function<void(sim::CaptureSimulation&)> fault;
-  std::vector<bool> expected;  // results of successive lock attempts
-};
-
-void PrintTo(const LockCase& c, std::ostream* os) { *os << c.name; }
-
-class AVLockFaultTest : public AVDeviceTest, public ::testing::WithParamInterface<LockCase> {};
-
-TEST_P(AVLockFaultTest, FailsExactlyTheInjectedAttemptsAndTracesOnlyFailures) {
-  const auto& c = GetParam();
-  c.fault(world);
-  auto device = back();
-  std::vector<bool> results;
-  std::size_t failures = 0;
-  for (std::size_t i = 0; i < c.expected.size(); ++i) {
+TEST_F(AVDeviceTest, TheLockCountsAndARefusedOneIsAnErrorThatHoldsNothing) {
+  ASSERT_TRUE(device->lockForConfiguration() && device->lockForConfiguration());
+  device->unlockForConfiguration();
+  EXPECT_TRUE(device->isLockedForConfiguration());
+  device->unlockForConfiguration();
+  device->unlockForConfiguration();  // one too many: nothing is owed afterwards
+  EXPECT_FALSE(device->isLockedForConfiguration());
+  world.failLock(2);
+  std::vector<std::string> results;
+  for (int i = 0; i < 3; ++i) {
     NSError error;
     const bool locked = device->lockForConfiguration(&error);
-    results.push_back(locked);
-    if (locked) {
-      device->unlockForConfiguration();
-    } else {
-      ++failures;
-      EXPECT_EQ(error.domain, "AVFoundationErrorDomain");
-      EXPECT_FALSE(device->isLockedForConfiguration());
-    }
+    results.push_back(formatBool(locked) + " " + formatBool(device->isLockedForConfiguration()) + " " + error.domain);
+    device->unlockForConfiguration();
   }
-  EXPECT_EQ(results, c.expected);
-  EXPECT_EQ(calls, std::vector<std::string>(failures, "back-wide lockForConfiguration: failed"));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Faults, AVLockFaultTest,
-    ::testing::Values(LockCase{"none", [](auto&) {}, {true, true}},
-                      LockCase{"next", [](auto& w) { w.failLock(); }, {false, true, true}},
-                      LockCase{"nextThree", [](auto& w) { w.failLock(3); }, {false, false, false, true}},
-                      LockCase{"always", [](auto& w) { w.failLockAlways(); }, {false, false, false, false, false}},
-                      LockCase{"alwaysThenOff",
-                               [](auto& w) {
-                                 w.failLockAlways();
-                                 w.stopLockFailures();
-                               },
-                               {true, true}},
-                      LockCase{"laterCountReplacesEarlier",
-                               [](auto& w) {
-                                 w.failLock(3);
-                                 w.failLock(1);
-                               },
-                               {false, true}}),
-    [](const auto& info) { return info.param.name; });
-
-TEST_F(AVDeviceTest, LockFailuresAreSharedByAllDevices) {
-  world.failLock(2);
-  auto front = world.camera("front-wide");
-  EXPECT_FALSE(back()->lockForConfiguration());
-  EXPECT_FALSE(front->lockForConfiguration());
-  EXPECT_TRUE(back()->lockForConfiguration());
-  EXPECT_THAT(calls, ElementsAre("back-wide lockForConfiguration: failed", "front-wide lockForConfiguration: failed"));
+  EXPECT_THAT(results, ElementsAre("false false AVFoundationErrorDomain", "false false AVFoundationErrorDomain",
+                                   "true true "));
+  EXPECT_THAT(calls, ElementsAre("back-wide lockForConfiguration: failed", "back-wide lockForConfiguration: failed"));
 }
 
 #ifndef NDEBUG
-using Setter = std::function<void(AVCaptureDevice&)>;
-class AVUnlockedChangeDeathTest : public ::testing::TestWithParam<std::pair<std::string, Setter>> {};
-
-}  // namespace
-
-// The pair is found through the setter's device argument, so its printer
-// lives in the global namespace; it prints the setter's name.
-static void PrintTo(const std::pair<std::string, Setter>& setter, std::ostream* os) { *os << setter.first; }
-
-namespace {
-
-TEST_P(AVUnlockedChangeDeathTest, StopsTheProgramInDebugBuilds) {
+TEST(AVDeviceDeathTest, AChangeWithoutTheLockStopsADebugBuild) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_DEATH(
-      {
-        DeterministicExecutor executor;
-        sim::CaptureSimulation world;
-        auto device = world.camera("back-wide");
-        ASSERT_TRUE(device->lockForConfiguration());
-        device->unlockForConfiguration();
-        GetParam().second(*device);
-      },
-      HasSubstr("without lockForConfiguration"));
+  void (*const changes[])(AVCaptureDevice&) = {
+      [](auto& d) { d.setVideoZoomFactor(2); }, [](auto& d) { d.rampToVideoZoomFactor(2, 1); },
+      [](auto& d) { d.setFocusPointOfInterest({0.1, 0.2}); }, [](auto& d) { d.setExposureTargetBias(1); },
+      [](auto& d) { d.setTorchModeOnWithLevel(0.5f); }};
+  for (const auto change : changes) {
+    EXPECT_DEATH(
+        {
+          DeterministicExecutor executor;
+          sim::CaptureSimulation world;
+          auto device = world.camera("back-wide");
+          ASSERT_TRUE(device->lockForConfiguration());
+          device->unlockForConfiguration();
+          change(*device);
+        },
+        "without lockForConfiguration");
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Setters, AVUnlockedChangeDeathTest,
-    ::testing::Values(
-        std::pair<std::string, Setter>{"zoom", [](AVCaptureDevice& d) { d.setVideoZoomFactor(2); }},
-        std::pair<std::string, Setter>{"focusPoint", [](AVCaptureDevice& d) { d.setFocusPointOfInterest({0.1, 0.2}); }},
-        std::pair<std::string, Setter>{"focusMode",
-                                       [](AVCaptureDevice& d) { d.setFocusMode(AVCaptureFocusMode::autoFocus); }},
-        std::pair<std::string, Setter>{"bias", [](AVCaptureDevice& d) { d.setExposureTargetBias(1); }},
-        std::pair<std::string, Setter>{"torch", [](AVCaptureDevice& d) { d.setTorchMode(AVCaptureTorchMode::on); }}),
-    [](const auto& info) { return info.param.first; });
 #endif
 
-// --- Clamping and ramps -------------------------------------------------------
-
 struct ClampCase {
-  double requested;
-  double expected;
+  double requested, zoom;  // zoom within 1 ... 6
+  float bias;              // within -2 ... 3.5
 };
 
-void PrintTo(const ClampCase& c, std::ostream* os) { *os << "requested " << c.requested; }
+class AVClampTest : public CaptureWorldTest, public ::testing::WithParamInterface<ClampCase> {};
 
-class AVZoomClampTest : public AVDeviceTest, public ::testing::WithParamInterface<ClampCase> {};
-
-TEST_P(AVZoomClampTest, SetAndRampStayWithinOneAndTheFormatMaximum) {
-  useCamera({"max-zoom=6"});
-  auto device = back();
+TEST_P(AVClampTest, ZoomAndBiasStayInTheCameraRangesWhileTheTraceShowsTheRequest) {
+  world.addCamera(sim::camera(AVCaptureDevicePosition::back, sim::CameraType::wide, [](auto& d) {
+    d.maxVideoZoomFactor = 6;
+    d.minExposureTargetBias = -2;
+    d.maxExposureTargetBias = 3.5f;
+  }));
+  const auto& c = GetParam();
+  auto device = world.camera("back-wide");
   ASSERT_TRUE(device->lockForConfiguration());
-  device->setVideoZoomFactor(GetParam().requested);
-  EXPECT_DOUBLE_EQ(device->videoZoomFactor(), GetParam().expected);
-  device->setVideoZoomFactor(3);
-  device->rampToVideoZoomFactor(GetParam().requested, 1000);
+  std::vector<std::string> done;
+  device->setExposureTargetBias(float(c.requested), [&](CMTime) { done.push_back(DispatchQueue::currentLabel()); });
+  device->setVideoZoomFactor(c.requested);
+  const double set = device->videoZoomFactor();
+  device->rampToVideoZoomFactor(1, 0);
+  device->rampToVideoZoomFactor(c.requested, 100);
   executor.advance(1);
-  EXPECT_DOUBLE_EQ(device->videoZoomFactor(), GetParam().expected);
   device->unlockForConfiguration();
+  EXPECT_EQ(std::pair(set, device->videoZoomFactor()), std::pair(c.zoom, c.zoom));
+  EXPECT_FLOAT_EQ(device->exposureTargetBias(), c.bias);
+  EXPECT_THAT(done, ElementsAre("com.kivocamera.platform.camera.back-wide"));
+  EXPECT_EQ(calls.at(3), "back-wide rampToVideoZoomFactor:withRate: " + formatNumber(c.requested) + " 100");
 }
 
-INSTANTIATE_TEST_SUITE_P(Sweep, AVZoomClampTest,
-                         ::testing::Values(ClampCase{0.5, 1}, ClampCase{1, 1}, ClampCase{2.5, 2.5}, ClampCase{6, 6},
-                                           ClampCase{40, 6}));
+INSTANTIATE_TEST_SUITE_P(Sweep, AVClampTest,
+                         ::testing::Values(ClampCase{-8, 1, -2}, ClampCase{0.5, 1, 0.5f}, ClampCase{2.5, 2.5, 2.5f},
+                                           ClampCase{40, 6, 3.5f}));
 
-TEST_F(AVDeviceTest, RampsMoveByPowersOfTwoPerSecondOfTheMediaClock) {
-  auto device = back();
+TEST_F(AVDeviceTest, TheZoomFactorFollowsTheRampTheLayerReports) {
   ASSERT_TRUE(device->lockForConfiguration());
-  device->rampToVideoZoomFactor(4, 2);
-  EXPECT_DOUBLE_EQ(device->videoZoomFactor(), 1);
-  executor.advance(0.5);
-  EXPECT_DOUBLE_EQ(device->videoZoomFactor(), 2);
-  executor.advance(0.75);
-  EXPECT_DOUBLE_EQ(device->videoZoomFactor(), 4);
-
+  const auto after = [&](double seconds) {
+    executor.advance(seconds);
+    return device->videoZoomFactor();
+  };
+  device->rampToVideoZoomFactor(4, 2);  // two powers of two a second
+  std::vector<double> seen{after(0), after(0.5), after(0.75)};
   device->rampToVideoZoomFactor(1, 1);
-  executor.advance(1);
-  EXPECT_DOUBLE_EQ(device->videoZoomFactor(), 2);
-  // A direct set ends the ramp where it is asked to.
-  device->setVideoZoomFactor(3);
-  executor.advance(5);
-  EXPECT_DOUBLE_EQ(device->videoZoomFactor(), 3);
-  // A rate that is not positive jumps.
-  device->rampToVideoZoomFactor(5, 0);
-  EXPECT_DOUBLE_EQ(device->videoZoomFactor(), 5);
+  seen.push_back(after(1));
+  device->rampToVideoZoomFactor(8, 1);  // turns round from where the last ramp got to
+  seen.push_back(after(1));
+  device->setVideoZoomFactor(3);  // a set ends the ramp at once
+  seen.push_back(after(0));
+  device->rampToVideoZoomFactor(5, -1);  // no usable rate: a jump
+  seen.push_back(after(0));
   device->unlockForConfiguration();
-  EXPECT_THAT(calls, ElementsAre("back-wide rampToVideoZoomFactor:withRate: 4 2",
-                                 "back-wide rampToVideoZoomFactor:withRate: 1 1", "back-wide setVideoZoomFactor: 3",
-                                 "back-wide rampToVideoZoomFactor:withRate: 5 0"));
+  EXPECT_THAT(seen, ElementsAre(1, 2, 4, 2, 4, 3, 5));
 }
 
-class AVBiasClampTest : public AVDeviceTest, public ::testing::WithParamInterface<ClampCase> {};
+struct TorchCase {
+  const char *name, *camera;
+  float level;
+  bool layerRefuses, on;
+};
 
-TEST_P(AVBiasClampTest, BiasStaysInTheDeviceRangeAndTheCallShowsWhatWasAsked) {
-  useCamera({"bias=-2..3.5"});
-  auto device = back();
-  ASSERT_TRUE(device->lockForConfiguration());
-  std::optional<std::string> completionQueue;
-  device->setExposureTargetBias(static_cast<float>(GetParam().requested),
-                                [&](CMTime) { completionQueue = DispatchQueue::currentLabel(); });
-  device->unlockForConfiguration();
-  EXPECT_FLOAT_EQ(device->exposureTargetBias(), static_cast<float>(GetParam().expected));
-  EXPECT_FALSE(completionQueue);
-  executor.runUntilIdle();
-  EXPECT_EQ(completionQueue, "com.kivocamera.platform.camera.back-wide");
-  ASSERT_EQ(calls.size(), 1u);
-  EXPECT_THAT(calls[0], HasSubstr("back-wide setExposureTargetBias:completionHandler: "));
-}
+class AVTorchTest : public CaptureWorldTest, public ::testing::WithParamInterface<TorchCase> {};
 
-INSTANTIATE_TEST_SUITE_P(Sweep, AVBiasClampTest,
-                         ::testing::Values(ClampCase{-8, -2}, ClampCase{-2, -2}, ClampCase{1.5, 1.5},
-                                           ClampCase{3.5, 3.5}, ClampCase{100, 3.5}));
-
-// --- Torch ------------------------------------------------------------------
-
-TEST_F(AVDeviceTest, AnInjectedTorchFailureFailsOnceAndIsTraced) {
-  auto device = back();
-  world.failNextTorch();
+TEST_P(AVTorchTest, ALevelTurnsTheTorchOnUnlessItIsRefused) {
+  const auto& c = GetParam();
+  if (c.layerRefuses) world.failNextTorch();
+  auto device = world.camera(c.camera);
   ASSERT_TRUE(device->lockForConfiguration());
   NSError error;
-  EXPECT_FALSE(device->setTorchModeOnWithLevel(1.0f, &error));
-  EXPECT_EQ(error.domain, "AVFoundationErrorDomain");
-  EXPECT_FALSE(device->isTorchActive());
-  EXPECT_TRUE(device->setTorchModeOnWithLevel(1.0f));
-  EXPECT_TRUE(device->isTorchActive());
-  device->setTorchMode(AVCaptureTorchMode::off);
-  EXPECT_FALSE(device->isTorchActive());
+  EXPECT_EQ(device->setTorchModeOnWithLevel(c.level, &error), c.on);
   device->unlockForConfiguration();
-  EXPECT_THAT(calls, ElementsAre("back-wide setTorchModeOnWithLevel:error: 1 failed",
-                                 "back-wide setTorchModeOnWithLevel:error: 1", "back-wide setTorchMode: 0"));
+  EXPECT_EQ(device->isTorchActive(), c.on);
+  EXPECT_FLOAT_EQ(device->torchLevel(), c.on ? c.level : 0.0f);
+  EXPECT_EQ(error.domain, c.on ? "" : "AVFoundationErrorDomain");
+  EXPECT_THAT(calls, ElementsAre(std::string(c.camera) + " setTorchModeOnWithLevel:error: " + formatNumber(c.level) +
+                                 (c.on ? "" : " failed")));
 }
 
-TEST_F(AVDeviceTest, TorchLevelsOutsideTheRangeAndCamerasWithoutTorchFail) {
-  auto device = back();
-  ASSERT_TRUE(device->lockForConfiguration());
-  EXPECT_FALSE(device->setTorchModeOnWithLevel(0.0f));
-  EXPECT_FALSE(device->setTorchModeOnWithLevel(1.5f));
-  EXPECT_TRUE(device->setTorchModeOnWithLevel(0.25f));
-  EXPECT_FLOAT_EQ(device->torchLevel(), 0.25f);
-  device->unlockForConfiguration();
+INSTANTIATE_TEST_SUITE_P(Levels, AVTorchTest,
+                         ::testing::Values(TorchCase{"quarter", "back-wide", 0.25f, false, true},
+                                           TorchCase{"layerRefuses", "back-wide", 1, true, false},
+                                           TorchCase{"zero", "back-wide", 0, false, false},
+                                           TorchCase{"aboveOne", "back-wide", 1.5f, false, false},
+                                           TorchCase{"noTorch", "front-wide", 1, false, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
-  auto front = world.camera("front-wide");
-  ASSERT_FALSE(front->isTorchAvailable());
-  ASSERT_TRUE(front->lockForConfiguration());
-  EXPECT_FALSE(front->setTorchModeOnWithLevel(1.0f));
-  front->unlockForConfiguration();
-  EXPECT_FALSE(front->isTorchActive());
-}
-
-// --- Observation ------------------------------------------------------------
-
-struct Seen {
-  std::optional<float> newValue;
-  std::optional<float> oldValue;
-  std::string queue;
-};
-
-TEST_F(AVDeviceTest, ObservationsReportTheAskedValuesUntilTheTokenGoes) {
-  auto device = back();
-  std::vector<Seen> newOnly, both;
-  auto a = device->observeISO(NSKeyValueObservingOptionNew, [&](const auto& d, const KeyValueChange<float>& c) {
-    EXPECT_EQ(d, device);
-    newOnly.push_back({c.newValue, c.oldValue, DispatchQueue::currentLabel()});
+TEST_F(AVDeviceTest, ObservationsReportTheLayersChangesOnTheCameraQueueUntilTheTokenGoes) {
+  std::vector<std::string> seen;
+  const auto note = [&](std::string line) { seen.push_back(line + " @" + DispatchQueue::currentLabel()); };
+  const auto both = NSKeyValueObservingOptionNew | NSKeyValueObservingOptionOld;
+  auto iso = device->observeISO(both, [&](auto& d, auto& c) {
+    note(d->uniqueID() + " " + formatNumber(*c.newValue) + " was " + formatNumber(*c.oldValue));
   });
-  auto b = device->observeISO(NSKeyValueObservingOptionNew | NSKeyValueObservingOptionOld,
-                              [&](const auto&, const KeyValueChange<float>& c) {
-                                both.push_back({c.newValue, c.oldValue, DispatchQueue::currentLabel()});
-                              });
-  world.setISO("back-wide", 400);
-  EXPECT_TRUE(newOnly.empty());  // reported on the camera's queue, not here
+  auto focus = device->observeAdjustingFocus(NSKeyValueObservingOptionNew, [&](auto&, auto& c) {
+    note(formatBool(*c.newValue) + (c.oldValue ? " was given" : ""));
+  });
+  world.setISO("back-wide", 400);  // the drivers name a camera, or mean the newest session's
+  world.setAdjustingFocus("back-wide", false);  // reported even when unchanged
+  EXPECT_THROW(world.setISO(std::nullopt, 50), std::invalid_argument);
+  EXPECT_THROW(world.setISO("back-triple", 50), std::invalid_argument);
+  EXPECT_TRUE(seen.empty());
   executor.runUntilIdle();
-  ASSERT_EQ(newOnly.size(), 1u);
-  EXPECT_EQ(newOnly[0].newValue, 400.0f);
-  EXPECT_FALSE(newOnly[0].oldValue);
-  EXPECT_EQ(newOnly[0].queue, "com.kivocamera.platform.camera.back-wide");
-  ASSERT_EQ(both.size(), 1u);
-  EXPECT_EQ(both[0].oldValue, 100.0f);
-
-  a = KeyValueObservation();
-  world.setISO("back-wide", 800);
+  iso = KeyValueObservation();
+  session->addInput(inputFor("back-wide"));
+  world.setISO(std::nullopt, 800);
+  world.setAdjustingFocus(std::nullopt, true);
   executor.runUntilIdle();
-  EXPECT_EQ(newOnly.size(), 1u);
-  EXPECT_EQ(both.size(), 2u);
-  EXPECT_EQ(device->isoObserverCount(), 1u);
   EXPECT_FLOAT_EQ(device->ISO(), 800);
-}
-
-TEST(AVDeviceLifetime, ATokenOutlivingItsDeviceEndsQuietly) {
-  DeterministicExecutor executor;
-  int calls = 0;
-  KeyValueObservation token;
-  std::weak_ptr<AVCaptureDevice> weak;
-  {
-    auto device = AVCaptureDevice::create(AVCaptureDeviceDescription{.uniqueID = "back-wide"});
-    weak = device;
-    token = device->observeAdjustingFocus(NSKeyValueObservingOptionNew, [&](const auto&, const auto&) { ++calls; });
-    device->cameraQueue().async([device] { device->reportAdjustingFocus(true); });
-  }
-  // The queued change keeps the device alive until it has been reported.
-  EXPECT_FALSE(weak.expired());
-  executor.runUntilIdle();
-  EXPECT_EQ(calls, 1);
-  EXPECT_TRUE(weak.expired());
-  EXPECT_TRUE(token.isActive());
-  token.invalidate();
-  EXPECT_FALSE(token.isActive());
+  EXPECT_EQ(device->isoObserverCount(), 0u);
+  EXPECT_THAT(seen, ElementsAre("back-wide 400 was 100 @com.kivocamera.platform.camera.back-wide",
+                                "false @com.kivocamera.platform.camera.back-wide",
+                                "true @com.kivocamera.platform.camera.back-wide"));
+  std::weak_ptr<AVCaptureDevice> weak = std::exchange(device, nullptr);
+  session.reset();
+  world.setNoCameras();
+  EXPECT_TRUE(weak.expired());  // the live token does not keep its device
 }
 
 }  // namespace

@@ -1,27 +1,100 @@
 #pragma once
-// A fixture for the capture stand-ins: a deterministic executor, a simulated
-// capture world and the platform calls it makes, one line each
-// ("back-wide setVideoZoomFactor: 2.5").
+// Shared by the capture tests: a deterministic executor with the simulated
+// device layer, the platform calls made meanwhile ("back-wide
+// setVideoZoomFactor: 2.5"), a session with a photo output, and delegates
+// that record photo callbacks and video frames.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <string>
-#include <string_view>
-#include <vector>
+#include <stdexcept>
 
+#include "AVFoundation/AVFoundation.h"
 #include "Dispatch/Executor.h"
 #include "Foundation/PlatformTrace.h"
 #include "sim/capture/CaptureSimulation.h"
 
+// One capture's callbacks, with the seconds since the request and the queue.
+class PhotoRecorder : public AVCapturePhotoCaptureDelegate {
+ public:
+  struct Call {
+    std::string name;
+    double at;
+    std::string queue;
+    std::int64_t id;
+    std::optional<NSError> error;
+    std::optional<Data> data;  // of `processed`
+  };
+  void willBeginCaptureForResolvedSettings(AVCapturePhotoOutput&, const Resolved& r) override {
+    resolved = r;
+    record("willBegin", *r);
+  }
+  void willCapturePhotoForResolvedSettings(AVCapturePhotoOutput&, const Resolved& r) override {
+    record("willCapture", *r);
+  }
+  void didFinishProcessingPhoto(AVCapturePhotoOutput&, const std::shared_ptr<AVCapturePhoto>& photo,
+                                const std::optional<NSError>& error) override {
+    record("processed", *photo->resolvedSettings(), error, photo->fileDataRepresentation());
+  }
+  void didFinishCaptureForResolvedSettings(AVCapturePhotoOutput&, const Resolved& r,
+                                           const std::optional<NSError>& error) override {
+    record("finished", *r, error);
+  }
+  std::vector<std::string> names() const {
+    std::vector<std::string> out;
+    for (const auto& c : calls) out.push_back(c.name);
+    return out;
+  }
+  const Call& operator[](std::string_view name) const {
+    for (const auto& c : calls)
+      if (c.name == name) return c;
+    throw std::out_of_range("no " + std::string(name) + " callback");
+  }
+
+  std::vector<Call> calls;
+  Resolved resolved;
+
+ private:
+  void record(const char* name, const AVCaptureResolvedPhotoSettings& r, std::optional<NSError> error = std::nullopt,
+              std::optional<Data> data = std::nullopt) {
+    calls.push_back({name, CACurrentMediaTime() - start_, DispatchQueue::currentLabel(), r.uniqueID(), error, data});
+  }
+  const double start_ = CACurrentMediaTime();
+};
+
+class FrameRecorder : public AVCaptureVideoDataOutputSampleBufferDelegate {
+ public:
+  void captureOutput(AVCaptureOutput&, const CMSampleBufferRef& frame, AVCaptureConnection&) override {
+    frames.push_back(frame);
+    queues.push_back(DispatchQueue::currentLabel());
+  }
+  std::vector<CMSampleBufferRef> frames;  // stamped with the media time they were made at
+  std::vector<std::string> queues;
+};
+
 class CaptureWorldTest : public ::testing::Test {
  protected:
+  std::shared_ptr<AVCaptureDeviceInput> inputFor(std::string_view camera) {
+    return AVCaptureDeviceInput::createWithDevice(world.camera(camera));
+  }
+  /// The back camera and the photo output in the session, running.
+  void runBackCamera() {
+    session->addInput(inputFor("back-wide"));
+    session->addOutput(photoOutput);
+    session->startRunning();
+  }
+  std::shared_ptr<PhotoRecorder> capture(std::shared_ptr<AVCapturePhotoSettings> settings = nullptr) {
+    auto recorder = std::make_shared<PhotoRecorder>();
+    photoOutput->capturePhotoWithSettings(settings ? settings : AVCapturePhotoSettings::create(), recorder);
+    return recorder;
+  }
+
   DeterministicExecutor executor;
   sim::CaptureSimulation world;
   std::vector<std::string> calls;
   ScopedPlatformCallSink sink{[this](std::string_view receiver, std::string_view selector, std::string_view args) {
-    std::string line(receiver);
-    line.append(" ").append(selector);
-    if (!args.empty()) line.append(" ").append(args);
-    calls.push_back(line);
+    calls.push_back(std::string(receiver).append(" ").append(selector).append(args.empty() ? "" : " ").append(args));
   }};
+  std::shared_ptr<AVCaptureSession> session = AVCaptureSession::create();
+  std::shared_ptr<AVCapturePhotoOutput> photoOutput = AVCapturePhotoOutput::create();
 };

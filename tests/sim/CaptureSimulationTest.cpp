@@ -1,353 +1,167 @@
-// The simulated capture world: camera options and discovery, the permission
-// request and the user's answer, the focus timetable, drivers, inspection,
-// and what destroying the world leaves behind.
+// The simulated device layer: cameras in discovery order, permission and the
+// user's answer, the focus timetable, the photo timetable and prepared photo
+// bytes, the real-time costs of opening a camera and of a session's slow
+// calls, what destroying the layer leaves behind, and the scene its frames
+// and photos show.
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
+#include <cmath>
+#include <limits>
 
-#include <functional>
-#include <memory>
-#include <optional>
-#include <ostream>
-#include <stdexcept>
-#include <string>
-#include <vector>
-
-#include "AVFoundation/AVFoundation.h"
-#include "Dispatch/Dispatch.h"
-#include "Dispatch/Executor.h"
-#include "sim/capture/CaptureSimulation.h"
+#include "Foundation/TraceFormat.h"
+#include "platform/CaptureWorldTest.h"
+#include "sim/capture/CameraSetup.h"
+#include "sim/capture/SessionCosts.h"
+#include "sim/capture/TestChart.h"
 
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
 
 namespace {
 
-class CaptureSimulationTest : public ::testing::Test {
- protected:
-  DeterministicExecutor executor;
-  sim::CaptureSimulation world;
-
-  void add(AVCaptureDevicePosition position, sim::CameraType type, std::vector<std::string> options = {}) {
-    world.addCamera(sim::parseCameraOptions(position, type, options));
-  }
-  static std::shared_ptr<AVCaptureDevice> find(AVCaptureDeviceType type, AVCaptureDevicePosition position) {
-    return AVCaptureDevice::defaultDeviceWithDeviceType(type, AVMediaTypeVideo, position);
-  }
-  static std::string nameOf(const std::shared_ptr<AVCaptureDevice>& device) {
-    return device ? device->uniqueID() : "none";
-  }
-};
-
 constexpr auto kBack = AVCaptureDevicePosition::back;
-constexpr auto kFront = AVCaptureDevicePosition::front;
 constexpr auto kAny = AVCaptureDevicePosition::unspecified;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// --- Cameras and discovery --------------------------------------------------
-
-TEST_F(CaptureSimulationTest, TheDefaultWorldHasABackAndAFrontWideCamera) {
-  EXPECT_EQ(nameOf(find(AVCaptureDeviceTypeBuiltInWideAngleCamera, kBack)), "back-wide");
-  EXPECT_EQ(nameOf(find(AVCaptureDeviceTypeBuiltInWideAngleCamera, kFront)), "front-wide");
-  EXPECT_EQ(nameOf(find(AVCaptureDeviceTypeBuiltInDualCamera, kBack)), "none");
-  EXPECT_FALSE(AVCaptureDevice::defaultDeviceWithDeviceType(AVCaptureDeviceTypeBuiltInWideAngleCamera,
-                                                            AVMediaTypeAudio, kBack));
-  // The same camera is always the same device.
-  EXPECT_EQ(find(AVCaptureDeviceTypeBuiltInWideAngleCamera, kBack), world.camera("back-wide"));
+std::string discovered(AVCaptureDeviceType type, AVCaptureDevicePosition at, AVMediaType media = AVMediaTypeVideo) {
+  const auto device = AVCaptureDevice::defaultDeviceWithDeviceType(type, media, at);
+  return device ? device->uniqueID() : "none";
 }
 
-TEST_F(CaptureSimulationTest, ConfiguredCamerasReplaceTheDefaultsAndAreFoundInConfigurationOrder) {
-  add(kFront, sim::CameraType::wide);
-  add(kBack, sim::CameraType::dual);
-  add(kBack, sim::CameraType::wide);
-  std::vector<std::string> names;
-  for (const auto& device : world.cameras()) names.push_back(device->uniqueID());
-  EXPECT_THAT(names, ElementsAre("front-wide", "back-dual", "back-wide"));
-  EXPECT_EQ(nameOf(find(AVCaptureDeviceTypeBuiltInWideAngleCamera, kAny)), "front-wide");
-  EXPECT_EQ(nameOf(find(AVCaptureDeviceTypeBuiltInWideAngleCamera, kBack)), "back-wide");
-  EXPECT_EQ(nameOf(find(AVCaptureDeviceTypeBuiltInDualCamera, kBack)), "back-dual");
-  EXPECT_EQ(nameOf(find(AVCaptureDeviceTypeBuiltInTripleCamera, kBack)), "none");
-  EXPECT_EQ(find(AVCaptureDeviceTypeBuiltInDualCamera, kBack)->deviceType(), "AVCaptureDeviceTypeBuiltInDualCamera");
-  EXPECT_THROW(add(kBack, sim::CameraType::dual), std::invalid_argument);
+using CaptureSimulationTest = CaptureWorldTest;
+
+TEST_F(CaptureSimulationTest, ConfiguredCamerasReplaceTheDefaultsAndAreSearchedInOrder) {
+  const auto wide = AVCaptureDeviceTypeBuiltInWideAngleCamera, dual = AVCaptureDeviceTypeBuiltInDualCamera;
+  std::vector<std::string> found{discovered(wide, kAny), discovered(wide, AVCaptureDevicePosition::front),
+                                 discovered(dual, kBack), discovered(wide, kBack, AVMediaTypeAudio)};
+  world.addCamera(sim::camera(AVCaptureDevicePosition::front, sim::CameraType::wide));
+  world.addCamera(sim::camera(kBack, sim::CameraType::dual));
+  world.addCamera(sim::camera(kBack, sim::CameraType::wide));
+  for (const auto& device : world.cameras()) found.push_back(device->uniqueID());
+  found.insert(found.end(), {discovered(wide, kAny), discovered(dual, kBack), discovered(wide, kBack)});
+  EXPECT_THAT(found, ElementsAre("back-wide", "front-wide", "none", "none", "front-wide", "back-dual", "back-wide",
+                                 "front-wide", "back-dual", "back-wide"));
+  EXPECT_EQ(AVCaptureDevice::defaultDeviceWithDeviceType(wide, AVMediaTypeVideo, kBack), world.camera("back-wide"));
+  EXPECT_THROW(world.addCamera(sim::camera(kBack, sim::CameraType::dual)), std::invalid_argument);
   world.setNoCameras();
-  EXPECT_THAT(world.cameras(), IsEmpty());
-  EXPECT_FALSE(find(AVCaptureDeviceTypeBuiltInWideAngleCamera, kAny));
+  EXPECT_EQ(discovered(wide, kAny), "none");
 }
 
-struct OptionCase {
-  std::string name;
-  AVCaptureDevicePosition position;
-  std::vector<std::string> options;
-  std::function<void(const AVCaptureDevice&)> check;
-};
-
-void PrintTo(const OptionCase& c, std::ostream* os) { *os << c.name; }
-
-class CaptureCameraOptionTest : public CaptureSimulationTest, public ::testing::WithParamInterface<OptionCase> {};
-
-TEST_P(CaptureCameraOptionTest, OptionsReachTheDevice) {
-  const auto& c = GetParam();
-  add(c.position, sim::CameraType::wide, c.options);
-  c.check(*world.cameras().at(0));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Options, CaptureCameraOptionTest,
-    ::testing::Values(
-        OptionCase{"backDefaults", kBack, {},
-                   [](const AVCaptureDevice& d) {
-                     EXPECT_TRUE(d.isTorchAvailable());
-                     EXPECT_TRUE(d.isFlashAvailable());
-                     EXPECT_EQ(d.minimumFocusDistance(), 120);
-                     EXPECT_TRUE(d.isFocusModeSupported(AVCaptureFocusMode::continuousAutoFocus));
-                     EXPECT_TRUE(d.supportsAVCaptureSessionPreset(AVCaptureSessionPreset1920x1080));
-                     EXPECT_EQ(d.activeFormat().supportedColorSpaces, (std::vector<std::int64_t>{0, 1}));
-                   }},
-        OptionCase{"frontDefaults", kFront, {},
-                   [](const AVCaptureDevice& d) {
-                     EXPECT_FALSE(d.isTorchAvailable());
-                     EXPECT_FALSE(d.isFlashAvailable());
-                     EXPECT_EQ(d.minimumFocusDistance(), 200);
-                     EXPECT_EQ(d.uniqueID(), "front-wide");
-                   }},
-        OptionCase{"switches", kFront, {"+torch", "+flash", "-poi", "-smooth-focus", "-low-light-boost"},
-                   [](const AVCaptureDevice& d) {
-                     EXPECT_TRUE(d.isTorchAvailable());
-                     EXPECT_TRUE(d.isFlashAvailable());
-                     EXPECT_FALSE(d.isFocusPointOfInterestSupported());
-                     EXPECT_FALSE(d.isSmoothAutoFocusSupported());
-                     EXPECT_FALSE(d.isLowLightBoostSupported());
-                   }},
-        OptionCase{"continuousModesOff", kBack, {"-continuous-focus", "-continuous-exposure", "-continuous-wb"},
-                   [](const AVCaptureDevice& d) {
-                     EXPECT_FALSE(d.isFocusModeSupported(AVCaptureFocusMode::continuousAutoFocus));
-                     EXPECT_FALSE(d.isExposureModeSupported(AVCaptureExposureMode::continuousAutoExposure));
-                     EXPECT_FALSE(d.isWhiteBalanceModeSupported(AVCaptureWhiteBalanceMode::continuousAutoWhiteBalance));
-                     EXPECT_EQ(d.focusMode(), AVCaptureFocusMode::locked);
-                   }},
-        OptionCase{"numbers", kBack, {"min-focus=80", "bias=-2.5..1", "iso=640", "fps=60", "max-zoom=5"},
-                   [](const AVCaptureDevice& d) {
-                     EXPECT_EQ(d.minimumFocusDistance(), 80);
-                     EXPECT_FLOAT_EQ(d.minExposureTargetBias(), -2.5f);
-                     EXPECT_FLOAT_EQ(d.maxExposureTargetBias(), 1.0f);
-                     EXPECT_FLOAT_EQ(d.ISO(), 640.0f);
-                     EXPECT_DOUBLE_EQ(d.activeFormat().maxFrameRate, 60);
-                     EXPECT_DOUBLE_EQ(d.activeFormat().videoMaxZoomFactor, 5);
-                   }},
-        OptionCase{"fastestFrameRate", kBack, {"fps=1000"},
-                   [](const AVCaptureDevice& d) { EXPECT_DOUBLE_EQ(d.activeFormat().maxFrameRate, 1000); }},
-        OptionCase{"slowestFrameRate", kBack, {"fps=1"},
-                   [](const AVCaptureDevice& d) { EXPECT_DOUBLE_EQ(d.activeFormat().maxFrameRate, 1); }},
-        OptionCase{"colourSpaces", kBack, {"color-spaces=", "active-color-space=2"},
-                   [](const AVCaptureDevice& d) {
-                     EXPECT_THAT(d.activeFormat().supportedColorSpaces, IsEmpty());
-                     EXPECT_EQ(d.activeColorSpace(), 2);
-                   }},
-        OptionCase{"presets", kBack, {"presets=AVCaptureSessionPresetPhoto,AVCaptureSessionPreset640x480"},
-                   [](const AVCaptureDevice& d) {
-                     EXPECT_TRUE(d.supportsAVCaptureSessionPreset(AVCaptureSessionPresetPhoto));
-                     EXPECT_TRUE(d.supportsAVCaptureSessionPreset(AVCaptureSessionPreset640x480));
-                     EXPECT_FALSE(d.supportsAVCaptureSessionPreset(AVCaptureSessionPreset1920x1080));
-                   }}),
-    [](const auto& info) { return info.param.name; });
-
-class CaptureBadOptionTest : public ::testing::TestWithParam<std::string> {};
-
-TEST_P(CaptureBadOptionTest, IsRejectedByName) {
-  try {
-    sim::parseCameraOptions(kBack, sim::CameraType::wide, {"+torch", GetParam()});
-    FAIL() << "accepted " << GetParam();
-  } catch (const std::invalid_argument& error) {
-    EXPECT_THAT(error.what(), HasSubstr("'" + GetParam() + "'"));
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Options, CaptureBadOptionTest,
-                         ::testing::Values("fps=0", "fps=-30", "fps=fast", "fps=0.5", "fps=1000.5", "fps=1e9", "bias=3..-3", "bias=1", "bias=..2",
-                                           "min-focus=-1", "min-focus=1.5", "color-spaces=1,x", "presets=Bogus",
-                                           "+laser", "-torch=1", "zoom", "max-zoom=0.5", "iso=-1"));
-
-TEST(CaptureCameraWords, PositionsTypesAndFaultsParseOrNameTheBadWord) {
-  EXPECT_EQ(sim::parseCameraType("dual-wide"), sim::CameraType::dualWide);
-  EXPECT_EQ(sim::CameraSetup::defaults(kBack, sim::CameraType::dualWide).description.uniqueID, "back-dual-wide");
-  EXPECT_EQ(sim::parseCameraPosition("front"), kFront);
-  EXPECT_EQ(sim::parsePhotoFault("never-finishes"), sim::PhotoFault::neverFinishes);
-  EXPECT_THROW(sim::parseCameraType("tele"), std::invalid_argument);
-  EXPECT_THROW(sim::parseCameraPosition("side"), std::invalid_argument);
-  EXPECT_THROW(sim::parsePhotoFault("explodes"), std::invalid_argument);
-}
-
-// --- Permission -------------------------------------------------------------
-
-struct Answer {
-  bool granted;
-  std::string queue;
-  bool operator==(const Answer&) const = default;
-};
-
-class CapturePermissionTest : public CaptureSimulationTest {
- protected:
-  void request() {
-    AVCaptureDevice::requestAccessForMediaType(AVMediaTypeVideo, [this](bool granted) {
-      answers.push_back({granted, DispatchQueue::currentLabel()});
+TEST_F(CaptureSimulationTest, PermissionAnswersComeOnThePermissionQueueAndUndecidedOnesWaitForTheUser) {
+  std::vector<std::string> answers;
+  const auto request = [&] {
+    AVCaptureDevice::requestAccessForMediaType(AVMediaTypeVideo, [&](bool granted) {
+      answers.push_back(std::string(granted ? "yes " : "no ") + DispatchQueue::currentLabel());
     });
-  }
-  std::vector<Answer> answers;
-  const std::string kQueue = "com.kivocamera.platform.permission";
-};
-
-TEST_F(CapturePermissionTest, ADecidedStatusIsAnsweredAsynchronouslyOnThePermissionQueue) {
-  const std::vector<std::pair<AVAuthorizationStatus, bool>> cases{{AVAuthorizationStatus::authorized, true},
-                                                                  {AVAuthorizationStatus::denied, false},
-                                                                  {AVAuthorizationStatus::restricted, false}};
-  for (const auto& [status, granted] : cases) {
-    answers.clear();
+  };
+  for (auto status : {AVAuthorizationStatus::authorized, AVAuthorizationStatus::denied,
+                      AVAuthorizationStatus::restricted, AVAuthorizationStatus::notDetermined}) {
     world.setAuthorizationStatus(status);
     EXPECT_EQ(AVCaptureDevice::authorizationStatusForMediaType(AVMediaTypeVideo), status);
     request();
-    EXPECT_THAT(answers, IsEmpty());
-    executor.runUntilIdle();
-    EXPECT_THAT(answers, ElementsAre(Answer{granted, kQueue}));
-    EXPECT_FALSE(world.hasOpenPermissionRequest());
   }
-}
-
-TEST_F(CapturePermissionTest, AnUndecidedRequestWaitsForTheUser) {
-  world.setAuthorizationStatus(AVAuthorizationStatus::notDetermined);
-  EXPECT_THROW(world.answerPermissionRequest(true), std::invalid_argument);
-  request();
-  request();
+  EXPECT_TRUE(answers.empty());
   executor.advance(60);
-  EXPECT_THAT(answers, IsEmpty());
-  EXPECT_TRUE(world.hasOpenPermissionRequest());
-  world.answerPermissionRequest(false);
-  EXPECT_EQ(AVCaptureDevice::authorizationStatusForMediaType(AVMediaTypeVideo), AVAuthorizationStatus::denied);
+  EXPECT_EQ(answers.size(), 3u);  // the undecided request waits
+  request();
+  world.answerPermissionRequest(true);
+  EXPECT_EQ(AVCaptureDevice::authorizationStatusForMediaType(AVMediaTypeVideo), AVAuthorizationStatus::authorized);
   executor.runUntilIdle();
-  EXPECT_THAT(answers, ElementsAre(Answer{false, kQueue}, Answer{false, kQueue}));
-  EXPECT_FALSE(world.hasOpenPermissionRequest());
+  const std::string queue = "com.kivocamera.platform.permission";
+  EXPECT_THAT(answers, ElementsAre("yes " + queue, "no " + queue, "no " + queue, "yes " + queue, "yes " + queue));
+  EXPECT_THROW(world.answerPermissionRequest(true), std::invalid_argument);
 }
 
-// --- Physics and drivers ----------------------------------------------------
-
-class CaptureCameraTimetableTest : public CaptureSimulationTest {
- protected:
-  void SetUp() override {
-    token = device->observeAdjustingFocus(NSKeyValueObservingOptionNew, [this](const auto&, const auto& change) {
-      changes.push_back({*change.newValue, executor.now() - start, DispatchQueue::currentLabel()});
-    });
-  }
-  void focusAt(CGPoint point) {
-    ASSERT_TRUE(device->lockForConfiguration());
-    device->setFocusPointOfInterest(point);
-    device->unlockForConfiguration();
-  }
-  struct Change {
-    bool adjusting;
-    double at;
-    std::string queue;
-  };
-  std::shared_ptr<AVCaptureDevice> device = world.camera("back-wide");
-  KeyValueObservation token;
-  std::vector<Change> changes;
-  double start = executor.now();
-};
-
-TEST_F(CaptureCameraTimetableTest, FocusAdjustsAtOnceAndSettlesAfterThreeTenthsOnTheCameraQueue) {
-  focusAt({0.25, 0.2});
-  EXPECT_EQ(device->focusPointOfInterest(), (CGPoint{0.25, 0.2}));
-  executor.runUntilIdle();
-  EXPECT_TRUE(device->isAdjustingFocus());
+TEST_F(CaptureSimulationTest, FocusAdjustsAtOnceAndSettlesThreeTenthsAfterTheNewestPoint) {
+  auto device = world.camera("back-wide");
+  const double start = executor.now();
+  std::vector<std::string> changes;
+  auto token = device->observeAdjustingFocus(NSKeyValueObservingOptionNew, [&](auto&, auto& change) {
+    const long ms = std::lround((executor.now() - start) * 1000);
+    changes.push_back(formatBool(*change.newValue) + " @" + std::to_string(ms) + " " + DispatchQueue::currentLabel());
+  });
+  ASSERT_TRUE(device->lockForConfiguration());
+  device->setFocusPointOfInterest({0.25, 0.2});
+  executor.advance(0.2);
+  device->setFocusPointOfInterest({0.1, 0.9});  // restarts the wait
   executor.advance(0.299);
   EXPECT_TRUE(device->isAdjustingFocus());
   executor.advance(0.001);
-  EXPECT_FALSE(device->isAdjustingFocus());
-  ASSERT_EQ(changes.size(), 2u);
-  EXPECT_TRUE(changes[0].adjusting);
-  EXPECT_DOUBLE_EQ(changes[0].at, 0);
-  EXPECT_FALSE(changes[1].adjusting);
-  EXPECT_NEAR(changes[1].at, 0.3, 1e-9);
-  for (const auto& c : changes) EXPECT_EQ(c.queue, "com.kivocamera.platform.camera.back-wide");
-}
-
-TEST_F(CaptureCameraTimetableTest, ANewFocusPointRestartsTheWaitWithoutRepeatingTheStart) {
-  focusAt({0.5, 0.5});
-  executor.advance(0.2);
-  focusAt({0.1, 0.9});
-  executor.advance(0.2);  // 0.4: the first settle time has passed
-  EXPECT_TRUE(device->isAdjustingFocus());
-  executor.advance(0.1);
-  ASSERT_EQ(changes.size(), 2u);
-  EXPECT_FALSE(changes[1].adjusting);
-  EXPECT_NEAR(changes[1].at, 0.5, 1e-9);
-}
-
-TEST_F(CaptureCameraTimetableTest, DriversReportEveryChangeOnTheNamedOrCurrentCamera) {
-  world.setAdjustingFocus("back-wide", false);
-  world.setAdjustingFocus("back-wide", false);
-  executor.runUntilIdle();
-  EXPECT_EQ(changes.size(), 2u);  // reported even when unchanged
-  EXPECT_THROW(world.setAdjustingFocus("back-triple", true), std::invalid_argument);
-  EXPECT_THROW(world.setISO(std::nullopt, 50), std::invalid_argument);  // no session yet
-
-  auto session = AVCaptureSession::create();
-  session->addInput(AVCaptureDeviceInput::createWithDevice(device));
-  EXPECT_EQ(world.currentCamera(), device);
-  world.setAdjustingFocus(std::nullopt, true);
-  world.setISO(std::nullopt, 50);
-  executor.runUntilIdle();
-  EXPECT_TRUE(device->isAdjustingFocus());
-  EXPECT_FLOAT_EQ(device->ISO(), 50);
-}
-
-// --- Inspection -------------------------------------------------------------
-
-TEST_F(CaptureSimulationTest, InspectionPrintsTheNewestSessionAndItsCamera) {
-  EXPECT_EQ(world.inspect("session.running"), "nil");
-  EXPECT_EQ(world.inspect("device.name"), "nil");
-  EXPECT_EQ(world.inspect("connection.videoOrientation"), "nil");
-  EXPECT_FALSE(world.inspect("session.colour"));
-  EXPECT_FALSE(world.inspect("device.flavour"));
-
-  auto session = AVCaptureSession::create();
-  auto device = world.camera("back-wide");
-  session->addInput(AVCaptureDeviceInput::createWithDevice(device));
-  session->addOutput(AVCapturePhotoOutput::create());
-  session->addOutput(AVCaptureVideoDataOutput::create());
-  session->setSessionPreset(AVCaptureSessionPresetPhoto);
-  session->startRunning();
-  ASSERT_TRUE(device->lockForConfiguration());
-  device->setVideoZoomFactor(2.5);
-  device->setFocusPointOfInterest({0.25, 0.75});
-  device->setExposureTargetBias(-1.5f);
   device->unlockForConfiguration();
-  world.photoOutput()->videoConnection()->setVideoOrientation(AVCaptureVideoOrientation::landscapeRight);
-
-  EXPECT_EQ(world.inspect("session.running"), "true");
-  EXPECT_EQ(world.inspect("session.preset"), "AVCaptureSessionPresetPhoto");
-  EXPECT_EQ(world.inspect("session.inputs"), "[back-wide]");
-  EXPECT_EQ(world.inspect("session.outputs"), "[photo, video]");
-  EXPECT_EQ(world.inspect("device.name"), "back-wide");
-  EXPECT_EQ(world.inspect("device.videoZoomFactor"), "2.5");
-  EXPECT_EQ(world.inspect("device.focusPointOfInterest"), "(0.25, 0.75)");
-  EXPECT_EQ(world.inspect("device.focusMode"), "2");
-  EXPECT_EQ(world.inspect("device.exposureTargetBias"), "-1.5");
-  EXPECT_EQ(world.inspect("device.torchActive"), "false");
-  EXPECT_EQ(world.inspect("device.isAdjustingFocus"), "false");
-  EXPECT_EQ(world.inspect("connection.videoOrientation"), "3");
+  EXPECT_THAT(changes, ElementsAre("true @0 com.kivocamera.platform.camera.back-wide",
+                                   "false @500 com.kivocamera.platform.camera.back-wide"));
 }
 
-// --- Destroying the world ---------------------------------------------------
+TEST_F(CaptureSimulationTest, ATimetableMovesEachMomentAndAllZeroTakesNoTime) {
+  runBackCamera();
+  world.setPhotoTimetable({0.1, 0.4, 0.5});
+  auto timed = capture();
+  executor.advance(1);
+  world.setPhotoTimetable({0, 0, 0});
+  auto instant = capture();
+  executor.runUntilIdle();
+  std::vector<long> ms;
+  for (const auto* r : {timed.get(), instant.get()})
+    for (const auto& call : r->calls) ms.push_back(std::lround(call.at * 1000));
+  EXPECT_THAT(ms, ElementsAre(0, 100, 400, 500, 0, 0, 0, 0));
+  for (const auto& bad : std::vector<sim::PhotoTimetable>{{-0.1, 0, 0}, {0.2, 0.1, 0.3}, {0, 0.3, 0.2}, {0, kNaN, 1}})
+    EXPECT_THROW(world.setPhotoTimetable(bad), std::invalid_argument) << bad.willCapture << " " << bad.processed;
+  EXPECT_EQ(world.photoTimetable().finished, 0);  // unchanged by what was refused
+}
 
-class PhotoSink : public AVCapturePhotoCaptureDelegate {
- public:
-  void didFinishCaptureForResolvedSettings(AVCapturePhotoOutput&, const Resolved&,
-                                           const std::optional<NSError>&) override {
-    ++finished;
-  }
-  int finished = 0;
-};
+TEST_F(CaptureSimulationTest, PreparedBytesAreDeliveredAsTheyAreUntilClearedButNotAgainstAFault) {
+  runBackCamera();
+  const Data prepared{0xFF, 0xD8, 0x01, 0xFF, 0xD9};
+  world.setPreparedPhotoData(prepared);
+  auto first = capture();
+  executor.advance(1);
+  world.failNextPhoto(sim::PhotoFault::noData);
+  auto faulty = capture();
+  executor.advance(1);
+  world.setPreparedPhotoData(std::nullopt);
+  auto rendered = capture();
+  executor.advance(1);
+  EXPECT_EQ((*first)["processed"].data, prepared);
+  EXPECT_FALSE((*faulty)["processed"].data);
+  const auto decoded = sim::decodeJPEG((*rendered)["processed"].data.value());
+  ASSERT_TRUE(decoded);  // the scene again, at the default size
+  EXPECT_EQ(decoded->width * decoded->height, 640 * 480);
+}
 
-TEST(CaptureSimulationLifetime, PlatformObjectsOutliveTheWorldAndFindItEmpty) {
+// Real-time costs are paid through injected waits.
+TEST_F(CaptureSimulationTest, OpeningACameraPaysItsCostOnTheCallingQueueWithoutVirtualTime) {
+  std::vector<std::string> paid;
+  world.setRealTimeWait([&](double s) { paid.push_back(std::to_string(s) + " " + DispatchQueue::currentLabel()); });
+  EXPECT_TRUE(inputFor("front-wide"));
+  world.setDeviceInputOpenSeconds(0.2);
+  world.failNextDeviceInput();
+  DispatchQueue queue("test.configuration");
+  queue.async([&] { EXPECT_FALSE(inputFor("front-wide")); });
+  executor.runUntilIdle();
+  EXPECT_THAT(paid, ElementsAre("0.200000 test.configuration"));  // a failed open pays as well
+  EXPECT_EQ(executor.now(), DeterministicExecutor::kStartTime);
+  for (double bad : {-1.0, kNaN}) EXPECT_THROW(world.setDeviceInputOpenSeconds(bad), std::invalid_argument);
+}
+
+TEST_F(CaptureSimulationTest, StartAndCommitPayTheirCostsAfterTheReportOnTheCallingQueue) {
+  std::vector<std::string> order;
+  auto costs = std::make_unique<sim::ScopedSessionCosts>(
+      sim::SessionCosts{0.3, 0.2}, [&](auto, std::string_view selector, auto) { order.emplace_back(selector); },
+      [&](double s) { order.push_back(std::to_string(s) + " " + DispatchQueue::currentLabel()); });
+  DispatchQueue queue("test.session");
+  queue.async([this] {
+    session->beginConfiguration();
+    session->commitConfiguration();
+    session->startRunning();
+  });
+  executor.runUntilIdle();
+  costs.reset();
+  session->stopRunning();  // free again, and the earlier sink is back
+  EXPECT_THAT(order, ElementsAre("beginConfiguration", "commitConfiguration", "0.200000 test.session", "startRunning",
+                                 "0.300000 test.session"));
+  EXPECT_THAT(calls, ElementsAre("session stopRunning"));
+  EXPECT_THROW(sim::ScopedSessionCosts({-0.1, 0}), std::invalid_argument);
+}
+
+TEST(CaptureSimulationLifetime, PlatformObjectsOutliveTheLayerAndFindAnEmptyOne) {
   DeterministicExecutor executor;
   auto world = std::make_unique<sim::CaptureSimulation>();
   world->setAuthorizationStatus(AVAuthorizationStatus::notDetermined);
@@ -356,34 +170,115 @@ TEST(CaptureSimulationLifetime, PlatformObjectsOutliveTheWorldAndFindItEmpty) {
   auto output = AVCapturePhotoOutput::create();
   session->addInput(AVCaptureDeviceInput::createWithDevice(device));
   session->addOutput(output);
-  bool answered = false;
-  AVCaptureDevice::requestAccessForMediaType(AVMediaTypeVideo, [&](bool) { answered = true; });
-  auto sink = std::make_shared<PhotoSink>();
-  output->capturePhotoWithSettings(AVCapturePhotoSettings::create(), sink);
-  executor.advance(0.1);
-
+  session->startRunning();
+  std::vector<bool> answers;
+  const auto request = [&] {
+    AVCaptureDevice::requestAccessForMediaType(AVMediaTypeVideo, [&](bool granted) { answers.push_back(granted); });
+  };
+  request();
   std::weak_ptr<AVCaptureDevice> weakDevice = device;
   world.reset();
-  executor.advance(1);
-  EXPECT_FALSE(answered);  // the open request went with the world
-  EXPECT_EQ(sink->finished, 1);
-  EXPECT_EQ(AVCaptureDevice::authorizationStatusForMediaType(AVMediaTypeVideo), AVAuthorizationStatus::notDetermined);
-  EXPECT_FALSE(AVCaptureDevice::defaultDeviceWithDeviceType(AVCaptureDeviceTypeBuiltInWideAngleCamera, AVMediaTypeVideo,
-                                                            AVCaptureDevicePosition::back));
+  EXPECT_EQ(discovered(AVCaptureDeviceTypeBuiltInWideAngleCamera, kAny), "none");
+  EXPECT_FALSE(AVCaptureDeviceInput::createWithDevice(device));
   ASSERT_TRUE(device->lockForConfiguration());
   device->setFocusPointOfInterest({0.5, 0.5});
   device->unlockForConfiguration();
+  auto photo = std::make_shared<PhotoRecorder>();
+  output->capturePhotoWithSettings(AVCapturePhotoSettings::create(), photo);
+  request();
   executor.advance(1);
-  EXPECT_FALSE(device->isAdjustingFocus());  // no camera physics without a world
-
-  AVCaptureDevice::requestAccessForMediaType(AVMediaTypeVideo, [&](bool granted) { answered = !granted; });
-  executor.runUntilIdle();
-  EXPECT_TRUE(answered);  // the empty world answers "denied"
-
+  EXPECT_FALSE(device->isAdjustingFocus());  // no physics without the layer
+  EXPECT_THAT(photo->names(), ElementsAre("willBegin", "processed", "finished"));
+  EXPECT_FALSE((*photo)["processed"].data);
+  EXPECT_THAT(answers, ElementsAre(false));  // the open request went with the layer; the empty one says no
+  EXPECT_EQ(AVCaptureDevice::authorizationStatusForMediaType(AVMediaTypeVideo), AVAuthorizationStatus::notDetermined);
   session.reset();
   output.reset();
   device.reset();
-  EXPECT_TRUE(weakDevice.expired());  // the world kept no reference
+  EXPECT_TRUE(weakDevice.expired());
 }
+
+// --- The scene: a frame and a photo of one moment show the same test chart, at
+// the camera's zoom (its centre 1/zoom) and turned by the connection's
+// orientation as TestChart.h describes.
+
+using RGB = std::array<std::uint8_t, 3>;
+
+// Light/dark changes of the checkerboard along row `y`, skipping the green
+// cross, the marker and edge pixels between the two greys.
+int checkerTransitions(const CVPixelBuffer& picture, int y) {
+  int transitions = 0, last = -1;
+  for (int x = 0; x < picture.width(); ++x) {
+    const RGB p = picture.rgbAt(x, y);
+    if (std::abs(p[0] - p[1]) > 40 || std::abs(p[1] - p[2]) > 40 || (p[1] >= 90 && p[1] <= 170)) continue;
+    const int level = p[1] > 170;
+    transitions += last >= 0 && level != last;
+    last = level;
+  }
+  return transitions;
+}
+
+struct SceneCase {
+  AVCaptureVideoOrientation orientation;
+  double zoom;
+  int width, height;
+  double markerX, markerY;  // the marker's centre in fractions of the picture; negative: out of view
+  int transitions;          // along the row three tenths down: 8 / zoom cells show
+};
+
+class CaptureSceneTest : public CaptureWorldTest, public ::testing::WithParamInterface<SceneCase> {};
+
+TEST_P(CaptureSceneTest, FrameAndPhotoShowTheChartAtTheZoomAndOrientation) {
+  const auto& c = GetParam();
+  auto video = AVCaptureVideoDataOutput::create();
+  auto frames = std::make_shared<FrameRecorder>();
+  video->setSampleBufferDelegate(frames, DispatchQueue("test.frames"));
+  session->addOutput(video);
+  runBackCamera();
+  photoOutput->videoConnection()->setVideoOrientation(c.orientation);
+  video->videoConnection()->setVideoOrientation(c.orientation);
+  auto device = world.camera("back-wide");
+  ASSERT_TRUE(device->lockForConfiguration());
+  device->setVideoZoomFactor(c.zoom);
+  device->unlockForConfiguration();
+  auto photo = capture();
+  executor.advance(0.3);
+  ASSERT_FALSE(frames->frames.empty());
+  const auto frame = CMSampleBufferGetImageBuffer(frames->frames.back());
+  const auto decoded = sim::decodeJPEG((*photo)["processed"].data.value());
+  ASSERT_TRUE(decoded);
+  ASSERT_EQ(std::tuple(frame->width(), frame->height(), decoded->width, decoded->height),
+            std::tuple(c.width, c.height, c.width, c.height));
+
+  double difference = 0, markerX = 0, markerY = 0, markerPixels = 0;
+  for (int y = 0; y < c.height; ++y)
+    for (int x = 0; x < c.width; ++x) {
+      const RGB p = frame->rgbAt(x, y);
+      for (int k = 0; k < 3; ++k) difference += std::abs(p[k] - decoded->at(x, y)[k]);
+      if (p[0] > 180 && p[1] < 90 && p[2] < 90) {  // the red marker
+        markerX += x;
+        markerY += y;
+        ++markerPixels;
+      }
+    }
+  // The same picture but for compression: a turned or zoomed chart differs by far more.
+  EXPECT_LT(difference / (c.width * c.height * 3), 4);
+  EXPECT_EQ(markerPixels > 0, c.markerX >= 0);
+  if (markerPixels > 0) {
+    EXPECT_NEAR(markerX / markerPixels / c.width, c.markerX, 0.01);
+    EXPECT_NEAR(markerY / markerPixels / c.height, c.markerY, 0.01);
+  }
+  EXPECT_EQ(checkerTransitions(*frame, c.height * 3 / 10), c.transitions);
+}
+
+using O = AVCaptureVideoOrientation;
+constexpr double kNear = 5.0 / 32, kFar = 27.0 / 32;  // the marker spans 1/16 ... 1/4 of the chart
+INSTANTIATE_TEST_SUITE_P(Scenes, CaptureSceneTest,
+                         ::testing::Values(SceneCase{O::landscapeRight, 1, 640, 480, kNear, kNear, 7},
+                                           SceneCase{O::landscapeLeft, 1, 640, 480, kFar, kFar, 7},
+                                           SceneCase{O::portrait, 1, 480, 640, kFar, kNear, 7},
+                                           SceneCase{O::portraitUpsideDown, 1, 480, 640, kNear, kFar, 7},
+                                           SceneCase{O::landscapeRight, 2, 640, 480, -1, -1, 3},
+                                           SceneCase{O::portrait, 4, 480, 640, -1, -1, 1}));
 
 }  // namespace
