@@ -38,6 +38,9 @@ AVCaptureVideoOrientation orientationOf(const std::shared_ptr<const AVCaptureCon
 class SimulatedStream final : public AVCaptureStream {
  public:
   struct State : std::enable_shared_from_this<State> {
+    // The layer's physics: once it is gone (the world was torn down) the
+    // stream delivers nothing more.
+    std::weak_ptr<const CameraPhysics> physics;
     std::weak_ptr<AVCaptureDevice> device;
     std::weak_ptr<AVCaptureStreamSink> sink;
     std::shared_ptr<const AVCaptureConnection> connection;
@@ -51,7 +54,7 @@ class SimulatedStream final : public AVCaptureStream {
       const double due = start + interval * static_cast<double>(index);
       queue->asyncAfter(due - CACurrentMediaTime(), [weakState = weak_from_this(), index] {
         const auto state = weakState.lock();
-        if (!state) return;
+        if (!state || state->physics.expired()) return;
         if (const auto camera = state->device.lock()) {
           if (const auto consumer = state->sink.lock())
             consumer->streamDidOutputFrame(
@@ -66,7 +69,7 @@ class SimulatedStream final : public AVCaptureStream {
 
   CVPixelBufferRef currentFrame() override {
     const auto camera = state_->device.lock();
-    if (!camera) return nullptr;
+    if (!camera || state_->physics.expired()) return nullptr;
     return CameraPhysics::picture(*camera, state_->format.load(), orientationOf(state_->connection));
   }
 
@@ -143,6 +146,7 @@ std::unique_ptr<AVCaptureStream> CameraPhysics::startStream(const std::shared_pt
                                                             const AVCaptureStreamRequest& request,
                                                             std::weak_ptr<AVCaptureStreamSink> sink) {
   auto state = std::make_shared<SimulatedStream::State>();
+  state->physics = weak_from_this();
   state->device = device;
   state->sink = std::move(sink);
   state->connection = request.connection;
