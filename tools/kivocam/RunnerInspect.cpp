@@ -1,10 +1,15 @@
-// `print PATH`: the inspection paths and how each value is printed.
+// `print PATH`: the inspection paths and how each value is printed. Every
+// value is read from the controller, the platform objects and the host screen
+// without side effects.
 
 #include <functional>
 #include <map>
 
 #include "AVFoundation/AVCaptureDevice.h"
+#include "AVFoundation/AVCapturePhotoOutput.h"
+#include "AVFoundation/AVCaptureSession.h"
 #include "AVFoundation/AVCaptureVideoPreviewLayer.h"
+#include "Commands.h"
 #include "Foundation/TraceFormat.h"
 #include "KivoCamera.h"
 #include "KivoFocusView.h"
@@ -113,105 +118,163 @@ const std::map<std::string, CameraPath, std::less<>>& cameraPaths() {
   return paths;
 }
 
-using RunnerPath = std::function<std::string(KivoCamera*, sim::HostScreen&)>;
+using RunnerPath = std::function<std::string(Runner&)>;
 
-std::string motionPath(KivoCamera* camera, const std::function<std::string(KivoMotionManager&)>& read) {
-  const auto manager = camera ? camera->motionManager() : nullptr;
+std::string motionPath(Runner& r, const std::function<std::string(KivoMotionManager&)>& read) {
+  const auto manager = r.camera() ? r.camera()->motionManager() : nullptr;
   return manager ? read(*manager) : kNil;
 }
 
-std::string orientationPath(KivoCamera* camera, const std::function<std::string(KivoOrientation&)>& read) {
-  const auto orientation = camera ? camera->orientation() : nullptr;
+std::string orientationPath(Runner& r, const std::function<std::string(KivoOrientation&)>& read) {
+  const auto orientation = r.camera() ? r.camera()->orientation() : nullptr;
   return orientation ? read(*orientation) : kNil;
 }
 
-std::shared_ptr<AVCaptureVideoPreviewLayer> previewLayer(KivoCamera* camera) {
+std::shared_ptr<AVCaptureVideoPreviewLayer> previewLayer(Runner& r) {
   // The layer itself, not the preview view's accessor, which re-applies the
   // view's own gravity as it reads.
+  const auto& camera = r.camera();
   if (!camera || !camera->previewView()) return nullptr;
   return std::dynamic_pointer_cast<AVCaptureVideoPreviewLayer>(camera->previewView()->layer());
+}
+
+// The newest session the world has seen (the controller's, while it lives).
+std::string sessionPath(Runner& r, const std::function<std::string(AVCaptureSession&)>& read) {
+  const auto session = r.world().capture().newestSession();
+  return session ? read(*session) : kNil;
+}
+
+// The controller's current camera, else the newest session's.
+std::string devicePath(Runner& r, const std::function<std::string(AVCaptureDevice&)>& read) {
+  auto device = r.camera() ? r.camera()->videoDevice() : nullptr;
+  if (!device) device = r.world().capture().currentCamera();
+  return device ? read(*device) : kNil;
+}
+
+std::string imageOrientation(Runner& r, AVCaptureDevicePosition position) {
+  return orientationPath(r, [position](KivoOrientation& o) {
+    return formatInteger(static_cast<std::int64_t>(o.imageOrientation(static_cast<std::int64_t>(position))));
+  });
 }
 
 const std::map<std::string, RunnerPath, std::less<>>& otherPaths() {
   static const std::map<std::string, RunnerPath, std::less<>> paths{
       {"previewLayer.videoGravity",
-       [](KivoCamera* c, sim::HostScreen&) {
-         const auto layer = previewLayer(c);
+       [](Runner& r) {
+         const auto layer = previewLayer(r);
          return layer ? layer->videoGravity() : kNil;
        }},
       {"previewLayer.session",
-       [](KivoCamera* c, sim::HostScreen&) {
-         const auto layer = previewLayer(c);
+       [](Runner& r) {
+         const auto layer = previewLayer(r);
          return layer && layer->session() ? std::string("bound") : kNil;
        }},
-      {"app.idleTimerDisabled",
-       [](KivoCamera*, sim::HostScreen&) { return formatBool(UIApplication::shared().isIdleTimerDisabled()); }},
+      {"session.running", [](Runner& r) { return sessionPath(r, [](AVCaptureSession& s) { return formatBool(s.isRunning()); }); }},
+      {"session.preset", [](Runner& r) { return sessionPath(r, [](AVCaptureSession& s) { return std::string(s.sessionPreset()); }); }},
+      {"session.inputs",
+       [](Runner& r) {
+         return sessionPath(r, [](AVCaptureSession& s) {
+           std::vector<std::string> names;
+           for (const auto& input : s.inputs()) names.push_back(input->device()->uniqueID());
+           return formatList(names);
+         });
+       }},
+      {"session.outputs",
+       [](Runner& r) {
+         return sessionPath(r, [](AVCaptureSession& s) {
+           std::vector<std::string> kinds;
+           for (const auto& output : s.outputs()) kinds.emplace_back(output->kindName());
+           return formatList(kinds);
+         });
+       }},
+      {"device.name", [](Runner& r) { return devicePath(r, [](AVCaptureDevice& d) { return d.uniqueID(); }); }},
+      {"device.videoZoomFactor",
+       [](Runner& r) { return devicePath(r, [](AVCaptureDevice& d) { return formatNumber(d.videoZoomFactor()); }); }},
+      {"device.focusPointOfInterest",
+       [](Runner& r) { return devicePath(r, [](AVCaptureDevice& d) { return formatPoint(d.focusPointOfInterest()); }); }},
+      {"device.focusMode",
+       [](Runner& r) { return devicePath(r, [](AVCaptureDevice& d) { return formatInteger(rawValue(d.focusMode())); }); }},
+      {"device.exposureMode",
+       [](Runner& r) { return devicePath(r, [](AVCaptureDevice& d) { return formatInteger(rawValue(d.exposureMode())); }); }},
+      {"device.whiteBalanceMode",
+       [](Runner& r) {
+         return devicePath(r, [](AVCaptureDevice& d) { return formatInteger(rawValue(d.whiteBalanceMode())); });
+       }},
+      {"device.exposureTargetBias",
+       [](Runner& r) { return devicePath(r, [](AVCaptureDevice& d) { return formatNumber(d.exposureTargetBias()); }); }},
+      {"device.torchActive",
+       [](Runner& r) { return devicePath(r, [](AVCaptureDevice& d) { return formatBool(d.isTorchActive()); }); }},
+      {"device.isAdjustingFocus",
+       [](Runner& r) { return devicePath(r, [](AVCaptureDevice& d) { return formatBool(d.isAdjustingFocus()); }); }},
+      {"device.ISO", [](Runner& r) { return devicePath(r, [](AVCaptureDevice& d) { return formatNumber(d.ISO()); }); }},
+      {"connection.videoOrientation",
+       [](Runner& r) {
+         const auto output = r.world().capture().photoOutput();
+         const auto connection = output ? output->videoConnection() : nullptr;
+         return connection ? formatInteger(rawValue(connection->videoOrientation())) : kNil;
+       }},
+      {"app.idleTimerDisabled", [](Runner&) { return formatBool(UIApplication::shared().isIdleTimerDisabled()); }},
       {"motion.state",
-       [](KivoCamera* c, sim::HostScreen&) {
-         return motionPath(c, [](KivoMotionManager& m) { return formatInteger(rawValue(m.motionState())); });
+       [](Runner& r) {
+         return motionPath(r, [](KivoMotionManager& m) { return formatInteger(rawValue(m.motionState())); });
        }},
       {"motion.active",
-       [](KivoCamera* c, sim::HostScreen&) {
-         return motionPath(c, [](KivoMotionManager& m) { return formatBool(m.isActive()); });
-       }},
+       [](Runner& r) { return motionPath(r, [](KivoMotionManager& m) { return formatBool(m.isActive()); }); }},
       {"orientation.active",
-       [](KivoCamera* c, sim::HostScreen&) {
-         return orientationPath(c, [](KivoOrientation& o) { return formatBool(o.isActive()); });
-       }},
+       [](Runner& r) { return orientationPath(r, [](KivoOrientation& o) { return formatBool(o.isActive()); }); }},
       {"orientation.deviceOrientation",
-       [](KivoCamera* c, sim::HostScreen&) {
-         return orientationPath(c, [](KivoOrientation& o) {
+       [](Runner& r) {
+         return orientationPath(r, [](KivoOrientation& o) {
            return formatOptional(o.deviceOrientation(),
                                  [](UIDeviceOrientation v) { return formatInteger(static_cast<std::int64_t>(v)); });
          });
        }},
       {"orientation.videoOrientation",
-       [](KivoCamera* c, sim::HostScreen&) {
-         return orientationPath(c, [](KivoOrientation& o) {
+       [](Runner& r) {
+         return orientationPath(r, [](KivoOrientation& o) {
            return formatOptional(o.videoOrientation(), [](AVCaptureVideoOrientation v) {
              return formatInteger(static_cast<std::int64_t>(v));
            });
          });
        }},
-      {"orientation.imageOrientation.back",
-       [](KivoCamera* c, sim::HostScreen&) {
-         return orientationPath(c, [](KivoOrientation& o) {
-           return formatInteger(static_cast<std::int64_t>(
-               o.imageOrientation(static_cast<std::int64_t>(AVCaptureDevicePosition::back))));
-         });
-       }},
+      {"orientation.imageOrientation.back", [](Runner& r) { return imageOrientation(r, AVCaptureDevicePosition::back); }},
       {"orientation.imageOrientation.front",
-       [](KivoCamera* c, sim::HostScreen&) {
-         return orientationPath(c, [](KivoOrientation& o) {
-           return formatInteger(static_cast<std::int64_t>(
-               o.imageOrientation(static_cast<std::int64_t>(AVCaptureDevicePosition::front))));
-         });
-       }},
+       [](Runner& r) { return imageOrientation(r, AVCaptureDevicePosition::front); }},
       {"captures.inProgress",
-       [](KivoCamera* c, sim::HostScreen&) { return c ? formatInteger(static_cast<std::int64_t>(c->capturesInProgress())) : kNil; }},
+       [](Runner& r) {
+         return r.camera() ? formatInteger(static_cast<std::int64_t>(r.camera()->capturesInProgress())) : kNil;
+       }},
       {"alert",
-       [](KivoCamera*, sim::HostScreen& host) {
-         const auto alert = host.presentedAlert();
+       [](Runner& r) {
+         const auto alert = r.host().presentedAlert();
          return alert ? alert->traceDescription() : kNil;
        }},
   };
   return paths;
 }
 
+constexpr std::string_view kCameraPrefix = "camera.";
+
 }  // namespace
 
-std::string Runner::inspect(const std::string& path) {
-  if (path.starts_with("camera.")) {
-    const auto& paths = cameraPaths();
-    const auto found = paths.find(std::string_view(path).substr(7));
-    if (found == paths.end()) throw ScenarioError("print: unknown path \"" + path + "\"");
-    return camera_ ? found->second(*camera_) : kNil;
+const Choices& inspectionPaths() {
+  static const Choices paths = [] {
+    static std::vector<std::string> names;  // the words the choices view
+    for (const auto& [name, read] : cameraPaths()) names.push_back(std::string(kCameraPrefix) + name);
+    for (const auto& [name, read] : otherPaths()) names.push_back(name);
+    Choices all;
+    for (const auto& name : names) all.push_back({name});
+    return all;
+  }();
+  return paths;
+}
+
+std::string inspect(Runner& runner, std::string_view path) {
+  if (path.starts_with(kCameraPrefix)) {
+    const auto& read = cameraPaths().find(path.substr(kCameraPrefix.size()))->second;
+    return runner.camera() ? read(*runner.camera()) : kNil;
   }
-  if (const auto found = otherPaths().find(path); found != otherPaths().end())
-    return found->second(camera_.get(), *host_);
-  const auto device = camera_ ? camera_->videoDevice() : nullptr;
-  if (auto value = world_->capture().inspect(path, device)) return *value;
-  throw ScenarioError("print: unknown path \"" + path + "\"");
+  return otherPaths().find(path)->second(runner);
 }
 
 }  // namespace kivocam
