@@ -117,10 +117,13 @@ std::optional<std::vector<std::vector<std::size_t>>> fit(const Command& command,
 
 }  // namespace
 
-std::vector<const Command*> allCommands() {
-  std::vector<const Command*> commands;
-  for (const Section& section : commandSections())
-    for (const Command& command : section.commands) commands.push_back(&command);
+const std::vector<const Command*>& allCommands() {
+  static const auto commands = [] {
+    std::vector<const Command*> all;
+    for (const Section& section : commandSections())
+      for (const Command& command : section.commands) all.push_back(&command);
+    return all;
+  }();
   return commands;
 }
 

@@ -168,7 +168,7 @@ struct Group {
 const std::vector<Section>& commandSections();
 const std::vector<Group>& commandGroups();
 /// Every entry, in table order.
-std::vector<const Command*> allCommands();
+const std::vector<const Command*>& allCommands();
 
 /// A line's entry and its arguments, read and checked.
 struct Match {

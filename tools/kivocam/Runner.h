@@ -40,7 +40,7 @@ struct RunnerOptions {
   /// scheduler.
   bool realtime = false;
   /// Where delivered photos are written as photo-N.jpg; none: not written.
-  std::optional<std::filesystem::path> photosDirectory;
+  std::optional<std::filesystem::path> photosDirectory = std::nullopt;
   /// The longest single `advance` accepted; longer ones are wrong lines.
   /// One day by default, so that a scenario with a sensor or frames running
   /// cannot ask for work without end; fuzzing and randomized runs bound it
