@@ -113,7 +113,7 @@ void World::requireBeforeCreate(const char* setter) const {
 
 void World::setPlatformVersion(int majorVersion) {
   requireBeforeCreate("setPlatformVersion");
-  if (majorVersion < 1) throw std::invalid_argument("sim::World::setPlatformVersion: the major version must be positive");
+  if (majorVersion < 1) throw std::invalid_argument("sim::World::setPlatformVersion: not a major version");
   ProcessInfo::setOperatingSystemVersion({majorVersion, 0, 0});
 }
 

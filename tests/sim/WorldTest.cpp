@@ -40,22 +40,22 @@ TEST_F(WorldTest, TraceKeepsLogLinesEventsAndPlatformCallsInOrderWithTheirQueue)
   const auto expected = ElementsAre(
       "platform back-wide setVideoZoomFactor: 2.5 @main", "platform session startRunning @com.kivocamera.session.queue",
       R"("[KivoCamera](sessionRuntimeError) Capture session runtime error: \"x\"")",
-      R"(event kivo_camera {"mode":"AVCaptureSessionPresetPhoto","step":"launch","time":0} @com.kivocamera.session.queue)",
+      R"(event kivo_camera {"mode":"AVCaptureSessionPresetPhoto","step":"launch","time":0} )"
+      R"(@com.kivocamera.session.queue)",
       R"(event kivo_camera {"code":"10010"} @main)");
   EXPECT_THAT(printed, expected) << "the sink sees every line as it happens";
   EXPECT_THAT(world.trace().take(), expected);
 }
 
 TEST_F(WorldTest, CameraAndPermissionSettingsReachTheCaptureFramework) {
-  world.addCamera(sim::camera(AVCaptureDevicePosition::back, sim::CameraType::dual, [](auto& d) { d.hasFlash = false; }));
+  using Device = AVCaptureDevice;
+  const auto back = AVCaptureDevicePosition::back;
+  world.addCamera(sim::camera(back, sim::CameraType::dual, [](auto& d) { d.hasFlash = false; }));
   world.setPermission(AVAuthorizationStatus::denied);
-  EXPECT_EQ(AVCaptureDevice::authorizationStatusForMediaType(AVMediaTypeVideo), AVAuthorizationStatus::denied);
-  EXPECT_EQ(AVCaptureDevice::defaultDeviceWithDeviceType(AVCaptureDeviceTypeBuiltInWideAngleCamera, AVMediaTypeVideo,
-                                                         AVCaptureDevicePosition::back),
-            nullptr)
+  EXPECT_EQ(Device::authorizationStatusForMediaType(AVMediaTypeVideo), AVAuthorizationStatus::denied);
+  EXPECT_FALSE(Device::defaultDeviceWithDeviceType(AVCaptureDeviceTypeBuiltInWideAngleCamera, AVMediaTypeVideo, back))
       << "the first camera replaced the default set";
-  auto dual = AVCaptureDevice::defaultDeviceWithDeviceType(AVCaptureDeviceTypeBuiltInDualCamera, AVMediaTypeVideo,
-                                                           AVCaptureDevicePosition::back);
+  auto dual = Device::defaultDeviceWithDeviceType(AVCaptureDeviceTypeBuiltInDualCamera, AVMediaTypeVideo, back);
   ASSERT_NE(dual, nullptr);
   EXPECT_EQ(dual->uniqueID(), "back-dual");
   EXPECT_FALSE(dual->isFlashAvailable());

@@ -64,18 +64,21 @@ const std::vector<CameraOption>& cameraOptions() {
       {"poi", "+poi|-poi", "a focus point of interest (default on)", toggle<&D::focusPointOfInterestSupported>},
       {"continuous-focus", "+continuous-focus|-continuous-focus", "continuous autofocus (default on)",
        toggle<&D::continuousAutoFocusSupported>},
-      {"smooth-focus", "+smooth-focus|-smooth-focus", "smooth autofocus (default on)", toggle<&D::smoothAutoFocusSupported>},
+      {"smooth-focus", "+smooth-focus|-smooth-focus", "smooth autofocus (default on)",
+       toggle<&D::smoothAutoFocusSupported>},
       {"continuous-exposure", "+continuous-exposure|-continuous-exposure", "continuous auto exposure (default on)",
        toggle<&D::continuousAutoExposureSupported>},
       {"continuous-wb", "+continuous-wb|-continuous-wb", "continuous auto white balance (default on)",
        toggle<&D::continuousAutoWhiteBalanceSupported>},
-      {"low-light-boost", "+low-light-boost|-low-light-boost", "low-light boost (default on)", toggle<&D::lowLightBoostSupported>},
+      {"low-light-boost", "+low-light-boost|-low-light-boost", "low-light boost (default on)",
+       toggle<&D::lowLightBoostSupported>},
       {"min-focus", "min-focus=N", "the minimum focus distance in mm (default 120 back, 200 front)",
        [](D& c, W v, S what) { c.minimumFocusDistance = whole(v, what, 0); }},
       {"bias", "bias=MIN..MAX", "the exposure target bias range (default -8..8)",
        [](D& c, W v, S what) {
          const std::size_t dots = v.find("..");
-         if (dots == std::string_view::npos) throw ScenarioError(what + ": expected MIN..MAX, not \"" + std::string(v) + "\"");
+         if (dots == std::string_view::npos)
+           throw ScenarioError(what + ": expected MIN..MAX, not \"" + std::string(v) + "\"");
          const double low = number(v.substr(0, dots), what, -kInf);
          const double high = number(v.substr(dots + 2), what, -kInf);
          if (low > high)
@@ -94,9 +97,10 @@ const std::vector<CameraOption>& cameraOptions() {
        [](D& c, W v, S what) { c.activeColorSpace = whole(v, what); }},
       {"presets", "presets=P,P,...", "the session presets it supports (default all)",
        [](D& c, W v, S what) {
+         const Arg preset = arg::oneOf(presetWords(), {}, "session preset");
          c.supportedSessionPresets.clear();
          for (const std::string_view item : splitList(v))
-           c.supportedSessionPresets.push_back(readArg(arg::oneOf(presetWords(), {}, "session preset"), item, what).word);
+           c.supportedSessionPresets.push_back(readArg(preset, item, what).word);
        }},
       {"fps", "fps=N", "the video frame rate, 1 to 1000 (default 30)",
        [](D& c, W v, S what) { c.frameRate = number(v, what, 1, 1000); }},

@@ -116,7 +116,8 @@ void CommandTable::create(Runner& r, std::optional<CGPoint> point) {
 std::shared_ptr<AVCaptureDevice> CommandTable::device(Runner& r, const Args& a, std::string_view what) {
   auto device = a.has(0) ? r.capture().camera(a.word(0)) : r.capture().currentCamera();
   if (device) return device;
-  throw ScenarioError(std::string(what) + (a.has(0) ? ": no camera named '" + a.word(0) + "'" : ": there is no current camera"));
+  throw ScenarioError(std::string(what) +
+                      (a.has(0) ? ": no camera named '" + a.word(0) + "'" : ": there is no current camera"));
 }
 
 std::vector<Section> CommandTable::sections() {
@@ -281,38 +282,44 @@ std::vector<Section> CommandTable::sections() {
             [](Runner& r, A) { r.controller().startSession(); }},
            {"call stopSession", "call stopSession", "stops the capture session", {}, controller,
             [](Runner& r, A) { r.controller().stopSession(); }},
-           {"call zoomWithScale", "call zoomWithScale S [ANIMATED]", "zooms to a scale, animated or not", {number("scale"), optional(flag("animated"))},
-            controller,
+           {"call zoomWithScale", "call zoomWithScale S [ANIMATED]", "zooms to a scale, animated or not",
+            {number("scale"), optional(flag("animated"))}, controller,
             [](Runner& r, A a) {
               if (a.has(1))
                 r.controller().zoomWithScale(a.number(0), a.flag(1));
               else
                 r.controller().zoomWithScale(a.number(0));
             }},
-           {"call zoomWithLevel", "call zoomWithLevel L", "zooms to a level between the minimum and maximum scale", {number("level")}, controller,
+           {"call zoomWithLevel", "call zoomWithLevel L", "zooms to a level between the minimum and maximum scale",
+            {number("level")}, controller,
             [](Runner& r, A a) { r.controller().zoomWithLevel(a.number(0)); }},
            {"call focusAtPoint", "call focusAtPoint X Y ANIMATED", "focuses at a point of the preview",
             {number("x"), number("y"), flag("animated")}, controller,
             [](Runner& r, A a) { r.controller().focusAtPoint({a.number(0), a.number(1)}, a.flag(2)); }},
-           {"call focusWithAnimated", "call focusWithAnimated B", "focuses at the focus point", {flag("animated")}, controller,
+           {"call focusWithAnimated", "call focusWithAnimated B", "focuses at the focus point", {flag("animated")},
+            controller,
             [](Runner& r, A a) { r.controller().focusWithAnimated(a.flag(0)); }},
-           {"call focusCenterWithAnimated", "call focusCenterWithAnimated B", "focuses at the preview's centre", {flag("animated")}, controller,
+           {"call focusCenterWithAnimated", "call focusCenterWithAnimated B", "focuses at the preview's centre",
+            {flag("animated")}, controller,
             [](Runner& r, A a) { r.controller().focusCenterWithAnimated(a.flag(0)); }},
-           {"call setFocusPoint", "call setFocusPoint X Y", "sets the focus point", {number("x"), number("y")}, controller,
+           {"call setFocusPoint", "call setFocusPoint X Y", "sets the focus point", {number("x"), number("y")},
+            controller,
             [](Runner& r, A a) { r.controller().setFocusPoint({a.number(0), a.number(1)}); }},
            {"call setFocusImage", "call setFocusImage", "gives the controller a small opaque 8 x 8 image", {},
             controller,
             [](Runner& r, A) {
               r.controller().setFocusImage(UIImage::imageWithPixels(8, 8, std::vector<std::uint8_t>(8 * 8 * 4, 0xFF)));
             }},
-           {"call setExposureTargetBias", "call setExposureTargetBias B", "sets the exposure target bias", {number("bias")}, controller,
+           {"call setExposureTargetBias", "call setExposureTargetBias B", "sets the exposure target bias",
+            {number("bias")}, controller,
             [](Runner& r, A a) { r.controller().setExposureTargetBias(static_cast<float>(a.number(0))); }},
            {"call toggleTorch", "call toggleTorch B", "turns the torch on or off", {flag("on")}, controller,
             [](Runner& r, A a) { r.controller().toggleTorch(a.flag(0)); }},
            {"call toggleFlash", "call toggleFlash MODE", "sets the flash mode, raw 0-2",
             {whole("mode", 0, 2, "0 (off), 1 (on) or 2 (auto)")}, controller,
             [](Runner& r, A a) { r.controller().toggleFlash(a.whole(0)); }},
-           {"call toggleCameraPosition", "call toggleCameraPosition B", "switches between the back and front camera, animated or not", {flag("animated")}, controller,
+           {"call toggleCameraPosition", "call toggleCameraPosition B",
+            "switches between the back and front camera, animated or not", {flag("animated")}, controller,
             [](Runner& r, A a) { r.controller().toggleCameraPosition(a.flag(0)); }},
            {"call setVideoOutputSettingFormatType", "call setVideoOutputSettingFormatType CODE",
             "sets the video output's pixel format, in decimal", {whole("code", 0, 4294967295.0)}, controller,

@@ -285,7 +285,8 @@ Match matchLine(const std::vector<std::string>& words) {
     const std::string base = label(*command);
     for (std::size_t i = 0; i < command->args.size(); ++i) {
       const Arg& arg = command->args[i];
-      const std::string what = arg.name.empty() || arg.kind == Arg::Kind::literal ? base : base + ": " + std::string(arg.name);
+      const bool named = !arg.name.empty() && arg.kind != Arg::Kind::literal;
+      const std::string what = named ? base + ": " + std::string(arg.name) : base;
       for (const std::size_t w : (*at)[i]) {
         const std::string_view word =
             arg.key.empty() ? std::string_view(words[w]) : std::string_view(words[w]).substr(arg.key.size() + 1);

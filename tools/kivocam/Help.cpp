@@ -13,7 +13,8 @@ namespace kivocam {
 
 namespace {
 
-constexpr std::string_view kHead = R"(kivocam - runs a KivoCamera scenario on the simulated platform and prints its trace
+constexpr std::string_view kHead =
+    R"(kivocam - runs a KivoCamera scenario on the simulated platform and prints its trace
 
 usage:
   kivocam run FILE [--photos DIR] [--realtime]

@@ -120,130 +120,88 @@ const std::map<std::string, CameraPath, std::less<>>& cameraPaths() {
 
 using RunnerPath = std::function<std::string(Runner&)>;
 
-std::string motionPath(Runner& r, const std::function<std::string(KivoMotionManager&)>& read) {
-  const auto manager = r.camera() ? r.camera()->motionManager() : nullptr;
-  return manager ? read(*manager) : kNil;
+// A path of an object the run may not have (nil without it): the controller's
+// motion manager and orientation estimator, the newest session the world has
+// seen (the controller's, while it lives), the controller's current camera
+// (else the newest session's), the preview layer itself (not the preview
+// view's accessor, which re-applies the view's own gravity as it reads).
+template <class T>
+RunnerPath of(std::shared_ptr<T> (*find)(Runner&), std::string (*read)(T&)) {
+  return [find, read](Runner& r) {
+    const auto object = find(r);
+    return object ? read(*object) : kNil;
+  };
 }
 
-std::string orientationPath(Runner& r, const std::function<std::string(KivoOrientation&)>& read) {
-  const auto orientation = r.camera() ? r.camera()->orientation() : nullptr;
-  return orientation ? read(*orientation) : kNil;
+std::shared_ptr<KivoMotionManager> motion(Runner& r) { return r.camera() ? r.camera()->motionManager() : nullptr; }
+std::shared_ptr<KivoOrientation> estimator(Runner& r) { return r.camera() ? r.camera()->orientation() : nullptr; }
+std::shared_ptr<AVCaptureSession> session(Runner& r) { return r.world().capture().newestSession(); }
+std::shared_ptr<AVCaptureDevice> device(Runner& r) {
+  const auto current = r.camera() ? r.camera()->videoDevice() : nullptr;
+  return current ? current : r.world().capture().currentCamera();
 }
-
 std::shared_ptr<AVCaptureVideoPreviewLayer> previewLayer(Runner& r) {
-  // The layer itself, not the preview view's accessor, which re-applies the
-  // view's own gravity as it reads.
   const auto& camera = r.camera();
   if (!camera || !camera->previewView()) return nullptr;
   return std::dynamic_pointer_cast<AVCaptureVideoPreviewLayer>(camera->previewView()->layer());
 }
 
-// The newest session the world has seen (the controller's, while it lives).
-std::string sessionPath(Runner& r, const std::function<std::string(AVCaptureSession&)>& read) {
-  const auto session = r.world().capture().newestSession();
-  return session ? read(*session) : kNil;
+template <class E>
+std::string raw(E value) {
+  return formatInteger(static_cast<std::int64_t>(value));
 }
 
-// The controller's current camera, else the newest session's.
-std::string devicePath(Runner& r, const std::function<std::string(AVCaptureDevice&)>& read) {
-  auto device = r.camera() ? r.camera()->videoDevice() : nullptr;
-  if (!device) device = r.world().capture().currentCamera();
-  return device ? read(*device) : kNil;
-}
-
-std::string imageOrientation(Runner& r, AVCaptureDevicePosition position) {
-  return orientationPath(r, [position](KivoOrientation& o) {
-    return formatInteger(static_cast<std::int64_t>(o.imageOrientation(static_cast<std::int64_t>(position))));
-  });
-}
+constexpr auto kBack = static_cast<std::int64_t>(AVCaptureDevicePosition::back);
+constexpr auto kFront = static_cast<std::int64_t>(AVCaptureDevicePosition::front);
 
 const std::map<std::string, RunnerPath, std::less<>>& otherPaths() {
+  using L = AVCaptureVideoPreviewLayer;
+  using S = AVCaptureSession;
+  using D = AVCaptureDevice;
+  using O = KivoOrientation;
   static const std::map<std::string, RunnerPath, std::less<>> paths{
-      {"previewLayer.videoGravity",
-       [](Runner& r) {
-         const auto layer = previewLayer(r);
-         return layer ? layer->videoGravity() : kNil;
-       }},
-      {"previewLayer.session",
-       [](Runner& r) {
-         const auto layer = previewLayer(r);
-         return layer && layer->session() ? std::string("bound") : kNil;
-       }},
-      {"session.running", [](Runner& r) { return sessionPath(r, [](AVCaptureSession& s) { return formatBool(s.isRunning()); }); }},
-      {"session.preset", [](Runner& r) { return sessionPath(r, [](AVCaptureSession& s) { return std::string(s.sessionPreset()); }); }},
-      {"session.inputs",
-       [](Runner& r) {
-         return sessionPath(r, [](AVCaptureSession& s) {
-           std::vector<std::string> names;
-           for (const auto& input : s.inputs()) names.push_back(input->device()->uniqueID());
-           return formatList(names);
-         });
-       }},
-      {"session.outputs",
-       [](Runner& r) {
-         return sessionPath(r, [](AVCaptureSession& s) {
-           std::vector<std::string> kinds;
-           for (const auto& output : s.outputs()) kinds.emplace_back(output->kindName());
-           return formatList(kinds);
-         });
-       }},
-      {"device.name", [](Runner& r) { return devicePath(r, [](AVCaptureDevice& d) { return d.uniqueID(); }); }},
-      {"device.videoZoomFactor",
-       [](Runner& r) { return devicePath(r, [](AVCaptureDevice& d) { return formatNumber(d.videoZoomFactor()); }); }},
-      {"device.focusPointOfInterest",
-       [](Runner& r) { return devicePath(r, [](AVCaptureDevice& d) { return formatPoint(d.focusPointOfInterest()); }); }},
-      {"device.focusMode",
-       [](Runner& r) { return devicePath(r, [](AVCaptureDevice& d) { return formatInteger(rawValue(d.focusMode())); }); }},
-      {"device.exposureMode",
-       [](Runner& r) { return devicePath(r, [](AVCaptureDevice& d) { return formatInteger(rawValue(d.exposureMode())); }); }},
-      {"device.whiteBalanceMode",
-       [](Runner& r) {
-         return devicePath(r, [](AVCaptureDevice& d) { return formatInteger(rawValue(d.whiteBalanceMode())); });
-       }},
-      {"device.exposureTargetBias",
-       [](Runner& r) { return devicePath(r, [](AVCaptureDevice& d) { return formatNumber(d.exposureTargetBias()); }); }},
-      {"device.torchActive",
-       [](Runner& r) { return devicePath(r, [](AVCaptureDevice& d) { return formatBool(d.isTorchActive()); }); }},
-      {"device.isAdjustingFocus",
-       [](Runner& r) { return devicePath(r, [](AVCaptureDevice& d) { return formatBool(d.isAdjustingFocus()); }); }},
-      {"device.ISO", [](Runner& r) { return devicePath(r, [](AVCaptureDevice& d) { return formatNumber(d.ISO()); }); }},
+      {"previewLayer.videoGravity", of<L>(previewLayer, [](L& l) { return std::string(l.videoGravity()); })},
+      {"previewLayer.session", of<L>(previewLayer, [](L& l) { return std::string(l.session() ? "bound" : kNil); })},
+      {"session.running", of<S>(session, [](S& s) { return formatBool(s.isRunning()); })},
+      {"session.preset", of<S>(session, [](S& s) { return std::string(s.sessionPreset()); })},
+      {"session.inputs", of<S>(session, [](S& s) {
+         std::vector<std::string> names;
+         for (const auto& input : s.inputs()) names.push_back(input->device()->uniqueID());
+         return formatList(names);
+       })},
+      {"session.outputs", of<S>(session, [](S& s) {
+         std::vector<std::string> kinds;
+         for (const auto& output : s.outputs()) kinds.emplace_back(output->kindName());
+         return formatList(kinds);
+       })},
+      {"device.name", of<D>(device, [](D& d) { return d.uniqueID(); })},
+      {"device.videoZoomFactor", of<D>(device, [](D& d) { return formatNumber(d.videoZoomFactor()); })},
+      {"device.focusPointOfInterest", of<D>(device, [](D& d) { return formatPoint(d.focusPointOfInterest()); })},
+      {"device.focusMode", of<D>(device, [](D& d) { return raw(d.focusMode()); })},
+      {"device.exposureMode", of<D>(device, [](D& d) { return raw(d.exposureMode()); })},
+      {"device.whiteBalanceMode", of<D>(device, [](D& d) { return raw(d.whiteBalanceMode()); })},
+      {"device.exposureTargetBias", of<D>(device, [](D& d) { return formatNumber(d.exposureTargetBias()); })},
+      {"device.torchActive", of<D>(device, [](D& d) { return formatBool(d.isTorchActive()); })},
+      {"device.isAdjustingFocus", of<D>(device, [](D& d) { return formatBool(d.isAdjustingFocus()); })},
+      {"device.ISO", of<D>(device, [](D& d) { return formatNumber(d.ISO()); })},
       {"connection.videoOrientation",
        [](Runner& r) {
          const auto output = r.world().capture().photoOutput();
          const auto connection = output ? output->videoConnection() : nullptr;
-         return connection ? formatInteger(rawValue(connection->videoOrientation())) : kNil;
+         return connection ? raw(connection->videoOrientation()) : kNil;
        }},
       {"app.idleTimerDisabled", [](Runner&) { return formatBool(UIApplication::shared().isIdleTimerDisabled()); }},
-      {"motion.state",
-       [](Runner& r) {
-         return motionPath(r, [](KivoMotionManager& m) { return formatInteger(rawValue(m.motionState())); });
-       }},
-      {"motion.active",
-       [](Runner& r) { return motionPath(r, [](KivoMotionManager& m) { return formatBool(m.isActive()); }); }},
-      {"orientation.active",
-       [](Runner& r) { return orientationPath(r, [](KivoOrientation& o) { return formatBool(o.isActive()); }); }},
+      {"motion.state", of<KivoMotionManager>(motion, [](KivoMotionManager& m) { return raw(m.motionState()); })},
+      {"motion.active", of<KivoMotionManager>(motion, [](KivoMotionManager& m) { return formatBool(m.isActive()); })},
+      {"orientation.active", of<O>(estimator, [](O& o) { return formatBool(o.isActive()); })},
       {"orientation.deviceOrientation",
-       [](Runner& r) {
-         return orientationPath(r, [](KivoOrientation& o) {
-           return formatOptional(o.deviceOrientation(),
-                                 [](UIDeviceOrientation v) { return formatInteger(static_cast<std::int64_t>(v)); });
-         });
-       }},
+       of<O>(estimator, [](O& o) { return formatOptional(o.deviceOrientation(), raw<UIDeviceOrientation>); })},
       {"orientation.videoOrientation",
-       [](Runner& r) {
-         return orientationPath(r, [](KivoOrientation& o) {
-           return formatOptional(o.videoOrientation(), [](AVCaptureVideoOrientation v) {
-             return formatInteger(static_cast<std::int64_t>(v));
-           });
-         });
-       }},
-      {"orientation.imageOrientation.back", [](Runner& r) { return imageOrientation(r, AVCaptureDevicePosition::back); }},
-      {"orientation.imageOrientation.front",
-       [](Runner& r) { return imageOrientation(r, AVCaptureDevicePosition::front); }},
+       of<O>(estimator, [](O& o) { return formatOptional(o.videoOrientation(), raw<AVCaptureVideoOrientation>); })},
+      {"orientation.imageOrientation.back", of<O>(estimator, [](O& o) { return raw(o.imageOrientation(kBack)); })},
+      {"orientation.imageOrientation.front", of<O>(estimator, [](O& o) { return raw(o.imageOrientation(kFront)); })},
       {"captures.inProgress",
-       [](Runner& r) {
-         return r.camera() ? formatInteger(static_cast<std::int64_t>(r.camera()->capturesInProgress())) : kNil;
-       }},
+       [](Runner& r) { return r.camera() ? raw(r.camera()->capturesInProgress()) : kNil; }},
       {"alert",
        [](Runner& r) {
          const auto alert = r.host().presentedAlert();

@@ -69,7 +69,9 @@ const std::vector<Property>& properties() {
       {"motionManager.movingThreshold", arg::number(),
        [](K& camera, const Value& v) { camera.motionManager()->setMovingThreshold(v.number); }},
       {"motionManager.motionState", arg::whole({}, 0, 2, "0 (undetermined), 1 (still) or 2 (moving)"),
-       [](K& camera, const Value& v) { camera.motionManager()->setMotionState(*fromRawValue<KivoMotionState>(v.whole)); }},
+       [](K& camera, const Value& v) {
+         camera.motionManager()->setMotionState(*fromRawValue<KivoMotionState>(v.whole));
+       }},
   };
   return table;
 }
