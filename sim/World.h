@@ -88,7 +88,7 @@ class World {
 
   /// The page size the simulated kernel reports.
   static constexpr std::uint64_t kPageSize = 16384;
-  /// The most free memory the kernel statistics can count (2^32 pages).
+  /// The most free memory the kernel statistics can count (2^32 pages, less a byte).
   static constexpr std::uint64_t kMaxMemoryBytes = (std::uint64_t{1} << 32) * kPageSize - 1;
 
  private:

@@ -42,7 +42,7 @@ bool inRange(const Arg& arg, double value) {
 
 bool isNumber(const Arg& arg) { return arg.kind == Arg::Kind::number || arg.kind == Arg::Kind::whole; }
 
-// The entries by name, and the groups by first word.
+// The entries by name (several forms may share one).
 const std::map<std::string, std::vector<const Command*>, std::less<>>& commandsByName() {
   static const auto index = [] {
     std::map<std::string, std::vector<const Command*>, std::less<>> byName;
@@ -115,6 +115,16 @@ std::optional<std::vector<std::vector<std::size_t>>> fit(const Command& command,
   return at;
 }
 
+// How argument errors name the command: its name without `call `, with its
+// literal words ("zoomWithLevel", "device iso").
+std::string label(const Command& command) {
+  std::string text(command.name);
+  if (text.starts_with("call ")) text.erase(0, 5);
+  for (const Arg& arg : command.args)
+    if (arg.kind == Arg::Kind::literal) text += " " + std::string(arg.name);
+  return text;
+}
+
 }  // namespace
 
 const std::vector<const Command*>& allCommands() {
@@ -125,14 +135,6 @@ const std::vector<const Command*>& allCommands() {
     return all;
   }();
   return commands;
-}
-
-std::string label(const Command& command) {
-  std::string text(command.name);
-  if (text.starts_with("call ")) text.erase(0, 5);
-  for (const Arg& arg : command.args)
-    if (arg.kind == Arg::Kind::literal) text += " " + std::string(arg.name);
-  return text;
 }
 
 std::string_view needsMessage(Needs needs) {

@@ -7,7 +7,8 @@
 // `kivocam --help` prints the table, and the randomized test draws its
 // vocabulary from it.
 //
-// Plain data and pure functions; any thread.
+// The table is plain data; reading a line against it is a pure function
+// (any thread); the handlers run on the runner's thread.
 
 #include <cstddef>
 #include <cstdint>
@@ -185,9 +186,6 @@ Match matchLine(const std::vector<std::string>& words);
 Value readArg(const Arg& arg, std::string_view word, const std::string& what);
 /// What an argument accepts, as error messages and `--help` say it.
 std::string describe(const Arg& arg);
-/// How argument errors name the command: its name without `call `, with
-/// its literal words ("zoomWithLevel", "device iso").
-std::string label(const Command& command);
 /// Why a line with those needs cannot run now, as printed after its name.
 std::string_view needsMessage(Needs needs);
 
@@ -197,8 +195,8 @@ struct CameraOption {
   std::string_view name;
   std::string_view usage;
   std::string_view meaning;
-  /// Applies the option; `value` is the text after `=` (empty for a switch,
-  /// whose sign comes as "+" or "-"). Throws ScenarioError naming `what`.
+  /// Applies the option; `value` is the text after `=`, or a switch's sign
+  /// ("+" or "-"). Throws ScenarioError naming `what`.
   void (*apply)(AVCaptureDeviceDescription& camera, std::string_view value, const std::string& what) = nullptr;
 };
 const std::vector<CameraOption>& cameraOptions();
