@@ -84,7 +84,7 @@ class Runner {
   std::optional<std::string_view> unmet(Needs needs) const;
 
  private:
-  friend struct CommandTable;
+  friend struct CommandTable;  // the command table's handlers, which perform the lines
 
   /// Looks the line up in the command table, checks it and performs it.
   void perform(const std::vector<std::string>& words);
