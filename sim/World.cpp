@@ -95,7 +95,7 @@ void World::runUntilIdle() {
 
 void World::advance(double seconds) {
   if (!std::isfinite(seconds) || seconds < 0)
-    throw std::invalid_argument("advance: the time must be a finite number of seconds, not negative");
+    throw std::invalid_argument("sim::World::advance: the time must be finite and not negative");
   if (deterministic_)
     deterministic_->advance(seconds);
   else
@@ -106,47 +106,43 @@ double World::now() const { return deterministic_ ? deterministic_->now() : thre
 
 // --- Settings ---------------------------------------------------------------
 
-void World::requireBeforeCreate(std::string_view setting) const {
-  if (controllerCreated_) {
-    std::string message = "world ";
-    message.append(setting);
-    message.append(": can only be set before the controller is created");
-    throw std::logic_error(message);
-  }
+void World::requireBeforeCreate(const char* setter) const {
+  if (controllerCreated_)
+    throw std::logic_error(std::string("sim::World::") + setter + " after the controller was created");
 }
 
 void World::setPlatformVersion(int majorVersion) {
-  requireBeforeCreate("platform-version");
-  if (majorVersion < 1) throw std::invalid_argument("world platform-version: must be a positive major version");
+  requireBeforeCreate("setPlatformVersion");
+  if (majorVersion < 1) throw std::invalid_argument("sim::World::setPlatformVersion: not a major version");
   ProcessInfo::setOperatingSystemVersion({majorVersion, 0, 0});
 }
 
 void World::setScreen(double width, double height) {
-  requireBeforeCreate("screen");
+  requireBeforeCreate("setScreen");
   if (!(width > 0) || !(height > 0) || !std::isfinite(width) || !std::isfinite(height))
-    throw std::invalid_argument("world screen: width and height must be positive");
+    throw std::invalid_argument("sim::World::setScreen: the size must be positive and finite");
   UIScreen::main().setBounds(CGRectMake(0, 0, width, height));
 }
 
 void World::setMemory(std::uint64_t bytes) {
-  requireBeforeCreate("memory");
+  requireBeforeCreate("setMemory");
   installMemory(bytes);
 }
 
 void World::setMemoryUnavailable() {
-  requireBeforeCreate("memory");
+  requireBeforeCreate("setMemoryUnavailable");
   installMemory(std::nullopt);
 }
 
 void World::installMemory(std::optional<std::uint64_t> bytes) {
+  if (bytes && *bytes > kMaxMemoryBytes)
+    throw std::invalid_argument("sim::World::setMemory: more than the kernel statistics count");
   hooks_->memory.reset();
   if (!bytes) {
     hooks_->memory.emplace(HostStatisticsProvider{}, static_cast<vm_size_t>(kPageSize));
     return;
   }
-  const std::uint64_t pages = *bytes / kPageSize;
-  if (pages > 0xFFFFFFFFull) throw std::invalid_argument("world memory: more bytes than the kernel statistics can count");
-  const auto count = static_cast<natural_t>(pages);
+  const auto count = static_cast<natural_t>(*bytes / kPageSize);
   hooks_->memory.emplace(
       [count](vm_statistics_data_t& stats) {
         stats = {};
@@ -160,32 +156,32 @@ void World::installMemory(std::optional<std::uint64_t> bytes) {
 
 void World::setDeviceOrientation(int rawValue) {
   const auto orientation = UIDeviceOrientationFromRawValue(rawValue);
-  if (!orientation) throw std::invalid_argument("world device-orientation: raw value must be 0 to 6");
+  if (!orientation) throw std::invalid_argument("sim::World::setDeviceOrientation: not a raw device orientation");
   UIDevice::current().setOrientation(*orientation);
 }
 
 void World::setIdleTimerDisabled(bool disabled) {
-  requireBeforeCreate("idle-timer-disabled");
+  requireBeforeCreate("setIdleTimerDisabled");
   UIApplication::shared().setIdleTimerDisabledSilently(disabled);
 }
 
 void World::addCamera(const CameraSetup& camera) {
-  requireBeforeCreate("camera");
+  requireBeforeCreate("addCamera");
   capture_->addCamera(camera);
 }
 
 void World::setNoCameras() {
-  requireBeforeCreate("no-cameras");
+  requireBeforeCreate("setNoCameras");
   capture_->setNoCameras();
 }
 
 void World::setPermission(AVAuthorizationStatus status) {
-  requireBeforeCreate("permission");
+  requireBeforeCreate("setPermission");
   capture_->setAuthorizationStatus(status);
 }
 
 void World::setAccelerometerAvailable(bool available) {
-  requireBeforeCreate("accelerometer");
+  requireBeforeCreate("setAccelerometerAvailable");
   motion_->setAccelerometerAvailable(available);
 }
 

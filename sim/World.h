@@ -54,14 +54,15 @@ class World {
   Trace& trace() { return trace_; }
 
   // --- World settings ---------------------------------------------------
-  // Settings marked fixed may only be made before the controller exists
-  // (see `markControllerCreated`); afterwards they throw std::logic_error
-  // naming the setting. Nonsense values throw std::invalid_argument.
+  // Settings marked fixed describe the device before the controller exists
+  // (see `markControllerCreated`): changing one afterwards is a programming
+  // error (std::logic_error). Values out of range throw std::invalid_argument.
+  // Drivers check both before they call.
   void setPlatformVersion(int majorVersion);                  // fixed
   void setScreen(double width, double height);                // fixed
   void setMemory(std::uint64_t bytes);                        // fixed
   void setMemoryUnavailable();                                // fixed
-  void setDeviceOrientation(int rawValue);                    // any time
+  void setDeviceOrientation(int rawValue);                    // any time, 0-6
   void setIdleTimerDisabled(bool disabled);                   // fixed
   /// Adds a camera; the first one replaces the default back and front wide
   /// cameras. A second camera of the same name throws std::invalid_argument.
@@ -87,9 +88,11 @@ class World {
 
   /// The page size the simulated kernel reports.
   static constexpr std::uint64_t kPageSize = 16384;
+  /// The most free memory the kernel statistics can count (2^32 pages, less a byte).
+  static constexpr std::uint64_t kMaxMemoryBytes = (std::uint64_t{1} << 32) * kPageSize - 1;
 
  private:
-  void requireBeforeCreate(std::string_view setting) const;
+  void requireBeforeCreate(const char* setter) const;
   void installMemory(std::optional<std::uint64_t> bytes);
 
   const Mode mode_;

@@ -1,7 +1,6 @@
 #pragma once
-// What a simulated camera is and can do, and the scenario words that
-// describe it ("world camera back dual +torch min-focus=80 fps=60").
-// Plain values and pure functions; any thread.
+// What a simulated camera is and can do. Plain values and pure functions;
+// any thread.
 
 #include <cstdint>
 #include <string>
@@ -45,21 +44,6 @@ inline CameraSetup camera(AVCaptureDevicePosition position, CameraType type) {
   return CameraSetup::defaults(position, type);
 }
 
-/// "back" or "front"; anything else throws std::invalid_argument.
-AVCaptureDevicePosition parseCameraPosition(std::string_view word);
-/// "wide", "dual", "dual-wide" or "triple"; anything else throws std::invalid_argument.
-CameraType parseCameraType(std::string_view word);
-std::string_view cameraTypeWord(CameraType type);
-std::string_view cameraPositionWord(AVCaptureDevicePosition position);
 AVCaptureDeviceType deviceTypeOf(CameraType type);
-
-/// The defaults of the place, changed by the scenario's camera options:
-/// +torch -torch +flash -flash -poi -continuous-focus -smooth-focus
-/// -continuous-exposure -continuous-wb -low-light-boost (and their + forms),
-/// min-focus=N, bias=MIN..MAX, iso=N, color-spaces=A,B,... (may be empty),
-/// active-color-space=N, presets=P,P,..., fps=N (1..1000), max-zoom=N (>= 1).
-/// Throws std::invalid_argument naming the first bad option.
-CameraSetup parseCameraOptions(AVCaptureDevicePosition position, CameraType type,
-                              const std::vector<std::string>& options);
 
 }  // namespace sim

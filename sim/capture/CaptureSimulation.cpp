@@ -1,10 +1,8 @@
 #include "sim/capture/CaptureSimulation.h"
 
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <stdexcept>
 #include <system_error>
@@ -13,24 +11,11 @@
 #include <variant>
 
 #include "Dispatch/Dispatch.h"
-#include "Foundation/TraceFormat.h"
 #include "AVFoundation/AVCaptureConnection.h"
 #include "sim/capture/CameraPhysics.h"
 #include "sim/capture/TestChart.h"
 
 namespace sim {
-
-PhotoFault parsePhotoFault(std::string_view word) {
-  if (word == "processing-error") return PhotoFault::processingError;
-  if (word == "finish-error") return PhotoFault::finishError;
-  if (word == "both-errors") return PhotoFault::bothErrors;
-  if (word == "no-data") return PhotoFault::noData;
-  if (word == "never-finishes") return PhotoFault::neverFinishes;
-  std::string message = "photo fault '";
-  message.append(word);
-  message.append("': expected processing-error, finish-error, both-errors, no-data or never-finishes");
-  throw std::invalid_argument(message);
-}
 
 namespace {
 
@@ -533,19 +518,6 @@ void CaptureSimulation::postInterrupted(std::optional<UserInfoValue> reason) {
 
 void CaptureSimulation::postInterruptionEnded() { post(AVCaptureSessionInterruptionEndedNotification, UserInfo{}); }
 
-UserInfoValue CaptureSimulation::userInfoValueFromText(std::string_view text) {
-  std::string_view digits = text;
-  if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
-  std::int64_t integer = 0;
-  auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), integer);
-  if (!digits.empty() && error == std::errc() && end == digits.data() + digits.size()) return NSNumber(integer);
-  double number = 0;
-  auto [end2, error2] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
-  if (!digits.empty() && error2 == std::errc() && end2 == digits.data() + digits.size() && std::isfinite(number))
-    return NSNumber(number);
-  return std::string(text);
-}
-
 // --- Inspection
 
 std::shared_ptr<AVCaptureSession> CaptureSimulation::newestSession() const {
@@ -569,55 +541,6 @@ std::shared_ptr<AVCapturePhotoOutput> CaptureSimulation::photoOutput() const {
 std::size_t CaptureSimulation::photoCapturesInFlight() const {
   auto output = photoOutput();
   return output ? output->capturesInFlight() : 0;
-}
-
-std::optional<std::string> CaptureSimulation::inspect(std::string_view path,
-                                                      const std::shared_ptr<AVCaptureDevice>& given) const {
-  const std::string nil = "nil";
-  if (path.starts_with("session.")) {
-    auto session = newestSession();
-    const std::string_view key = path.substr(8);
-    if (key == "running") return session ? formatBool(session->isRunning()) : nil;
-    if (key == "preset") return session ? session->sessionPreset() : nil;
-    if (key == "inputs") {
-      if (!session) return nil;
-      std::vector<std::string> names;
-      for (const auto& input : session->inputs()) names.push_back(input->device()->uniqueID());
-      return formatList(names);
-    }
-    if (key == "outputs") {
-      if (!session) return nil;
-      std::vector<std::string> kinds;
-      for (const auto& output : session->outputs()) kinds.emplace_back(output->kindName());
-      return formatList(kinds);
-    }
-    return std::nullopt;
-  }
-  if (path.starts_with("device.")) {
-    static const std::vector<std::string_view> keys{
-        "name",          "videoZoomFactor",    "focusPointOfInterest", "focusMode",        "exposureMode",
-        "whiteBalanceMode", "exposureTargetBias", "torchActive",        "isAdjustingFocus", "ISO"};
-    const std::string_view key = path.substr(7);
-    if (std::find(keys.begin(), keys.end(), key) == keys.end()) return std::nullopt;
-    auto device = given ? given : currentCamera();
-    if (!device) return nil;
-    if (key == "name") return device->uniqueID();
-    if (key == "videoZoomFactor") return formatNumber(device->videoZoomFactor());
-    if (key == "focusPointOfInterest") return formatPoint(device->focusPointOfInterest());
-    if (key == "focusMode") return formatInteger(rawValue(device->focusMode()));
-    if (key == "exposureMode") return formatInteger(rawValue(device->exposureMode()));
-    if (key == "whiteBalanceMode") return formatInteger(rawValue(device->whiteBalanceMode()));
-    if (key == "exposureTargetBias") return formatNumber(device->exposureTargetBias());
-    if (key == "torchActive") return formatBool(device->isTorchActive());
-    if (key == "isAdjustingFocus") return formatBool(device->isAdjustingFocus());
-    return formatNumber(device->ISO());
-  }
-  if (path == "connection.videoOrientation") {
-    auto output = photoOutput();
-    const auto connection = output ? output->videoConnection() : nullptr;
-    return connection ? formatInteger(rawValue(connection->videoOrientation())) : nil;
-  }
-  return std::nullopt;
 }
 
 }  // namespace sim

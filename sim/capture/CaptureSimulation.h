@@ -42,9 +42,6 @@ namespace sim {
 /// How the next photo capture goes wrong.
 enum class PhotoFault { processingError, finishError, bothErrors, noData, neverFinishes };
 
-/// "processing-error", "finish-error", "both-errors", "no-data", "never-finishes";
-/// anything else throws std::invalid_argument.
-PhotoFault parsePhotoFault(std::string_view word);
 
 /// When a capture's callbacks come, in seconds after the request: the
 /// will-capture moment (exposure), the processed photo, the end of the
@@ -157,9 +154,6 @@ class CaptureSimulation {
   void postInterrupted(std::optional<UserInfoValue> reason = std::nullopt);
   void postInterruptionEnded();
 
-  /// A scenario word as a user-info value: whole numbers become integer
-  /// numbers, other decimal numbers floating numbers, anything else text.
-  static UserInfoValue userInfoValueFromText(std::string_view text);
 
   // --- Inspection -------------------------------------------------------
   /// The session created last, while it lives.
@@ -170,16 +164,6 @@ class CaptureSimulation {
   std::shared_ptr<AVCapturePhotoOutput> photoOutput() const;
   /// Captures handed to the newest session's photo output and not finished.
   std::size_t photoCapturesInFlight() const;
-  /// The value of an inspection path as the trace prints it, or none for an
-  /// unknown path. Paths: session.running, session.preset, session.inputs,
-  /// session.outputs, device.name, device.videoZoomFactor,
-  /// device.focusPointOfInterest, device.focusMode, device.exposureMode,
-  /// device.whiteBalanceMode, device.exposureTargetBias, device.torchActive,
-  /// device.isAdjustingFocus, device.ISO, connection.videoOrientation.
-  /// Missing objects print as nil. The device paths read `device` when one
-  /// is given (a controller's own camera), else the newest session's camera.
-  std::optional<std::string> inspect(std::string_view path,
-                                     const std::shared_ptr<AVCaptureDevice>& device = nullptr) const;
 
  private:
   class Backend;

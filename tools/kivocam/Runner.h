@@ -20,6 +20,7 @@
 #include <string>
 #include <string_view>
 
+#include "Commands.h"
 #include "Scenario.h"
 
 #include "KivoCameraDelegate.h"
@@ -29,6 +30,7 @@ class KivoCamera;
 namespace sim {
 class World;
 class HostScreen;
+class CaptureSimulation;
 }  // namespace sim
 
 namespace kivocam {
@@ -38,7 +40,7 @@ struct RunnerOptions {
   /// scheduler.
   bool realtime = false;
   /// Where delivered photos are written as photo-N.jpg; none: not written.
-  std::optional<std::filesystem::path> photosDirectory;
+  std::optional<std::filesystem::path> photosDirectory = std::nullopt;
   /// The longest single `advance` accepted; longer ones are wrong lines.
   /// One day by default, so that a scenario with a sensor or frames running
   /// cannot ask for work without end; fuzzing and randomized runs bound it
@@ -77,27 +79,19 @@ class Runner {
   const std::shared_ptr<KivoCamera>& camera() const { return camera_; }
   /// The `camera:didCapturePhoto:` callbacks the host's delegates received.
   std::int64_t photosDelivered() const;
+  /// Why a line with those needs cannot run now (the text it is refused
+  /// with, after the command's name), or none when it can.
+  std::optional<std::string_view> unmet(Needs needs) const;
 
  private:
-  using Words = std::vector<std::string>;
-  void perform(const Words& words);
-  void world(const Words& words);
-  void fail(const Words& words);
-  void delegate(const Words& words);
-  void create(const Words& words);
-  void host(const Words& words);
-  void set(const Words& words);
-  void call(const Words& words);
-  void user(const Words& words);
-  void notify(const Words& words);
-  void device(const Words& words);
-  void advance(const Words& words);
-  void print(const Words& words);
-  /// The value of an inspection path as printed, or throws for an unknown one.
-  std::string inspect(const std::string& path);
+  friend struct CommandTable;  // the command table's handlers, which perform the lines
 
-  KivoCamera& requireCamera(std::string_view line);
+  /// Looks the line up in the command table, checks it and performs it.
+  void perform(const std::vector<std::string>& words);
+  KivoCamera& controller() { return *camera_; }
+  sim::CaptureSimulation& capture();
   std::shared_ptr<KivoCameraDelegate> newDelegate(std::optional<std::set<KivoCameraDelegateSelector>> selectors);
+  void useDelegate(std::shared_ptr<KivoCameraDelegate> delegate);
   void emit(std::string line);
   void drain();
 
@@ -110,6 +104,8 @@ class Runner {
   std::shared_ptr<KivoCamera> camera_;
   std::atomic<std::int64_t> delivered_{0};
   bool finished_ = false;
+  // The names of the cameras `world camera` lines added.
+  std::set<std::string, std::less<>> cameraNames_;
 };
 
 /// The outcome of a whole scenario.
@@ -120,6 +116,10 @@ struct ScenarioResult {
   int line = 0;
   std::string message;
 };
+
+/// The value at an inspection path (one of `inspectionPaths()`) as `print`
+/// shows it.
+std::string inspect(Runner& runner, std::string_view path);
 
 /// Runs the text of a scenario file, printing the trace on `output`.
 ScenarioResult runScenario(std::string_view text, const RunnerOptions& options, std::ostream& output);

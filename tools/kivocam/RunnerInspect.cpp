@@ -1,10 +1,15 @@
-// `print PATH`: the inspection paths and how each value is printed.
+// `print PATH`: the inspection paths and how each value is printed. Every
+// value is read from the controller, the platform objects and the host screen
+// without side effects.
 
 #include <functional>
 #include <map>
 
 #include "AVFoundation/AVCaptureDevice.h"
+#include "AVFoundation/AVCapturePhotoOutput.h"
+#include "AVFoundation/AVCaptureSession.h"
 #include "AVFoundation/AVCaptureVideoPreviewLayer.h"
+#include "Commands.h"
 #include "Foundation/TraceFormat.h"
 #include "KivoCamera.h"
 #include "KivoFocusView.h"
@@ -113,105 +118,121 @@ const std::map<std::string, CameraPath, std::less<>>& cameraPaths() {
   return paths;
 }
 
-using RunnerPath = std::function<std::string(KivoCamera*, sim::HostScreen&)>;
+using RunnerPath = std::function<std::string(Runner&)>;
 
-std::string motionPath(KivoCamera* camera, const std::function<std::string(KivoMotionManager&)>& read) {
-  const auto manager = camera ? camera->motionManager() : nullptr;
-  return manager ? read(*manager) : kNil;
+// A path of an object the run may not have (nil without it): the controller's
+// motion manager and orientation estimator, the newest session the world has
+// seen (the controller's, while it lives), the controller's current camera
+// (else the newest session's), the preview layer itself (not the preview
+// view's accessor, which re-applies the view's own gravity as it reads).
+template <class T>
+RunnerPath of(std::shared_ptr<T> (*find)(Runner&), std::string (*read)(T&)) {
+  return [find, read](Runner& r) {
+    const auto object = find(r);
+    return object ? read(*object) : kNil;
+  };
 }
 
-std::string orientationPath(KivoCamera* camera, const std::function<std::string(KivoOrientation&)>& read) {
-  const auto orientation = camera ? camera->orientation() : nullptr;
-  return orientation ? read(*orientation) : kNil;
+std::shared_ptr<KivoMotionManager> motion(Runner& r) { return r.camera() ? r.camera()->motionManager() : nullptr; }
+std::shared_ptr<KivoOrientation> estimator(Runner& r) { return r.camera() ? r.camera()->orientation() : nullptr; }
+std::shared_ptr<AVCaptureSession> session(Runner& r) { return r.world().capture().newestSession(); }
+std::shared_ptr<AVCaptureDevice> device(Runner& r) {
+  const auto current = r.camera() ? r.camera()->videoDevice() : nullptr;
+  return current ? current : r.world().capture().currentCamera();
 }
-
-std::shared_ptr<AVCaptureVideoPreviewLayer> previewLayer(KivoCamera* camera) {
-  // The layer itself, not the preview view's accessor, which re-applies the
-  // view's own gravity as it reads.
+std::shared_ptr<AVCaptureVideoPreviewLayer> previewLayer(Runner& r) {
+  const auto& camera = r.camera();
   if (!camera || !camera->previewView()) return nullptr;
   return std::dynamic_pointer_cast<AVCaptureVideoPreviewLayer>(camera->previewView()->layer());
 }
 
+template <class E>
+std::string raw(E value) {
+  return formatInteger(static_cast<std::int64_t>(value));
+}
+
+constexpr auto kBack = static_cast<std::int64_t>(AVCaptureDevicePosition::back);
+constexpr auto kFront = static_cast<std::int64_t>(AVCaptureDevicePosition::front);
+
 const std::map<std::string, RunnerPath, std::less<>>& otherPaths() {
+  using L = AVCaptureVideoPreviewLayer;
+  using S = AVCaptureSession;
+  using D = AVCaptureDevice;
+  using O = KivoOrientation;
   static const std::map<std::string, RunnerPath, std::less<>> paths{
-      {"previewLayer.videoGravity",
-       [](KivoCamera* c, sim::HostScreen&) {
-         const auto layer = previewLayer(c);
-         return layer ? layer->videoGravity() : kNil;
+      {"previewLayer.videoGravity", of<L>(previewLayer, [](L& l) { return std::string(l.videoGravity()); })},
+      {"previewLayer.session", of<L>(previewLayer, [](L& l) { return std::string(l.session() ? "bound" : kNil); })},
+      {"session.running", of<S>(session, [](S& s) { return formatBool(s.isRunning()); })},
+      {"session.preset", of<S>(session, [](S& s) { return std::string(s.sessionPreset()); })},
+      {"session.inputs", of<S>(session, [](S& s) {
+         std::vector<std::string> names;
+         for (const auto& input : s.inputs()) names.push_back(input->device()->uniqueID());
+         return formatList(names);
+       })},
+      {"session.outputs", of<S>(session, [](S& s) {
+         std::vector<std::string> kinds;
+         for (const auto& output : s.outputs()) kinds.emplace_back(output->kindName());
+         return formatList(kinds);
+       })},
+      {"device.name", of<D>(device, [](D& d) { return d.uniqueID(); })},
+      {"device.videoZoomFactor", of<D>(device, [](D& d) { return formatNumber(d.videoZoomFactor()); })},
+      {"device.focusPointOfInterest", of<D>(device, [](D& d) { return formatPoint(d.focusPointOfInterest()); })},
+      {"device.focusMode", of<D>(device, [](D& d) { return raw(d.focusMode()); })},
+      {"device.exposureMode", of<D>(device, [](D& d) { return raw(d.exposureMode()); })},
+      {"device.whiteBalanceMode", of<D>(device, [](D& d) { return raw(d.whiteBalanceMode()); })},
+      {"device.exposureTargetBias", of<D>(device, [](D& d) { return formatNumber(d.exposureTargetBias()); })},
+      {"device.torchActive", of<D>(device, [](D& d) { return formatBool(d.isTorchActive()); })},
+      {"device.isAdjustingFocus", of<D>(device, [](D& d) { return formatBool(d.isAdjustingFocus()); })},
+      {"device.ISO", of<D>(device, [](D& d) { return formatNumber(d.ISO()); })},
+      {"connection.videoOrientation",
+       [](Runner& r) {
+         const auto output = r.world().capture().photoOutput();
+         const auto connection = output ? output->videoConnection() : nullptr;
+         return connection ? raw(connection->videoOrientation()) : kNil;
        }},
-      {"previewLayer.session",
-       [](KivoCamera* c, sim::HostScreen&) {
-         const auto layer = previewLayer(c);
-         return layer && layer->session() ? std::string("bound") : kNil;
-       }},
-      {"app.idleTimerDisabled",
-       [](KivoCamera*, sim::HostScreen&) { return formatBool(UIApplication::shared().isIdleTimerDisabled()); }},
-      {"motion.state",
-       [](KivoCamera* c, sim::HostScreen&) {
-         return motionPath(c, [](KivoMotionManager& m) { return formatInteger(rawValue(m.motionState())); });
-       }},
-      {"motion.active",
-       [](KivoCamera* c, sim::HostScreen&) {
-         return motionPath(c, [](KivoMotionManager& m) { return formatBool(m.isActive()); });
-       }},
-      {"orientation.active",
-       [](KivoCamera* c, sim::HostScreen&) {
-         return orientationPath(c, [](KivoOrientation& o) { return formatBool(o.isActive()); });
-       }},
+      {"app.idleTimerDisabled", [](Runner&) { return formatBool(UIApplication::shared().isIdleTimerDisabled()); }},
+      {"motion.state", of<KivoMotionManager>(motion, [](KivoMotionManager& m) { return raw(m.motionState()); })},
+      {"motion.active", of<KivoMotionManager>(motion, [](KivoMotionManager& m) { return formatBool(m.isActive()); })},
+      {"orientation.active", of<O>(estimator, [](O& o) { return formatBool(o.isActive()); })},
       {"orientation.deviceOrientation",
-       [](KivoCamera* c, sim::HostScreen&) {
-         return orientationPath(c, [](KivoOrientation& o) {
-           return formatOptional(o.deviceOrientation(),
-                                 [](UIDeviceOrientation v) { return formatInteger(static_cast<std::int64_t>(v)); });
-         });
-       }},
+       of<O>(estimator, [](O& o) { return formatOptional(o.deviceOrientation(), raw<UIDeviceOrientation>); })},
       {"orientation.videoOrientation",
-       [](KivoCamera* c, sim::HostScreen&) {
-         return orientationPath(c, [](KivoOrientation& o) {
-           return formatOptional(o.videoOrientation(), [](AVCaptureVideoOrientation v) {
-             return formatInteger(static_cast<std::int64_t>(v));
-           });
-         });
-       }},
-      {"orientation.imageOrientation.back",
-       [](KivoCamera* c, sim::HostScreen&) {
-         return orientationPath(c, [](KivoOrientation& o) {
-           return formatInteger(static_cast<std::int64_t>(
-               o.imageOrientation(static_cast<std::int64_t>(AVCaptureDevicePosition::back))));
-         });
-       }},
-      {"orientation.imageOrientation.front",
-       [](KivoCamera* c, sim::HostScreen&) {
-         return orientationPath(c, [](KivoOrientation& o) {
-           return formatInteger(static_cast<std::int64_t>(
-               o.imageOrientation(static_cast<std::int64_t>(AVCaptureDevicePosition::front))));
-         });
-       }},
+       of<O>(estimator, [](O& o) { return formatOptional(o.videoOrientation(), raw<AVCaptureVideoOrientation>); })},
+      {"orientation.imageOrientation.back", of<O>(estimator, [](O& o) { return raw(o.imageOrientation(kBack)); })},
+      {"orientation.imageOrientation.front", of<O>(estimator, [](O& o) { return raw(o.imageOrientation(kFront)); })},
       {"captures.inProgress",
-       [](KivoCamera* c, sim::HostScreen&) { return c ? formatInteger(static_cast<std::int64_t>(c->capturesInProgress())) : kNil; }},
+       [](Runner& r) { return r.camera() ? raw(r.camera()->capturesInProgress()) : kNil; }},
       {"alert",
-       [](KivoCamera*, sim::HostScreen& host) {
-         const auto alert = host.presentedAlert();
+       [](Runner& r) {
+         const auto alert = r.host().presentedAlert();
          return alert ? alert->traceDescription() : kNil;
        }},
   };
   return paths;
 }
 
+constexpr std::string_view kCameraPrefix = "camera.";
+
 }  // namespace
 
-std::string Runner::inspect(const std::string& path) {
-  if (path.starts_with("camera.")) {
-    const auto& paths = cameraPaths();
-    const auto found = paths.find(std::string_view(path).substr(7));
-    if (found == paths.end()) throw ScenarioError("print: unknown path \"" + path + "\"");
-    return camera_ ? found->second(*camera_) : kNil;
+const Choices& inspectionPaths() {
+  static const Choices paths = [] {
+    static std::vector<std::string> names;  // the words the choices view
+    for (const auto& [name, read] : cameraPaths()) names.push_back(std::string(kCameraPrefix) + name);
+    for (const auto& [name, read] : otherPaths()) names.push_back(name);
+    Choices all;
+    for (const auto& name : names) all.push_back({name});
+    return all;
+  }();
+  return paths;
+}
+
+std::string inspect(Runner& runner, std::string_view path) {
+  if (path.starts_with(kCameraPrefix)) {
+    const auto& read = cameraPaths().find(path.substr(kCameraPrefix.size()))->second;
+    return runner.camera() ? read(*runner.camera()) : kNil;
   }
-  if (const auto found = otherPaths().find(path); found != otherPaths().end())
-    return found->second(camera_.get(), *host_);
-  const auto device = camera_ ? camera_->videoDevice() : nullptr;
-  if (auto value = world_->capture().inspect(path, device)) return *value;
-  throw ScenarioError("print: unknown path \"" + path + "\"");
+  return otherPaths().find(path)->second(runner);
 }
 
 }  // namespace kivocam

@@ -1,99 +1,89 @@
 // `set NAME VALUE`: the controller's stored public properties by name, and
-// the motion manager's two settings.
-
-#include <functional>
-#include <map>
+// the motion manager's two settings, each with how its value is written.
 
 #include "AVFoundation/AVCaptureTypes.h"
+#include "Commands.h"
 #include "KivoCamera.h"
 #include "KivoMotionManager.h"
-#include "Runner.h"
 
 namespace kivocam {
 
 namespace {
 
-using Setter = std::function<void(KivoCamera&, const std::string& value, const std::string& what)>;
-
-Setter boolSetter(void (KivoCamera::*set)(bool)) {
-  return [set](KivoCamera& camera, const std::string& value, const std::string& what) {
-    (camera.*set)(readBool(value, what));
-  };
+template <void (KivoCamera::*set)(bool)>
+Property flag(std::string_view name) {
+  return {name, arg::flag(), [](KivoCamera& camera, const Value& v) { (camera.*set)(v.flag); }};
 }
 
-Setter numberSetter(void (KivoCamera::*set)(double)) {
-  return [set](KivoCamera& camera, const std::string& value, const std::string& what) {
-    (camera.*set)(readNumber(value, what));
-  };
+template <void (KivoCamera::*set)(double)>
+Property number(std::string_view name) {
+  return {name, arg::number(), [](KivoCamera& camera, const Value& v) { (camera.*set)(v.number); }};
 }
 
-/// An enumeration stored as its raw integer, with its valid range.
-Setter rawSetter(void (KivoCamera::*set)(std::int64_t), std::int64_t max, std::string_view meaning) {
-  return [set, max, meaning](KivoCamera& camera, const std::string& value, const std::string& what) {
-    const auto raw = readInteger(value, what);
-    if (raw < 0 || raw > max) throw ScenarioError(what + ": expected " + std::string(meaning) + ", not \"" + value + "\"");
-    (camera.*set)(raw);
-  };
+const Choices& gravities() {
+  static const Choices words{{AVLayerVideoGravityResizeAspect}, {AVLayerVideoGravityResizeAspectFill},
+                             {AVLayerVideoGravityResize}};
+  return words;
 }
 
-const std::map<std::string, Setter, std::less<>>& setters() {
-  static const std::map<std::string, Setter, std::less<>> table{
-      {"shouldShowFocus", boolSetter(&KivoCamera::setShouldShowFocus)},
-      {"shouldUseDeviceOrientation", boolSetter(&KivoCamera::setShouldUseDeviceOrientation)},
-      {"shouldPromptToAppSettings", boolSetter(&KivoCamera::setShouldPromptToAppSettings)},
-      {"shouldResetFocusAfterMove", boolSetter(&KivoCamera::setShouldResetFocusAfterMove)},
-      {"shouldShowFocusAfterLaunch", boolSetter(&KivoCamera::setShouldShowFocusAfterLaunch)},
-      {"shouldShowCaptureAnimation", boolSetter(&KivoCamera::setShouldShowCaptureAnimation)},
-      {"enableVideoDataOutput", boolSetter(&KivoCamera::setEnableVideoDataOutput)},
-      {"shouldKeepSessionStopping", boolSetter(&KivoCamera::setShouldKeepSessionStopping)},
-      {"shouldHighResolutionPhotoEnabled", boolSetter(&KivoCamera::setShouldHighResolutionPhotoEnabled)},
-      {"shouldCheckSupportedColorSpaces", boolSetter(&KivoCamera::setShouldCheckSupportedColorSpaces)},
-      {"cameraPosition", rawSetter(&KivoCamera::setCameraPosition, 2, "0 (unspecified), 1 (back) or 2 (front)")},
-      {"videoGravity",
-       [](KivoCamera& camera, const std::string& value, const std::string& what) {
-         if (value != AVLayerVideoGravityResizeAspect && value != AVLayerVideoGravityResizeAspectFill &&
-             value != AVLayerVideoGravityResize)
-           throw ScenarioError(what + ": expected AVLayerVideoGravityResizeAspect, "
-                                      "AVLayerVideoGravityResizeAspectFill or AVLayerVideoGravityResize, not \"" +
-                               value + "\"");
-         camera.setVideoGravity(value);
-       }},
-      {"flashMode", rawSetter(&KivoCamera::setFlashMode, 2, "0 (off), 1 (on) or 2 (auto)")},
-      {"shouldPinchToZoom", boolSetter(&KivoCamera::setShouldPinchToZoom)},
-      {"maxZoomScale", numberSetter(&KivoCamera::setMaxZoomScale)},
-      {"minZoomScale", numberSetter(&KivoCamera::setMinZoomScale)},
-      {"zoomScale", numberSetter(&KivoCamera::setZoomScale)},
-      {"sessionPreset",
-       [](KivoCamera& camera, const std::string& value, const std::string& what) {
-         if (!AVCaptureSessionPresetIsKnown(value))
-           throw ScenarioError(what + ": unknown session preset \"" + value + "\"");
-         camera.setSessionPreset(value);
-       }},
-      {"shouldListeningToExposure", boolSetter(&KivoCamera::setShouldListeningToExposure)},
-      {"shouldListeningToAutoFocus", boolSetter(&KivoCamera::setShouldListeningToAutoFocus)},
-      {"shouldUseAutoResolution", boolSetter(&KivoCamera::setShouldUseAutoResolution)},
-      {"shouldAutoUseMultiCamera", boolSetter(&KivoCamera::setShouldAutoUseMultiCamera)},
-      {"motionManager.movingThreshold",
-       [](KivoCamera& camera, const std::string& value, const std::string& what) {
-         camera.motionManager()->setMovingThreshold(readNumber(value, what));
-       }},
-      {"motionManager.motionState",
-       [](KivoCamera& camera, const std::string& value, const std::string& what) {
-         const auto state = fromRawValue<KivoMotionState>(readInteger(value, what));
-         if (!state) throw ScenarioError(what + ": expected 0 (undetermined), 1 (still) or 2 (moving), not \"" + value + "\"");
-         camera.motionManager()->setMotionState(*state);
+const Choices& presets() {
+  static const Choices words = [] {
+    Choices all;
+    for (const auto preset : AVCaptureSessionPresetsAll) all.push_back({preset});
+    all.push_back({AVCaptureSessionPresetInputPriority});
+    return all;
+  }();
+  return words;
+}
+
+}  // namespace
+
+const std::vector<Property>& properties() {
+  using K = KivoCamera;
+  static const std::vector<Property> table{
+      flag<&K::setShouldShowFocus>("shouldShowFocus"),
+      flag<&K::setShouldUseDeviceOrientation>("shouldUseDeviceOrientation"),
+      flag<&K::setShouldPromptToAppSettings>("shouldPromptToAppSettings"),
+      flag<&K::setShouldResetFocusAfterMove>("shouldResetFocusAfterMove"),
+      flag<&K::setShouldShowFocusAfterLaunch>("shouldShowFocusAfterLaunch"),
+      flag<&K::setShouldShowCaptureAnimation>("shouldShowCaptureAnimation"),
+      flag<&K::setEnableVideoDataOutput>("enableVideoDataOutput"),
+      flag<&K::setShouldKeepSessionStopping>("shouldKeepSessionStopping"),
+      flag<&K::setShouldHighResolutionPhotoEnabled>("shouldHighResolutionPhotoEnabled"),
+      flag<&K::setShouldCheckSupportedColorSpaces>("shouldCheckSupportedColorSpaces"),
+      {"cameraPosition", arg::whole({}, 0, 2, "0 (unspecified), 1 (back) or 2 (front)"),
+       [](K& camera, const Value& v) { camera.setCameraPosition(v.whole); }},
+      {"videoGravity", arg::oneOf(gravities()), [](K& camera, const Value& v) { camera.setVideoGravity(v.word); }},
+      {"flashMode", arg::whole({}, 0, 2, "0 (off), 1 (on) or 2 (auto)"),
+       [](K& camera, const Value& v) { camera.setFlashMode(v.whole); }},
+      flag<&K::setShouldPinchToZoom>("shouldPinchToZoom"),
+      number<&K::setMaxZoomScale>("maxZoomScale"),
+      number<&K::setMinZoomScale>("minZoomScale"),
+      number<&K::setZoomScale>("zoomScale"),
+      {"sessionPreset", arg::oneOf(presets(), {}, "session preset"),
+       [](K& camera, const Value& v) { camera.setSessionPreset(v.word); }},
+      flag<&K::setShouldListeningToExposure>("shouldListeningToExposure"),
+      flag<&K::setShouldListeningToAutoFocus>("shouldListeningToAutoFocus"),
+      flag<&K::setShouldUseAutoResolution>("shouldUseAutoResolution"),
+      flag<&K::setShouldAutoUseMultiCamera>("shouldAutoUseMultiCamera"),
+      {"motionManager.movingThreshold", arg::number(),
+       [](K& camera, const Value& v) { camera.motionManager()->setMovingThreshold(v.number); }},
+      {"motionManager.motionState", arg::whole({}, 0, 2, "0 (undetermined), 1 (still) or 2 (moving)"),
+       [](K& camera, const Value& v) {
+         camera.motionManager()->setMotionState(*fromRawValue<KivoMotionState>(v.whole));
        }},
   };
   return table;
 }
 
-}  // namespace
-
-void Runner::set(const Words& words) {
-  requireWords(words, 3, "set NAME VALUE");
-  const auto found = setters().find(words[1]);
-  if (found == setters().end()) throw ScenarioError("set: unknown property \"" + words[1] + "\"");
-  found->second(requireCamera("set"), words[2], "set " + words[1]);
+const Choices& propertyNames() {
+  static const Choices names = [] {
+    Choices all;
+    for (const Property& property : properties())
+      all.push_back({property.name, static_cast<std::int64_t>(all.size())});
+    return all;
+  }();
+  return names;
 }
 
 }  // namespace kivocam

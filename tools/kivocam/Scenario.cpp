@@ -78,15 +78,6 @@ std::string joinWords(const std::vector<std::string>& words) {
   return line;
 }
 
-void requireWords(const std::vector<std::string>& words, std::size_t count, std::string_view form) {
-  requireWords(words, count, count, form);
-}
-
-void requireWords(const std::vector<std::string>& words, std::size_t min, std::size_t max, std::string_view form) {
-  if (words.size() >= min && words.size() <= max) return;
-  throw ScenarioError("expected \"" + std::string(form) + "\"");
-}
-
 double readNumber(std::string_view word, std::string_view what) {
   if (!isDecimal(word)) expected(what, "a number", word);
   // from_chars takes no leading '+'.

@@ -1,7 +1,8 @@
 #pragma once
 // The scenario language's lexical layer: lines into words, and words into
 // numbers, whole numbers and Booleans, each with an error message that names
-// what was expected.
+// what was expected. What each command's words mean is the command table's
+// (Commands.h).
 
 #include <cstdint>
 #include <stdexcept>
@@ -23,11 +24,6 @@ std::vector<std::string> splitWords(std::string_view line);
 
 /// The words joined by one blank, as the trace echoes a line.
 std::string joinWords(const std::vector<std::string>& words);
-
-/// Throws unless the line has `count` words (or `min` to `max`); `form`
-/// shows the line as it should be written ("create-at X Y").
-void requireWords(const std::vector<std::string>& words, std::size_t count, std::string_view form);
-void requireWords(const std::vector<std::string>& words, std::size_t min, std::size_t max, std::string_view form);
 
 /// A decimal number (sign, fraction and exponent allowed; finite). `what`
 /// names the argument in the error ("zoomWithScale: scale").
