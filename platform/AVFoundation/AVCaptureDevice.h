@@ -93,7 +93,7 @@ class AVCaptureDevice : public std::enable_shared_from_this<AVCaptureDevice> {
   // stops the program when it is not held). The lock counts: each successful
   // lock needs one unlock. Unlocking a device that is not locked does nothing.
 
-  /// False, with the error in `error`, when the world refuses the lock.
+  /// False, with the error in `error`, when the device layer refuses the lock.
   bool lockForConfiguration(NSError* error = nullptr);
   void unlockForConfiguration();
   bool isLockedForConfiguration() const;

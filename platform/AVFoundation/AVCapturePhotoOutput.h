@@ -33,7 +33,7 @@
 /// the output; not for concurrent change.
 class AVCapturePhotoSettings {
  public:
-  /// Default settings with a new identifier (1, 2, 3... in each world).
+  /// Default settings with a new identifier (1, 2, 3... for each device layer).
   static std::shared_ptr<AVCapturePhotoSettings> create();
   explicit AVCapturePhotoSettings(std::int64_t uniqueID) : uniqueID_(uniqueID) {}
 
