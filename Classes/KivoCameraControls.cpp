@@ -46,10 +46,13 @@ void KivoCamera::tapGesture(UITapGestureRecognizer& tap) {
 void KivoCamera::focusAtPoint(CGPoint point, bool animated) {
   const auto device = videoDevice();
   if (sessionSetupResult_ != SessionSetupResult::success || !device || !previewView_) return;
-  const auto manager = motionManager();
-  if (manager) manager->setIsFocusing(true);
   const CGRect bounds = previewView_->bounds();
   const double w = bounds.size.width, h = bounds.size.height;
+  // A preview with no area yet (before the first layout) maps no point to
+  // the sensor.
+  if (!(w > 0) || !(h > 0)) return;
+  const auto manager = motionManager();
+  if (manager) manager->setIsFocusing(true);
   if (device->lockForConfiguration()) {
     if (device->isFocusPointOfInterestSupported() &&
         device->isFocusModeSupported(AVCaptureFocusMode::continuousAutoFocus)) {
@@ -189,7 +192,10 @@ void KivoCamera::pinchGesture(UIPinchGestureRecognizer& pinch) {
   KIVO_ASSERT_MAIN_THREAD();
   if (!shouldPinchToZoom_) return;
   if (pinch.state() == UIGestureRecognizerState::began) pinch.setScale(zoomScale_);
-  const double level = (pinch.scale() - minZoomScale_) / (maxZoomScale_ - minZoomScale_);
+  // Without a range (equal bounds) every scale is level 0; zooming then does
+  // nothing, as for any request.
+  const double range = maxZoomScale_ - minZoomScale_;
+  const double level = range != 0 ? (pinch.scale() - minZoomScale_) / range : 0.0;
   zoomWithLevel(level, false, true);
   const auto state = pinch.state();
   if (state == UIGestureRecognizerState::ended || state == UIGestureRecognizerState::cancelled ||

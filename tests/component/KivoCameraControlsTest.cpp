@@ -326,6 +326,15 @@ TEST_P(KivoCameraControlsPinchEndTest, AnOvershootStaysClampedUntilPinchedBackAn
                   HasSubstr("setSmoothAutoFocusEnabled: true")));
 }
 
+TEST_F(KivoCameraControlsTest, APinchWithoutAZoomRangeEndsAtLevelZero) {
+  launch();
+  camera->setMinZoomScale(2);
+  camera->setMaxZoomScale(2);
+  pinch(State::began, 1);
+  pinch(State::ended, 3);
+  EXPECT_THAT(world.trace().take(), Contains("delegate camera:didPinchEndZoomLevel:zoomScale: 0 1 @main"));
+}
+
 INSTANTIATE_TEST_SUITE_P(EndingStates, KivoCameraControlsPinchEndTest,
                          ::testing::Values(PinchEndCase{"ended", State::ended},
                                            PinchEndCase{"cancelled", State::cancelled},
@@ -416,7 +425,12 @@ INSTANTIATE_TEST_SUITE_P(
                        pinchPreview(c, State::began, 1);
                        pinchPreview(c, State::ended, 2);
                      }},
-        NoEffectCase{"SwitchToTheCurrentCamera", {}, [](KivoCamera& c) { c.toggleCameraPosition(true); }}),
+        NoEffectCase{"SwitchToTheCurrentCamera", {}, [](KivoCamera& c) { c.toggleCameraPosition(true); }},
+        NoEffectCase{"FocusOnAPreviewWithoutArea", {},
+                     [](KivoCamera& c) {
+                       c.previewView()->setFrame(CGRectMake(0, 0, 0, 0));
+                       c.focusAtPoint({10, 10}, true);
+                     }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- Flash -----------------------------------------------------------------------------
