@@ -9,10 +9,14 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <new>
 #include <sstream>
+#include <stdexcept>
+#include <streambuf>
 
 #include "AVFoundation/AVCaptureDevice.h"
 #include "Commands.h"
+#include "Dispatch/Dispatch.h"
 #include "KivoCamera.h"
 #include "Runner.h"
 #include "sim/World.h"
@@ -25,10 +29,16 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-TEST(ScenarioWords, SplitsAtAnyBlankAndSkipsCommentsAndBlankLines) {
-  EXPECT_THAT(splitWords("  tap\t187.5   406\r"), ElementsAre("tap", "187.5", "406"));
-  EXPECT_TRUE(splitWords(" \t # a comment tap 1 2").empty());
-  EXPECT_THAT(splitWords("delegate #x"), ElementsAre("delegate", "#x")) << "only a first word # makes a comment";
+TEST(ScenarioWords, SplitsAtAnyBlankAndStopsAtAWordBeginningWithAHash) {
+  const std::vector<std::pair<const char*, std::vector<std::string>>> cases = {
+      {"  tap\t187.5   406\r", {"tap", "187.5", "406"}},
+      {" \t # a comment tap 1 2", {}},
+      {"#tap 1 2", {}},
+      {"delegate #x", {"delegate"}},
+      {"tap 187.5 406\t#the user taps # twice", {"tap", "187.5", "406"}},
+      {"snapshot a#b c# #", {"snapshot", "a#b", "c#"}},
+  };
+  for (const auto& [line, words] : cases) EXPECT_EQ(splitWords(line), words) << line;
 }
 
 TEST(ScenarioValues, NumbersWholeNumbersAndBooleans) {
@@ -150,7 +160,7 @@ TEST(KivocamRun, DelegateVariantsDecideWhichCallbacksAreReceived) {
   EXPECT_THAT(run.trace, HasSubstr("delegate camera:didChangeFlashMode: 2 @main"));
 }
 
-TEST(KivocamRun, DeliveredPhotosAreWrittenAsNumberedJpegFilesAndAFailedWriteIsAWrongLine) {
+TEST(KivocamRun, DeliveredPhotosAreWrittenAsNumberedJpegFilesAndAFailedWriteEndsTheRun) {
   const auto directory = std::filesystem::temp_directory_path() /
                          ("kivocam-photos-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
   std::filesystem::remove_all(directory);
@@ -171,10 +181,123 @@ TEST(KivocamRun, DeliveredPhotosAreWrittenAsNumberedJpegFilesAndAFailedWriteIsAW
   EXPECT_FALSE(std::filesystem::exists(directory / "photo-3.jpg"));
   std::filesystem::remove_all(directory);
 
+  // A photo that cannot be written ends the run (after the trace up to it),
+  // with the system's reason.
   options.photosDirectory = std::filesystem::path("/nonexistent-kivocam-dir/photos");
-  run = runText(shots, options);
-  EXPECT_EQ(run.result.line, 5);
-  EXPECT_THAT(run.result.message, HasSubstr("cannot write the photo"));
+  std::ostringstream out;
+  try {
+    runScenario(shots + "print camera.zoomScale\n", options, out);
+    ADD_FAILURE() << "the run went on without its photo";
+  } catch (const RunFailure& failure) {
+    EXPECT_THAT(failure.what(), HasSubstr("cannot write the photo /nonexistent-kivocam-dir/photos/photo-1.jpg: "
+                                          "No such file or directory"));
+  }
+  EXPECT_THAT(out.str(), HasSubstr("delegate camera:didCapturePhoto:"));
+  EXPECT_THAT(out.str(), Not(HasSubstr("print camera.zoomScale")));
+}
+
+TEST(KivocamRun, ACommentAfterACommandIsLeftOutOfTheEchoAndAByteOrderMarkIsSkipped) {
+  const auto run = runText("\xEF\xBB\xBF" "create   # the host makes it\nprint camera.zoomScale #zoom\n#print x\n");
+  ASSERT_EQ(run.result.status, 0) << run.result.message;
+  EXPECT_EQ(run.trace, "> create\n> print camera.zoomScale\ncamera.zoomScale = 1\n");
+}
+
+// Records what was in the output each time it was flushed.
+class FlushRecorder : public std::stringbuf {
+ public:
+  std::vector<std::string> flushed;
+
+ protected:
+  int sync() override {
+    flushed.push_back(str());
+    return 0;
+  }
+};
+
+TEST(KivocamRun, TheTraceIsFlushedAtEachLine) {
+  FlushRecorder buffer;
+  std::ostream out(&buffer);
+  const auto result = runScenario("create\nprint camera.zoomScale\n", {}, out);
+  ASSERT_EQ(result.status, 0) << result.message;
+  for (const char* upTo : {"> create\n", "> create\n> print camera.zoomScale\n",
+                           "> create\n> print camera.zoomScale\ncamera.zoomScale = 1\n"})
+    EXPECT_THAT(buffer.flushed, ::testing::Contains(std::string(upTo))) << "not flushed after: " << upTo;
+}
+
+// An output that takes `room` characters, then fails like a full disk.
+class FullOutput : public std::streambuf {
+ public:
+  explicit FullOutput(std::size_t room) : room_(room) {}
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (room_ == 0) return traits_type::eof();
+    --room_;
+    return traits_type::not_eof(c);
+  }
+
+ private:
+  std::size_t room_;
+};
+
+TEST(KivocamRun, AnOutputThatCannotBeWrittenEndsTheRunAndIsNoWrongLine) {
+  // Full at once, full in the middle of the trace, full just as a wrong
+  // line is echoed.
+  for (const auto& [room, text] : std::vector<std::pair<std::size_t, std::string>>{
+           {0, "create\n"}, {12, "create\nprint camera.zoomScale\nprint camera.zoomScale\n"}, {10, "create\nfrob\n"}}) {
+    FullOutput buffer(room);
+    std::ostream out(&buffer);
+    try {
+      const auto result = runScenario(text, {}, out);
+      ADD_FAILURE() << "room " << room << ": the run ended with status " << result.status;
+    } catch (const RunFailure& failure) {
+      EXPECT_STREQ(failure.what(), "cannot write the trace") << "room " << room;
+    }
+  }
+  // A stream without a buffer is no failing output: it discards the trace.
+  std::ostream discard(nullptr);
+  EXPECT_EQ(runScenario("create\nprint camera.zoomScale\n", {}, discard).status, 0);
+}
+
+// Out of memory while a line runs is the machine's failure, never a wrong
+// line; any other exception out of the queued work is the line's.
+TEST(KivocamRun, OutOfMemoryDuringALineIsNotAWrongLine) {
+  std::ostringstream out;
+  Runner runner({}, out);
+  runner.run("create");
+  DispatchQueue::main().async([] { throw std::bad_alloc(); });
+  EXPECT_THROW(runner.run("print camera.zoomScale"), std::bad_alloc);
+  DispatchQueue::main().async([] { throw std::runtime_error("refused"); });
+  EXPECT_THROW(runner.run("print camera.zoomScale"), ScenarioError);
+}
+
+// The scenario in the README's "Writing a scenario" runs as printed.
+TEST(KivocamRun, TheReadmeScenarioRunsAsPrinted) {
+  const char* root = std::getenv("KIVO_TEST_SOURCE_DIR");
+  if (!root) GTEST_SKIP() << "KIVO_TEST_SOURCE_DIR is not set (ctest sets it)";
+  std::ifstream file(std::filesystem::path(root) / "README.md");
+  const std::string readme((std::istreambuf_iterator<char>(file)), {});
+  const auto start = readme.find("\n## Writing a scenario\n");
+  ASSERT_NE(start, std::string::npos);
+  const std::string section = readme.substr(start, readme.find("\n## ", start + 1) - start);
+  std::istringstream lines(section);
+  std::vector<std::string> scenarios;
+  bool inBlock = false;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("```")) {
+      if (!inBlock) scenarios.emplace_back();
+      inBlock = !inBlock;
+    } else if (inBlock) {
+      scenarios.back() += line + "\n";
+    }
+  }
+  EXPECT_FALSE(inBlock) << "an unclosed block";
+  for (const auto& scenario : scenarios) {
+    const auto run = runText(scenario);
+    EXPECT_EQ(run.result.status, 0) << "line " << run.result.line << ": " << run.result.message << "\n" << scenario;
+    EXPECT_THAT(run.trace, HasSubstr("\ndelegate camera:didCapturePhoto: ")) << scenario;
+  }
+  EXPECT_FALSE(scenarios.empty()) << "no scenario block in the README's \"Writing a scenario\"";
 }
 
 TEST(KivocamRun, TheVirtualClockStopsShortOfLosingPrecision) {

@@ -25,12 +25,18 @@ usage:
   --realtime     threaded queues and the real clock; advance waits for real
 
 exit status: 0 every line ran; 1 a line was wrong (the trace up to it is
-printed, then FILE:LINE: message on standard error); 2 a bad command line or
-an unreadable file.
+printed, then FILE:LINE: message on standard error); 2 a bad command line, a
+file that cannot be read (with the system's reason) or larger than 16 MiB, or
+a photo directory that cannot be created or written in; 3 the run cannot go
+on for a reason outside the scenario (out of memory, the trace or a photo
+cannot be written, an internal error): kivocam: REASON on standard error.
 
-A scenario has one command a line; words are separated by blanks; lines whose
-first non-blank character is # are comments. Each line is echoed as "> LINE",
-then performed, then every ready block runs (no time passes). A line that does
+A scenario has one command a line; words are separated by blanks; a word that
+begins with # starts a comment that runs to the end of the line (a line whose
+first non-blank character is # is all comment); blank lines are skipped; a
+UTF-8 byte-order mark at the start of the file is ignored. Each line is echoed
+as "> LINE" (without its comment), then performed, then every ready block
+runs (no time passes); the trace is flushed after each line. A line that does
 not fit its command's form is refused with the form expected.
 )";
 

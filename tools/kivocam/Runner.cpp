@@ -1,6 +1,7 @@
 #include "Runner.h"
 
 #include <algorithm>
+#include <new>
 #include <ostream>
 
 #include "KivoCamera.h"
@@ -26,6 +27,7 @@ Runner::Runner(RunnerOptions options, std::ostream& output)
                                                           : sim::World::Mode::deterministic);
   world_->trace().setRecording(options_.recordTrace);
   world_->trace().setSink([this](std::string_view line) {
+    const std::lock_guard lock(outputMutex_);
     output_ << line << '\n';
   });
   if (options_.photosDirectory) photos_ = std::make_unique<PhotoWriter>(*options_.photosDirectory);
@@ -33,7 +35,13 @@ Runner::Runner(RunnerOptions options, std::ostream& output)
   delegate_ = newDelegate(std::nullopt);
 }
 
-Runner::~Runner() { finish(); }
+Runner::~Runner() {
+  try {
+    finish();
+  } catch (...) {
+    // Unwinding from a failed run (out of memory, say): the members go anyway.
+  }
+}
 
 void Runner::finish() {
   if (finished_) return;
@@ -47,7 +55,14 @@ void Runner::finish() {
   drain();
   host_.reset();
   world_.reset();
+  const std::lock_guard lock(outputMutex_);
   output_.flush();
+}
+
+void Runner::flushOutput() {
+  const std::lock_guard lock(outputMutex_);
+  if (output_.rdbuf() == nullptr) return;  // a stream without a buffer discards the trace
+  if (!output_.flush()) throw RunFailure("cannot write the trace");
 }
 
 void Runner::drain() {
@@ -85,24 +100,28 @@ void Runner::run(std::string_view line) {
   const auto words = splitWords(line);
   if (words.empty()) return;
   emit("> " + joinWords(words));
+  flushOutput();
   try {
     perform(words);
     world_->runUntilIdle();
+  } catch (const std::bad_alloc&) {
+    throw;  // out of memory is the machine's failure, not the line's
   } catch (const ScenarioError&) {
-    output_.flush();
+    flushOutput();
     throw;
   } catch (const RunBudgetExceeded& e) {
-    output_.flush();
+    flushOutput();
     throw ScenarioError(std::string("the queues never settle: ") + e.what());
   } catch (const std::exception& e) {
     // The host screen refuses what makes no sense (a gesture that reaches
     // nothing, an appearance out of order) with a message that names the
     // problem.
-    output_.flush();
+    flushOutput();
     throw ScenarioError(e.what());
   }
+  flushOutput();
   if (photos_) {
-    if (auto error = photos_->takeError()) throw ScenarioError(*error);
+    if (auto error = photos_->takeError()) throw RunFailure(*error);
   }
 }
 
@@ -139,6 +158,7 @@ void Runner::useDelegate(std::shared_ptr<KivoCameraDelegate> delegate) {
 
 ScenarioResult runScenario(std::string_view text, const RunnerOptions& options, std::ostream& output) {
   ScenarioResult result;
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   Runner runner(options, output);
   int number = 0;
   std::size_t start = 0;

@@ -15,6 +15,8 @@
 #include <filesystem>
 #include <iosfwd>
 #include <memory>
+#include <mutex>
+#include <stdexcept>
 #include <optional>
 #include <set>
 #include <string>
@@ -54,8 +56,16 @@ struct RunnerOptions {
 class PhotoWriter;
 class ScenarioDelegate;
 
+/// The run cannot go on for a reason outside the scenario: the trace or a
+/// photo cannot be written. Not a wrong line: kivocam ends with exit status 3.
+class RunFailure : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 class Runner {
  public:
+  /// The trace goes to `output`; a stream without a buffer discards it.
   Runner(RunnerOptions options, std::ostream& output);
   /// Finishes the run (see `finish`) if it was not finished.
   ~Runner();
@@ -63,8 +73,10 @@ class Runner {
   Runner& operator=(const Runner&) = delete;
 
   /// Runs one scenario line: echoes it (unless blank or a comment), performs
-  /// it, then runs every ready block. Throws ScenarioError for a wrong line,
-  /// after printing the trace up to it.
+  /// it, then runs every ready block; the output is flushed after the echo
+  /// and after the line. Throws ScenarioError for a wrong line, after
+  /// printing the trace up to it; RunFailure when the output or a photo
+  /// cannot be written; std::bad_alloc as it comes.
   void run(std::string_view line);
 
   /// The end of a run: the trace stops (nothing after the last line is
@@ -94,9 +106,13 @@ class Runner {
   void useDelegate(std::shared_ptr<KivoCameraDelegate> delegate);
   void emit(std::string line);
   void drain();
+  /// Flushes the output; throws RunFailure if it cannot be written.
+  void flushOutput();
 
   RunnerOptions options_;
   std::ostream& output_;
+  // Guards output_: in the realtime mode trace lines come from any thread.
+  std::mutex outputMutex_;
   std::unique_ptr<sim::World> world_;
   std::unique_ptr<sim::HostScreen> host_;
   std::unique_ptr<PhotoWriter> photos_;
@@ -121,7 +137,9 @@ struct ScenarioResult {
 /// shows it.
 std::string inspect(Runner& runner, std::string_view path);
 
-/// Runs the text of a scenario file, printing the trace on `output`.
+/// Runs the text of a scenario file, printing the trace on `output`. A UTF-8
+/// byte-order mark at its start is skipped. Throws what Runner::run throws
+/// except ScenarioError.
 ScenarioResult runScenario(std::string_view text, const RunnerOptions& options, std::ostream& output);
 
 /// The text of `kivocam --help`.

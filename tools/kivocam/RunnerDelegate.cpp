@@ -1,6 +1,10 @@
 #include "RunnerDelegate.h"
 
-#include <fstream>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include "AVFoundation/AVCaptureDevice.h"
@@ -9,13 +13,36 @@
 
 namespace kivocam {
 
+namespace {
+
+// Writes `photo` to a new file at `path`; the errno of the first failure, or 0.
+int writeFile(const std::filesystem::path& path, const Data& photo) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return errno;
+  int error = 0;
+  const auto* data = reinterpret_cast<const char*>(photo.data());
+  std::size_t size = photo.size();
+  while (size > 0 && error == 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      error = written < 0 ? errno : EIO;
+    } else {
+      data += written;
+      size -= static_cast<std::size_t>(written);
+    }
+  }
+  if (::close(fd) != 0 && error == 0) error = errno;
+  return error;
+}
+
+}  // namespace
+
 void PhotoWriter::write(const Data& photo) {
   std::lock_guard<std::mutex> lock(mutex_);
   const auto path = directory_ / ("photo-" + std::to_string(++count_) + ".jpg");
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(photo.data()), static_cast<std::streamsize>(photo.size()));
-  file.close();
-  if (!file && !error_) error_ = "cannot write the photo " + path.string();
+  if (const int error = writeFile(path, photo); error != 0 && !error_)
+    error_ = "cannot write the photo " + path.string() + ": " + std::strerror(error);
 }
 
 std::optional<std::string> PhotoWriter::takeError() {

@@ -18,7 +18,8 @@
 namespace kivocam {
 
 /// Writes each delivered photo as DIR/photo-N.jpg, N counting from 1. A
-/// failure to write is kept for the runner to report after the line.
+/// failure to write is kept, with the system's reason, for the runner to
+/// report after the line (the run cannot go on).
 class PhotoWriter {
  public:
   explicit PhotoWriter(std::filesystem::path directory) : directory_(std::move(directory)) {}

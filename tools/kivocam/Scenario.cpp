@@ -61,7 +61,7 @@ std::vector<std::string> splitWords(std::string_view line) {
   while (i < line.size()) {
     while (i < line.size() && isBlank(line[i])) ++i;
     if (i == line.size()) break;
-    if (words.empty() && line[i] == '#') break;
+    if (line[i] == '#') break;  // a comment, to the end of the line
     const std::size_t start = i;
     while (i < line.size() && !isBlank(line[i])) ++i;
     words.emplace_back(line.substr(start, i - start));

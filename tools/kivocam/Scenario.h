@@ -18,8 +18,9 @@ class ScenarioError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-/// The words of a line, split at blanks (spaces, tabs, carriage returns).
-/// Empty for a blank line or a comment (first non-blank character `#`).
+/// The words of a line, split at blanks (spaces, tabs, carriage returns),
+/// up to a comment: a word that begins with `#` starts one, to the end of
+/// the line. Empty for a blank line or a line that is all comment.
 std::vector<std::string> splitWords(std::string_view line);
 
 /// The words joined by one blank, as the trace echoes a line.

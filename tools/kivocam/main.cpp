@@ -6,13 +6,23 @@
 //
 // Exit status: 0 when every line ran, 1 for a wrong line (after the trace up
 // to it, `FILE:LINE: message` on standard error), 2 for a bad command line or
-// an unreadable file.
+// a file that cannot be read, 3 when the run cannot go on for a reason
+// outside the scenario (out of memory, the trace or a photo cannot be
+// written, an internal error), with `kivocam: REASON` on standard error.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
+#include <new>
 #include <optional>
+#include <streambuf>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,17 +33,123 @@ namespace {
 
 constexpr std::string_view kUsage = "usage: kivocam run FILE [--photos DIR] [--realtime]\n       kivocam --help\n";
 
+// The largest scenario file kivocam reads.
+constexpr std::size_t kMaxScenarioBytes = std::size_t{16} << 20;
+
 int usage(std::string_view problem) {
   std::cerr << "kivocam: " << problem << '\n' << kUsage;
   return 2;
 }
 
-}  // namespace
+// Exit status 3: the run cannot go on.
+int failure(std::string_view reason) {
+  std::cerr << "kivocam: " << reason << '\n';
+  return 3;
+}
 
-int main(int argc, char** argv) {
-  const std::vector<std::string_view> args(argv + 1, argv + argc);
-  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    std::cout << kivocam::helpText();
+std::string reasonOf(int error) { return std::strerror(error); }
+
+// Standard output, written with write(2) so that a failed write keeps its
+// reason (the stream only knows that it failed).
+class StandardOutput : public std::streambuf {
+ public:
+  StandardOutput() { setp(buffer_, buffer_ + sizeof buffer_); }
+  StandardOutput(const StandardOutput&) = delete;
+  StandardOutput& operator=(const StandardOutput&) = delete;
+  /// The errno of the first failed write, or 0.
+  int error() const { return error_; }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (sync() != 0) return traits_type::eof();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
+  }
+
+  int sync() override {
+    if (error_ != 0) return -1;
+    const char* data = pbase();
+    auto size = static_cast<std::size_t>(pptr() - pbase());
+    while (size > 0) {
+      const ssize_t written = ::write(STDOUT_FILENO, data, size);
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) {
+        error_ = written < 0 ? errno : EIO;
+        return -1;
+      }
+      data += written;
+      size -= static_cast<std::size_t>(written);
+    }
+    setp(buffer_, buffer_ + sizeof buffer_);
+    return 0;
+  }
+
+ private:
+  char buffer_[1 << 16];
+  int error_ = 0;
+};
+
+// Closes a file descriptor at the end of its scope.
+struct FileDescriptor {
+  int fd;
+  ~FileDescriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// Reads a whole scenario file into `text`; returns why it cannot, if it
+// cannot. Files whose size is not known beforehand (pipes, devices) are read
+// no further than one byte past the limit.
+std::optional<std::string> readScenario(const std::string& path, std::string& text) {
+  const FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  if (file.fd < 0) return reasonOf(errno);
+  struct stat info {};
+  if (::fstat(file.fd, &info) != 0) return reasonOf(errno);
+  if (S_ISDIR(info.st_mode)) return reasonOf(EISDIR);
+  const std::string tooLarge = "larger than 16 MiB";
+  if (S_ISREG(info.st_mode)) {
+    if (static_cast<std::uintmax_t>(info.st_size) > kMaxScenarioBytes) return tooLarge;
+    text.reserve(static_cast<std::size_t>(info.st_size));
+  }
+  char chunk[1 << 16];
+  while (text.size() <= kMaxScenarioBytes) {
+    const std::size_t wanted = std::min(sizeof chunk, kMaxScenarioBytes + 1 - text.size());
+    const ssize_t count = ::read(file.fd, chunk, wanted);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) return reasonOf(errno);
+    if (count == 0) return std::nullopt;
+    text.append(chunk, static_cast<std::size_t>(count));
+  }
+  return tooLarge;
+}
+
+// Creates the photo directory and checks that photos can be written there.
+std::optional<std::string> preparePhotoDirectory(const std::filesystem::path& directory) {
+  std::error_code error;
+  std::filesystem::create_directories(directory, error);
+  if (error) return "cannot create " + directory.string() + ": " + error.message();
+  if (!std::filesystem::is_directory(directory, error))
+    return "cannot use " + directory.string() + ": " + reasonOf(ENOTDIR);
+  if (::access(directory.c_str(), W_OK | X_OK) != 0)
+    return "cannot write in " + directory.string() + ": " + reasonOf(errno);
+  return std::nullopt;
+}
+
+int runKivocam(const std::vector<std::string_view>& args) {
+  StandardOutput standardOutput;
+  std::ostream out(&standardOutput);
+  const auto writeFailure = [&](std::string_view what) {
+    return failure("cannot write the " + std::string(what) +
+                   (standardOutput.error() != 0 ? ": " + reasonOf(standardOutput.error()) : std::string()));
+  };
+
+  if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+    if (args.size() > 1) return usage(std::string(args[0]) + " takes no arguments, not \"" + std::string(args[1]) + "\"");
+    out << kivocam::helpText();
+    if (!out.flush()) return writeFailure("help");
     return 0;
   }
   if (args.empty()) return usage("no command");
@@ -57,29 +173,44 @@ int main(int argc, char** argv) {
   }
   if (!file) return usage("no scenario file");
 
-  std::error_code fileError;
-  std::ifstream in;
-  if (!std::filesystem::is_directory(*file, fileError)) in.open(*file, std::ios::binary);
-  const std::string text = in ? std::string(std::istreambuf_iterator<char>(in), {}) : std::string();
-  if (!in.is_open() || in.bad()) {
-    std::cerr << "kivocam: cannot read " << *file << '\n' << kUsage;
+  std::string text;
+  if (const auto problem = readScenario(*file, text)) {
+    std::cerr << "kivocam: cannot read " << *file << ": " << *problem << '\n';
     return 2;
   }
   if (options.photosDirectory) {
-    std::error_code error;
-    std::filesystem::create_directories(*options.photosDirectory, error);
-    if (error) {
-      std::cerr << "kivocam: cannot create " << options.photosDirectory->string() << ": " << error.message() << '\n'
-                << kUsage;
+    if (const auto problem = preparePhotoDirectory(*options.photosDirectory)) {
+      std::cerr << "kivocam: " << *problem << '\n';
       return 2;
     }
   }
 
-  const auto result = kivocam::runScenario(text, options, std::cout);
-  std::cout.flush();
+  kivocam::ScenarioResult result;
+  try {
+    result = kivocam::runScenario(text, options, out);
+  } catch (const kivocam::RunFailure& stopped) {
+    if (!out.flush()) return writeFailure("trace");
+    return failure(stopped.what());
+  }
+  if (!out.flush()) return writeFailure("trace");
   if (result.status != 0) {
     std::cerr << *file << ':' << result.line << ": " << result.message << '\n';
     return 1;
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return runKivocam(std::vector<std::string_view>(argv + 1, argv + argc));
+  } catch (const std::bad_alloc&) {
+    return failure("out of memory");
+  } catch (const std::exception& error) {
+    std::cerr << "kivocam: internal error: " << error.what() << '\n';
+    return 3;
+  } catch (...) {
+    return failure("internal error");
+  }
 }
