@@ -40,12 +40,18 @@ DispatchQueue::DispatchQueue(std::string label)
 DispatchQueue::DispatchQueue(std::shared_ptr<QueueImpl> impl) : impl_(std::move(impl)) {}
 
 DispatchQueue DispatchQueue::main() {
-  auto main = requireCore("DispatchQueue::main")->mainQueue();
-  if (!main) {
-    std::fprintf(stderr, "Dispatch: the executor is shutting down\n");
-    std::abort();
+  if (auto core = SchedulerCore::installed()) {
+    if (auto main = core->mainQueue()) return DispatchQueue(std::move(main));
   }
-  return DispatchQueue(std::move(main));
+  // No executor (the one an object was made under has gone): a closed queue
+  // that drops every block, so objects that outlive their executor do
+  // nothing. Making a new queue still needs an executor.
+  static const std::shared_ptr<QueueImpl> closed = [] {
+    auto core = std::make_shared<SchedulerCore>(SchedulerCore::Mode::deterministic);
+    core->shutdown();
+    return core->makeQueue("main");
+  }();
+  return DispatchQueue(closed);
 }
 
 const std::string& DispatchQueue::label() const { return impl_->label; }

@@ -34,7 +34,8 @@ class DispatchQueue {
   explicit DispatchQueue(std::string label);
 
   /// The main queue of the installed executor, label "main". Its blocks run on
-  /// the main thread.
+  /// the main thread. With no executor installed, a closed queue that drops
+  /// every block (objects that outlive their executor do nothing).
   static DispatchQueue main();
 
   const std::string& label() const;

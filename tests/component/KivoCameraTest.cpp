@@ -14,6 +14,7 @@
 #include "KivoMotionManager.h"
 #include "KivoPreviewView.h"
 #include "sim/World.h"
+#include "sim/capture/CaptureSimulation.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -256,5 +257,60 @@ TEST(KivoPreviewViewDeathTest, ALayerOfTheWrongClassIsFatal) {
       "Expected `AVCaptureVideoPreviewLayer` type for layer. Check PreviewView.layerClass implementation.");
 }
 #endif
+
+// --- A controller held past its world ------------------------------------------------
+
+struct LeftoverCall {
+  const char* name;
+  std::function<void(KivoCamera&)> call;
+};
+
+void PrintTo(const LeftoverCall& c, std::ostream* os) { *os << c.name; }
+
+class KivoCameraPastItsWorldTest : public ::testing::TestWithParam<LeftoverCall> {};
+
+// The host still holds a shown controller when its world is torn down; every
+// public operation then does nothing harmful, and the controller goes when
+// the host lets go.
+TEST_P(KivoCameraPastItsWorldTest, AnOperationDoesNothingAndTheControllerStillGoes) {
+  std::shared_ptr<KivoCamera> camera;
+  auto host = UIViewController::create();
+  {
+    sim::World world;
+    host->view();
+    camera = KivoCamera::create();
+    camera->addToController(host);
+    host->viewWillAppear(false);
+    host->view()->layoutIfNeeded();
+    host->viewDidAppear(false);
+    world.runUntilIdle();
+    ASSERT_TRUE(camera->session()->isRunning());
+  }
+  GetParam().call(*camera);
+  camera->removeFromParentViewController();
+  camera->view()->removeFromSuperview();
+  std::weak_ptr<KivoCamera> watch = camera;
+  camera.reset();
+  EXPECT_TRUE(watch.expired());
+  sim::World next;  // and the next world starts clean
+  EXPECT_EQ(next.capture().newestSession(), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Operations, KivoCameraPastItsWorldTest,
+    ::testing::Values(LeftoverCall{"capturePhoto", [](KivoCamera& c) { c.capturePhoto(); }},
+                      LeftoverCall{"capturePhotoAnimation", [](KivoCamera& c) { c.capturePhotoAnimation(); }},
+                      LeftoverCall{"toggleTorch", [](KivoCamera& c) { c.toggleTorch(true); }},
+                      LeftoverCall{"toggleFlash", [](KivoCamera& c) { c.toggleFlash(1); }},
+                      LeftoverCall{"toggleCameraPosition", [](KivoCamera& c) { c.toggleCameraPosition(false); }},
+                      LeftoverCall{"zoomWithScale", [](KivoCamera& c) { c.zoomWithScale(2, true); }},
+                      LeftoverCall{"focusAtPoint", [](KivoCamera& c) { c.focusAtPoint({10, 10}, true); }},
+                      LeftoverCall{"setExposureTargetBias", [](KivoCamera& c) { c.setExposureTargetBias(1); }},
+                      LeftoverCall{"startAndStopSession",
+                                   [](KivoCamera& c) {
+                                     c.stopSession();
+                                     c.startSession();
+                                   }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
