@@ -49,8 +49,8 @@ class DeterministicExecutor {
   /// RunBudgetExceeded after the budget of blocks at this instant.
   void runUntilIdle();
 
-  /// Moves the virtual clock forward by `seconds` (finite, not negative),
-  /// stopping at each moment a delayed block comes due to run until idle there.
+  /// Moves the virtual clock forward by `seconds` (finite, not negative,
+  /// rounded to the nearest nanosecond like every delay), stopping at each moment a delayed block comes due to run until idle there.
   void advance(double seconds);
 
   /// The virtual clock, in seconds; 1000 at construction.

@@ -6,12 +6,34 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <sstream>
 #include <time.h>
 
 #include "Dispatch/Executor.h"
 
 namespace dispatch_detail {
+
+namespace {
+
+// Seconds to whole nanoseconds, rounded to the nearest; NaN and negative
+// delays count as zero, and delays are capped at about 126 years.
+std::int64_t toNanos(double seconds) {
+  if (!(seconds > 0)) return 0;
+  constexpr double kMaxSeconds = 4.0e9;
+  return std::llround(std::min(seconds, kMaxSeconds) * 1e9);
+}
+
+// A reading `nanos` after `from`, stopping at the end of the clock's range
+// (about 292 years) instead of wrapping round.
+std::int64_t later(std::int64_t from, std::int64_t nanos) {
+  constexpr std::int64_t kEnd = std::numeric_limits<std::int64_t>::max();
+  return nanos > kEnd - from ? kEnd : from + nanos;
+}
+
+double toSeconds(std::int64_t nanos) { return static_cast<double>(nanos) / 1e9; }
+
+}  // namespace
 
 thread_local QueueImpl* tCurrentQueue = nullptr;
 thread_local OperationQueue* tCurrentOperationQueue = nullptr;
@@ -172,9 +194,7 @@ void SchedulerCore::submit(QueueImpl& queue, DispatchBlock block, std::optional<
     enqueueLocked(queue, std::move(block));
     return;
   }
-  double seconds = *delay;
-  if (std::isnan(seconds) || seconds < 0) seconds = 0;
-  const double due = (mode == Mode::deterministic ? virtualNow_ : steadySeconds()) + seconds;
+  const Nanos due = later(clockLocked(), toNanos(*delay));
   delayed_.emplace(std::make_pair(due, nextSeq_++),
                    Delayed{queue.weak_from_this(), &queue, std::move(block)});
   if (mode == Mode::threaded) cv_.notify_all();
@@ -197,7 +217,7 @@ void SchedulerCore::resume(QueueImpl& queue) {
 // ---------------------------------------------------------------------------
 // Picking and running
 
-void SchedulerCore::releaseDueLocked(double now, Garbage& garbage) {
+void SchedulerCore::releaseDueLocked(Nanos now, Garbage& garbage) {
   while (!delayed_.empty() && delayed_.begin()->first.first <= now) {
     auto node = delayed_.extract(delayed_.begin());
     Delayed& entry = node.mapped();
@@ -284,10 +304,15 @@ double SchedulerCore::steadySeconds() const {
   return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
+SchedulerCore::Nanos SchedulerCore::steadyNanos() const {
+  using namespace std::chrono;
+  return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 double SchedulerCore::now() const {
   if (mode == Mode::threaded) return steadySeconds();
   std::lock_guard<std::mutex> lock(mutex_);
-  return virtualNow_;
+  return toSeconds(virtualNow_);
 }
 
 // ---------------------------------------------------------------------------
@@ -319,7 +344,7 @@ void SchedulerCore::runUntilIdle() {
       std::vector<std::string> busy = busyQueueLabelsLocked();
       std::ostringstream message;
       message.precision(17);
-      message << "run budget of " << runBudget_ << " blocks exceeded at time " << virtualNow_
+      message << "run budget of " << runBudget_ << " blocks exceeded at time " << toSeconds(virtualNow_)
               << "; queues still busy: " << joinLabels(busy);
       throw RunBudgetExceeded(message.str(), std::move(busy));
     }
@@ -335,10 +360,10 @@ void SchedulerCore::advance(double seconds) {
   if (!std::isfinite(seconds) || seconds < 0)
     throw std::invalid_argument("advance: seconds must be finite and not negative");
   runUntilIdle();
-  double target;
+  Nanos target;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    target = virtualNow_ + seconds;
+    target = later(virtualNow_, toNanos(seconds));
   }
   for (;;) {
     {
@@ -362,7 +387,7 @@ void SchedulerCore::setRunBudget(std::size_t blocks) {
 std::optional<double> SchedulerCore::nextDueTime() const {
   std::lock_guard<std::mutex> lock(mutex_);
   if (delayed_.empty()) return std::nullopt;
-  return delayed_.begin()->first.first;
+  return toSeconds(delayed_.begin()->first.first);
 }
 
 std::size_t SchedulerCore::pendingBlockCount() const {
@@ -399,7 +424,7 @@ void SchedulerCore::timerLoop() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!stopping_) {
     Garbage garbage;
-    releaseDueLocked(steadySeconds(), garbage);
+    releaseDueLocked(steadyNanos(), garbage);
     if (!garbage.empty()) {
       lock.unlock();
       garbage = {};
@@ -409,8 +434,11 @@ void SchedulerCore::timerLoop() {
     if (delayed_.empty()) {
       cv_.wait(lock);
     } else {
-      const double wait = delayed_.begin()->first.first - steadySeconds();
-      if (wait > 0) cv_.wait_for(lock, duration<double>(wait));
+      // A far-off block is waited for an hour at a time: the clock's own
+      // arithmetic would overflow on a wait of centuries.
+      constexpr Nanos kLongestWait = Nanos{3600} * 1'000'000'000;
+      const Nanos wait = delayed_.begin()->first.first - steadyNanos();
+      if (wait > 0) cv_.wait_for(lock, nanoseconds(std::min(wait, kLongestWait)));
     }
   }
 }

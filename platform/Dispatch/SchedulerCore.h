@@ -114,11 +114,14 @@ class SchedulerCore : public std::enable_shared_from_this<SchedulerCore> {
     std::vector<std::shared_ptr<QueueImpl>> queues;
     bool empty() const { return blocks.empty() && queues.empty(); }
   };
-  using DelayedMap = std::multimap<std::pair<double, std::uint64_t>, Delayed>;
+  /// Clock readings in whole nanoseconds: delays are rounded to the nearest
+  /// one, so a split of a wait lands on the same instant as the whole wait.
+  using Nanos = std::int64_t;
+  using DelayedMap = std::multimap<std::pair<Nanos, std::uint64_t>, Delayed>;
 
   void enqueueLocked(QueueImpl& queue, DispatchBlock block);
   void updateEligibilityLocked(QueueImpl& queue);
-  void releaseDueLocked(double now, Garbage& garbage);
+  void releaseDueLocked(Nanos now, Garbage& garbage);
   bool hasWorkLocked(Picker picker) const;
   std::pair<std::shared_ptr<QueueImpl>, Task> takeNextLocked(Picker picker);
   /// Runs one taken block on the calling thread and marks its queue free again.
@@ -127,6 +130,8 @@ class SchedulerCore : public std::enable_shared_from_this<SchedulerCore> {
   void workerLoop();
   void timerLoop();
   double steadySeconds() const;
+  Nanos steadyNanos() const;
+  Nanos clockLocked() const { return mode == Mode::deterministic ? virtualNow_ : steadyNanos(); }
 
   mutable std::mutex mutex_;
   std::condition_variable cv_;
@@ -142,7 +147,7 @@ class SchedulerCore : public std::enable_shared_from_this<SchedulerCore> {
 
   // Deterministic mode; the clock is written by the driving thread only but
   // read anywhere, hence guarded by the mutex.
-  double virtualNow_ = 1000.0;
+  Nanos virtualNow_ = 1'000'000'000'000;  // 1000 s
   std::size_t runBudget_ = 1'000'000;
   bool draining_ = false;
 

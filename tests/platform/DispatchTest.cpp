@@ -115,6 +115,34 @@ TEST_F(DispatchTest, AdvanceStopsAtEachDueTimeInOrderAndRefusesToGoBack) {
   EXPECT_EQ(runs.back().first, "a@2");
 }
 
+
+// The clock counts whole nanoseconds: however a wait is split, a block due
+// at its end runs at its last step and not one step earlier, and the clock
+// reads the same as after one whole advance.
+TEST(DispatchClockTest, AnySplitOfAnAdvanceReachesTheSameInstant) {
+  struct Split {
+    int steps;
+    double step;
+  };
+  // Runs a block due 0.3 s ahead through the split; returns the step at
+  // which it ran and the clock at the end.
+  auto run = [](const Split split) {
+    DeterministicExecutor executor;
+    executor.advance(0.3);  // start away from a round number, as a run does
+    DispatchQueue queue("q");
+    int ranAtStep = 0, step = 0;
+    queue.asyncAfter(0.3, [&] { ranAtStep = step; });
+    for (step = 1; step <= split.steps; ++step) executor.advance(split.step);
+    return std::make_pair(ranAtStep, executor.now());
+  };
+  const double whole = run({1, 0.3}).second;
+  for (const Split split : {Split{3, 0.1}, Split{30, 0.01}, Split{300, 0.001}}) {
+    const auto [ranAtStep, now] = run(split);
+    EXPECT_EQ(ranAtStep, split.steps) << split.steps << " steps of " << split.step;
+    EXPECT_EQ(now, whole) << split.steps << " steps of " << split.step;
+  }
+}
+
 TEST_F(DispatchTest, TheRunBudgetCatchesLoopsAndNamesTheBusyQueues) {
   DispatchQueue spinner("com.example.spinner");
   DispatchQueue idle("com.example.idle");
