@@ -113,7 +113,7 @@ void HostScreen::appearBegin() {
   KIVO_ASSERT_MAIN_THREAD();
   requireAppearance("appear-begin", Appearance::disappeared);
   appearance_ = Appearance::appearing;
-  controller_->viewWillAppear(false);
+  controller_->beginAppearanceTransition(true, false);
   layout();
 }
 
@@ -121,7 +121,7 @@ void HostScreen::appearEnd() {
   KIVO_ASSERT_MAIN_THREAD();
   requireAppearance("appear-end", Appearance::appearing);
   appearance_ = Appearance::shown;
-  controller_->viewDidAppear(false);
+  controller_->endAppearanceTransition(false);
 }
 
 void HostScreen::disappear() {
@@ -134,14 +134,14 @@ void HostScreen::disappearBegin() {
   KIVO_ASSERT_MAIN_THREAD();
   requireAppearance("disappear-begin", Appearance::shown);
   appearance_ = Appearance::disappearing;
-  controller_->viewWillDisappear(false);
+  controller_->beginAppearanceTransition(false, false);
 }
 
 void HostScreen::disappearEnd() {
   KIVO_ASSERT_MAIN_THREAD();
   requireAppearance("disappear-end", Appearance::disappearing);
   appearance_ = Appearance::disappeared;
-  controller_->viewDidDisappear(false);
+  controller_->endAppearanceTransition(false);
 }
 
 void HostScreen::layout() {

@@ -57,15 +57,16 @@ class HostScreen {
 
   /// `appearBegin` then `appearEnd`, with nothing run in between.
   void appear();
-  /// `viewWillAppear(false)` on the host controller, then a layout pass.
+  /// The host controller begins to appear (`viewWillAppear(false)`), then a
+  /// layout pass.
   void appearBegin();
-  /// `viewDidAppear(false)` on the host controller.
+  /// The host controller has appeared (`viewDidAppear(false)`).
   void appearEnd();
   /// `disappearBegin` then `disappearEnd`, with nothing run in between.
   void disappear();
-  /// `viewWillDisappear(false)` on the host controller.
+  /// The host controller begins to disappear (`viewWillDisappear(false)`).
   void disappearBegin();
-  /// `viewDidDisappear(false)` on the host controller.
+  /// The host controller has disappeared (`viewDidDisappear(false)`).
   void disappearEnd();
 
   /// A layout pass: the root view's `layoutIfNeeded`, which reaches the host
@@ -99,10 +100,11 @@ class HostScreen {
   /// std::runtime_error when no alert is presented or it has no such action.
   void alert(UIAlertActionStyle style);
 
-  /// Removes the embedded controller's view from its superview and the
-  /// controller from its parent, and drops the host's reference (and any
-  /// pinch in progress). Throws std::logic_error without an embedded
-  /// controller.
+  /// Removes the embedded controller's view from its superview (a controller
+  /// that has appeared then gets its disappearance callbacks from the view
+  /// system) and the controller from its parent, and drops the host's
+  /// reference (and any pinch in progress). Throws std::logic_error without
+  /// an embedded controller.
   void release();
 
  private:

@@ -124,6 +124,7 @@ void UIView::removeFromSuperview() {
   if (!parent) return;
   auto keep = shared_from_this();  // the parent may hold the last reference
   std::erase_if(parent->subviews_, [this](const auto& v) { return v.get() == this; });
+  if (auto owner = owner_.lock()) owner->rootViewRemoved();
 }
 
 void UIView::addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer) {

@@ -26,22 +26,50 @@ void UIViewController::setView(std::shared_ptr<UIView> view) {
 
 void UIViewController::viewWillAppear(bool animated) {
   const auto children = children_;
-  for (const auto& child : children) child->viewWillAppear(animated);
+  for (const auto& child : children) child->sendAppearance(Appearance::appearing, animated);
 }
 
 void UIViewController::viewDidAppear(bool animated) {
   const auto children = children_;
-  for (const auto& child : children) child->viewDidAppear(animated);
+  for (const auto& child : children) child->sendAppearance(Appearance::appeared, animated);
 }
 
 void UIViewController::viewWillDisappear(bool animated) {
   const auto children = children_;
-  for (const auto& child : children) child->viewWillDisappear(animated);
+  for (const auto& child : children) child->sendAppearance(Appearance::disappearing, animated);
 }
 
 void UIViewController::viewDidDisappear(bool animated) {
   const auto children = children_;
-  for (const auto& child : children) child->viewDidDisappear(animated);
+  for (const auto& child : children) child->sendAppearance(Appearance::disappeared, animated);
+}
+
+void UIViewController::beginAppearanceTransition(bool isAppearing, bool animated) {
+  KIVO_ASSERT_MAIN_THREAD();
+  sendAppearance(isAppearing ? Appearance::appearing : Appearance::disappearing, animated);
+}
+
+void UIViewController::endAppearanceTransition(bool animated) {
+  KIVO_ASSERT_MAIN_THREAD();
+  if (appearance_ == Appearance::appearing) sendAppearance(Appearance::appeared, animated);
+  else if (appearance_ == Appearance::disappearing) sendAppearance(Appearance::disappeared, animated);
+}
+
+void UIViewController::sendAppearance(Appearance next, bool animated) {
+  appearance_ = next;
+  switch (next) {
+    case Appearance::appearing: viewWillAppear(animated); break;
+    case Appearance::appeared: viewDidAppear(animated); break;
+    case Appearance::disappearing: viewWillDisappear(animated); break;
+    case Appearance::disappeared: viewDidDisappear(animated); break;
+  }
+}
+
+void UIViewController::rootViewRemoved() {
+  auto keep = shared_from_this();  // the callbacks may drop the last other reference
+  if (appearance_ == Appearance::appearing || appearance_ == Appearance::appeared)
+    sendAppearance(Appearance::disappearing, false);
+  if (appearance_ == Appearance::disappearing) sendAppearance(Appearance::disappeared, false);
 }
 
 void UIViewController::viewDidLayoutSubviews() {

@@ -1,7 +1,21 @@
 #pragma once
 // View controllers: a lazily loaded root view, the appearance and layout
 // lifecycle forwarded to child controllers, containment and presentation.
-// Main thread only.
+// Thread-bound: main.
+//
+// Each controller remembers what the view system last told it about its
+// appearance:
+//
+//   disappeared --will-appear--> appearing --did-appear--> appeared
+//   appeared --will-disappear--> disappearing --did-disappear--> disappeared
+//
+// A controller hears it from its host (`beginAppearanceTransition`,
+// `endAppearanceTransition`) or from its parent, whose base lifecycle methods
+// forward each event to the children. When the root view of a controller
+// that is appearing or appeared leaves its superview, the view system sends
+// it the disappearance it has not had yet (`viewWillDisappear(false)`, then
+// `viewDidDisappear(false)`), as a view leaving a visible window does; one
+// that is disappearing gets only `viewDidDisappear(false)`.
 
 #include <functional>
 #include <memory>
@@ -33,6 +47,15 @@ class UIViewController : public std::enable_shared_from_this<UIViewController> {
   virtual void viewDidDisappear(bool animated);
   virtual void viewDidLayoutSubviews();
 
+  enum class Appearance { disappeared, appearing, appeared, disappearing };
+  Appearance appearance() const { return appearance_; }
+  /// The host announces that this controller starts to appear or disappear:
+  /// `viewWillAppear` or `viewWillDisappear`.
+  void beginAppearanceTransition(bool isAppearing, bool animated);
+  /// The host ends the transition begun last: `viewDidAppear` or
+  /// `viewDidDisappear`. Does nothing when no transition is under way.
+  void endAppearanceTransition(bool animated);
+
   // Containment.
   void addChildViewController(const std::shared_ptr<UIViewController>& child);
   void removeFromParentViewController();
@@ -57,7 +80,14 @@ class UIViewController : public std::enable_shared_from_this<UIViewController> {
   void setView(std::shared_ptr<UIView> view);
 
  private:
+  friend class UIView;
+  /// Records `next`, then calls the lifecycle method that announces it.
+  void sendAppearance(Appearance next, bool animated);
+  /// The root view left its superview.
+  void rootViewRemoved();
+
   std::shared_ptr<UIView> view_;
+  Appearance appearance_ = Appearance::disappeared;
   std::vector<std::shared_ptr<UIViewController>> children_;
   std::weak_ptr<UIViewController> parent_;
   std::shared_ptr<UIViewController> presented_;

@@ -1,11 +1,17 @@
-// The view system: geometry, hit testing, coordinate conversion and view
-// animation. Lifecycle forwarding, gestures and alerts are checked through the
-// host screen and the controller.
+// The view system: geometry, hit testing, coordinate conversion, view
+// animation, and the appearance a controller's view takes with it when it
+// leaves the screen. The rest of lifecycle forwarding, gestures and alerts
+// are checked through the host screen and the controller.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
 
 #include "Dispatch/Executor.h"
 #include "UIKit/UIView.h"
+#include "UIKit/UIViewController.h"
 
 
 namespace {
@@ -83,6 +89,66 @@ TEST_F(UIKitViewsTest, ViewAnimationMovesThePresentationValueAndRestartsFromIt) 
   executor.advance(0.1);
   flash->setAlpha(1.0);
   EXPECT_DOUBLE_EQ(flash->presentationAlpha(), 1.0);
+}
+
+// A child controller that records the lifecycle calls it receives.
+class RecordingController : public UIViewController {
+ public:
+  std::vector<std::string> calls;
+  void viewWillAppear(bool) override { calls.push_back("willAppear"); }
+  void viewDidAppear(bool) override { calls.push_back("didAppear"); }
+  void viewWillDisappear(bool) override { calls.push_back("willDisappear"); }
+  void viewDidDisappear(bool) override { calls.push_back("didDisappear"); }
+};
+
+TEST_F(UIKitViewsTest, AViewLeavingTheScreenTakesItsControllersPendingDisappearanceWithIt) {
+  using Steps = std::vector<std::string>;
+  struct Case {
+    const char* name;
+    void (*host)(UIViewController&);  // brings the host to the state under test
+    Steps onRemoval;
+  };
+  const Case cases[] = {
+      {"never shown", [](UIViewController&) {}, {}},
+      {"appearing", [](UIViewController& h) { h.beginAppearanceTransition(true, false); },
+       {"willDisappear", "didDisappear"}},
+      {"shown",
+       [](UIViewController& h) {
+         h.beginAppearanceTransition(true, false);
+         h.endAppearanceTransition(false);
+       },
+       {"willDisappear", "didDisappear"}},
+      {"disappearing",
+       [](UIViewController& h) {
+         h.beginAppearanceTransition(true, false);
+         h.endAppearanceTransition(false);
+         h.beginAppearanceTransition(false, false);
+       },
+       {"didDisappear"}},
+      {"shown then hidden",
+       [](UIViewController& h) {
+         for (bool appearing : {true, false}) {
+           h.beginAppearanceTransition(appearing, false);
+           h.endAppearanceTransition(false);
+         }
+       },
+       {}},
+  };
+  for (const Case& c : cases) {
+    auto host = UIViewController::create();
+    auto child = std::make_shared<RecordingController>();
+    host->addChildViewController(child);
+    host->view()->addSubview(child->view());
+    c.host(*host);
+    child->calls.clear();
+    child->view()->removeFromSuperview();
+    EXPECT_EQ(child->calls, c.onRemoval) << c.name;
+    EXPECT_EQ(child->appearance(), UIViewController::Appearance::disappeared) << c.name;
+    child->calls.clear();
+    host->view()->addSubview(child->view());
+    child->view()->removeFromSuperview();
+    EXPECT_THAT(child->calls, ::testing::IsEmpty()) << c.name << ": only once";
+  }
 }
 
 #ifndef NDEBUG
