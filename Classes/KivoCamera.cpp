@@ -3,6 +3,8 @@
 
 #include "KivoCamera.h"
 
+#include <stdexcept>
+
 #include "AVFoundation/AVCaptureDevice.h"
 #include "AVFoundation/AVCapturePhotoOutput.h"
 #include "AVFoundation/AVCaptureSession.h"
@@ -28,6 +30,13 @@ KivoCamera::KivoCamera()
 KivoCamera::~KivoCamera() = default;
 
 std::shared_ptr<KivoCamera> KivoCamera::create() {
+  // The controller's queues need an executor; without one, say what the host
+  // has to set up rather than failing deep inside the first queue.
+  if (!isExecutorInstalled())
+    throw std::logic_error(
+        "KivoCamera::create: no dispatch executor is installed; the host installs one on its main thread "
+        "before it creates a camera (a ThreadedExecutor, whose main loop runs the main queue, or a "
+        "DeterministicExecutor in tests)");
   return std::shared_ptr<KivoCamera>(new KivoCamera());
 }
 

@@ -62,7 +62,9 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   static constexpr const char* kVideoOutputQueueLabel = "com.kivocamera.video.output";
 
   // --- Creation (KivoCamera.cpp) -----------------------------------------
-  /// A controller with every default; its view is not loaded.
+  /// A controller with every default; its view is not loaded. Throws
+  /// std::logic_error, saying what to set up, when no dispatch executor is
+  /// installed.
   static std::shared_ptr<KivoCamera> create();
   /// A controller whose camera area starts at `point` inside its view: the
   /// view is read (and so loaded, running `viewDidLoad`) to take its width W,

@@ -81,6 +81,8 @@ std::string DispatchQueue::currentLabel() {
 // ---------------------------------------------------------------------------
 // Threads and time
 
+bool isExecutorInstalled() { return SchedulerCore::installed() != nullptr; }
+
 bool isMainThread() {
   auto core = SchedulerCore::installed();
   const std::thread::id main = core ? core->mainThread : gProcessMainThread;

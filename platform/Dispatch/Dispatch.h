@@ -78,6 +78,10 @@ class DispatchQueue {
 /// driving thread, so a session-queue block there is correctly "not main".
 bool isMainThread();
 
+/// Whether an executor (DeterministicExecutor or ThreadedExecutor) is
+/// installed, so that queues can be made. Thread-safe.
+bool isExecutorInstalled();
+
 /// Seconds of the installed executor's clock: virtual time (starting at 1000)
 /// in the deterministic executor, the monotonic clock otherwise.
 double CACurrentMediaTime();
