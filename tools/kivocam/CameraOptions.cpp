@@ -34,6 +34,9 @@ std::vector<std::string_view> splitList(std::string_view text) {
 }
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
+// The bias and the ISO are 32-bit values: a number beyond the 32-bit range is
+// refused rather than read as infinity.
+constexpr double kFloatMax = std::numeric_limits<float>::max();
 
 double number(std::string_view text, const std::string& what, double min, double max = kInf) {
   return readArg(arg::number({}, min, max), text, what).number;
@@ -72,30 +75,31 @@ const std::vector<CameraOption>& cameraOptions() {
        toggle<&D::continuousAutoWhiteBalanceSupported>},
       {"low-light-boost", "+low-light-boost|-low-light-boost", "low-light boost (default on)",
        toggle<&D::lowLightBoostSupported>},
-      {"min-focus", "min-focus=N", "the minimum focus distance in mm (default 120 back, 200 front)",
+      {"min-focus", "min-focus=N",
+       "the minimum focus distance in mm, a whole number >= 0 (default 120 back, 200 front)",
        [](D& c, W v, S what) { c.minimumFocusDistance = whole(v, what, 0); }},
-      {"bias", "bias=MIN..MAX", "the exposure target bias range (default -8..8)",
+      {"bias", "bias=MIN..MAX", "the exposure target bias range, 32-bit numbers, MIN <= MAX (default -8..8)",
        [](D& c, W v, S what) {
          const std::size_t dots = v.find("..");
          if (dots == std::string_view::npos)
            throw ScenarioError(what + ": expected MIN..MAX, not \"" + std::string(v) + "\"");
-         const double low = number(v.substr(0, dots), what, -kInf);
-         const double high = number(v.substr(dots + 2), what, -kInf);
+         const double low = number(v.substr(0, dots), what, -kFloatMax, kFloatMax);
+         const double high = number(v.substr(dots + 2), what, -kFloatMax, kFloatMax);
          if (low > high)
            throw ScenarioError(what + ": expected MIN..MAX with MIN <= MAX, not \"" + std::string(v) + "\"");
          c.minExposureTargetBias = static_cast<float>(low);
          c.maxExposureTargetBias = static_cast<float>(high);
        }},
-      {"iso", "iso=N", "the ISO (default 100)",
-       [](D& c, W v, S what) { c.iso = static_cast<float>(number(v, what, 0)); }},
-      {"color-spaces", "color-spaces=A,B,...", "the supported colour spaces, may be none (default 0,1)",
+      {"iso", "iso=N", "the ISO, a 32-bit number >= 0 (default 100)",
+       [](D& c, W v, S what) { c.iso = static_cast<float>(number(v, what, 0, kFloatMax)); }},
+      {"color-spaces", "color-spaces=A,B,...", "the supported colour spaces, whole numbers; may be none (default 0,1)",
        [](D& c, W v, S what) {
          c.supportedColorSpaces.clear();
          for (const std::string_view item : splitList(v)) c.supportedColorSpaces.push_back(whole(item, what));
        }},
-      {"active-color-space", "active-color-space=N", "the active colour space (default 0)",
+      {"active-color-space", "active-color-space=N", "the active colour space, a whole number (default 0)",
        [](D& c, W v, S what) { c.activeColorSpace = whole(v, what); }},
-      {"presets", "presets=P,P,...", "the session presets it supports (default all)",
+      {"presets", "presets=P,P,...", "the session presets it supports, by name (default all)",
        [](D& c, W v, S what) {
          const Arg preset = arg::oneOf(presetWords(), {}, "session preset");
          c.supportedSessionPresets.clear();
@@ -131,4 +135,3 @@ sim::CameraSetup cameraFromWords(AVCaptureDevicePosition position, sim::CameraTy
 }
 
 }  // namespace kivocam
-

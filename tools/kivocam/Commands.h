@@ -223,4 +223,12 @@ const Choices& inspectionPaths();
 /// names and values, paths. The fuzzer's dictionary must hold them all.
 std::vector<std::string> vocabulary();
 
+/// What `print PATH` shows at a path of `inspectionPaths()`, when its name
+/// does not say it (empty then), as `--help` gives it.
+std::string_view inspectionMeaning(std::string_view path);
+
+/// The reference of the scenario language in Markdown: what `--help` says,
+/// laid out as docs/scenario-language.md.
+std::string referenceMarkdown();
+
 }  // namespace kivocam

@@ -104,4 +104,23 @@ void ScenarioDelegate::cameraDeviceDidChangeAdjustingFocus(KivoCamera&, AVCaptur
   line(Selector::cameraDeviceDidChangeAdjustingFocus, device.uniqueID() + " " + formatBool(adjusting));
 }
 
+// Each case says what the matching callback above prints; a selector added to
+// the component without one here is a build error (-Wswitch).
+std::string_view traceArguments(KivoCameraDelegateSelector selector) {
+  using S = KivoCameraDelegateSelector;
+  switch (selector) {
+    case S::cameraDidCapturePhoto: return "N bytes (the photo's JPEG data), or nil";
+    case S::cameraDidChangeFlashMode: return "the flash mode, raw";
+    case S::cameraDidChangeTorch: return "whether the torch is now on";
+    case S::cameraDidToggleCameraPosition: return "whether the back camera is now in use";
+    case S::cameraDidChangeZoomLevelZoomScale: return "the zoom level (0 to 1) and the zoom scale";
+    case S::cameraDidTapEndPoint: return "the tap point in the preview view, (X, Y)";
+    case S::cameraDidPinchEndZoomLevelZoomScale: return "the zoom level and scale at the end of a pinch";
+    case S::cameraDidOutputIsStill: return "whether the device is still, only (one line a video frame)";
+    case S::cameraDeviceDidChangeISO: return "the camera's name, then the ISO";
+    case S::cameraDeviceDidChangeAdjustingFocus: return "the camera's name, then isAdjustingFocus";
+  }
+  return {};
+}
+
 }  // namespace kivocam

@@ -67,6 +67,11 @@ class ScenarioDelegate : public KivoCameraDelegate {
   std::atomic<std::int64_t>* delivered_;
 };
 
+/// What a delegate trace line shows after the selector, as `--help` gives it
+/// (for `delegate camera:didChangeTorch: true @main`, whether the torch is
+/// now on).
+std::string_view traceArguments(KivoCameraDelegateSelector selector);
+
 /// The controller as `KivoCamera::create()` makes it, reporting its own
 /// destruction.
 class ScenarioCamera : public KivoCamera {
