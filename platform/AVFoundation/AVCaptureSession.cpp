@@ -27,7 +27,7 @@ AVCaptureSession::~AVCaptureSession() {
   for (const auto& output : outputs_) output->sessionDidStopRunning();
 }
 
-void AVCaptureSession::updatePreviewStream() {
+bool AVCaptureSession::updatePreviewStream() {
   std::unique_ptr<AVCaptureStream> replaced;
   std::lock_guard<std::mutex> preview(previewMutex_);
   std::shared_ptr<AVCaptureDevice> device;
@@ -35,14 +35,28 @@ void AVCaptureSession::updatePreviewStream() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (running_) device = videoDeviceLocked();
   }
-  if (device == previewDevice_) return;
+  if (device == previewDevice_) return false;
   replaced = std::move(previewStream_);
   previewDevice_ = device;
-  if (!device) return;
+  if (!device) return true;
   AVCaptureStreamRequest request;
   request.pixelFormat = kCVPixelFormatType_32BGRA;
   request.everyFrame = false;
   previewStream_ = AVCaptureCurrentBackend()->startStream(device, request, {});
+  return true;
+}
+
+void AVCaptureSession::inputsDidChange() {
+  if (!updatePreviewStream()) return;
+  // A running session's outputs follow its camera: their streams restart
+  // from the new one (or end when none is left).
+  std::vector<std::shared_ptr<AVCaptureOutput>> outputs;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!running_) return;
+    outputs = outputs_;
+  }
+  for (const auto& output : outputs) output->sessionDidStartRunning(shared_from_this());
 }
 
 CVPixelBufferRef AVCaptureSession::currentFrame() const {
@@ -114,7 +128,7 @@ void AVCaptureSession::addInput(const std::shared_ptr<AVCaptureDeviceInput>& inp
     if (!canAddInputLocked(input)) return;
     inputs_.push_back(input);
   }
-  updatePreviewStream();
+  inputsDidChange();
 }
 
 void AVCaptureSession::removeInput(const std::shared_ptr<AVCaptureDeviceInput>& input) {
@@ -123,7 +137,7 @@ void AVCaptureSession::removeInput(const std::shared_ptr<AVCaptureDeviceInput>& 
     std::lock_guard<std::mutex> lock(mutex_);
     std::erase(inputs_, input);
   }
-  updatePreviewStream();
+  inputsDidChange();
 }
 
 std::vector<std::shared_ptr<AVCaptureDeviceInput>> AVCaptureSession::inputs() const {

@@ -83,8 +83,12 @@ class AVCaptureSession : public std::enable_shared_from_this<AVCaptureSession> {
   bool canAddOutputLocked(const std::shared_ptr<AVCaptureOutput>& output) const;
   std::shared_ptr<AVCaptureDevice> videoDeviceLocked() const;
   /// Keeps the preview stream on the camera of a running session, and none
-  /// otherwise. Called after every change of inputs or running state.
-  void updatePreviewStream();
+  /// otherwise. Called after every change of inputs or running state; true
+  /// when that camera changed.
+  bool updatePreviewStream();
+  /// After an input was added or removed: the preview, and the streams of a
+  /// running session's outputs, move to the session's camera.
+  void inputsDidChange();
 
   mutable std::mutex mutex_;
   int configurationDepth_ = 0;
