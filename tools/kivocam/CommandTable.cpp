@@ -20,6 +20,7 @@
 #include "RunnerDelegate.h"
 #include "Scenario.h"
 #include "UIKit/UIImage.h"
+#include "UIKit/UIScreen.h"
 #include "UIKit/UIView.h"
 #include "sim/HostScreen.h"
 #include "sim/World.h"
@@ -94,6 +95,32 @@ UserInfoValue userInfoValue(std::string_view text) {
   return std::string(text);
 }
 
+// `create-at X Y`: the controller's view becomes as wide as the screen less
+// twice X, 4:3 upright, at (X, Y). A point is refused unless that frame is
+// finite and has some area on the screen.
+void checkCreatePoint(const Args& a) {
+  const CGSize screen = UIScreen::main().bounds().size;
+  const double x = a.number(0);
+  const double y = a.number(1);
+  const double half = screen.width / 2;
+  // At the lowest x the view is half the largest number wide, and its height
+  // (a third more) still a number.
+  const double lowest = half - std::numeric_limits<double>::max() / 4;
+  if (x >= half) {
+    const std::string why = " (the view is as wide as the screen less twice x)";
+    refuseOutOfRange("create-at: x", "a number < " + formatNumber(half) + why, a.word(0));
+  }
+  if (x < lowest)
+    refuseOutOfRange("create-at: x", "a number >= " + formatNumber(lowest) + " (a wider view is too large)", a.word(0));
+  const double width = screen.width - 2 * x;
+  const double height = width / 3 * 4;
+  if (y <= -height || y >= screen.height)
+    refuseOutOfRange("create-at: y",
+                     "a number > " + formatNumber(-height) + " and < " + formatNumber(screen.height) + " (the view, " +
+                         formatNumber(width) + " x " + formatNumber(height) + ", must overlap the screen)",
+                     a.word(1));
+}
+
 }  // namespace
 
 // Runner's friend: the handlers reach the host's side of the run.
@@ -117,7 +144,7 @@ std::shared_ptr<AVCaptureDevice> CommandTable::device(Runner& r, const Args& a, 
   auto device = a.has(0) ? r.capture().camera(a.word(0)) : r.capture().currentCamera();
   if (device) return device;
   throw ScenarioError(std::string(what) +
-                      (a.has(0) ? ": no camera named '" + a.word(0) + "'" : ": there is no current camera"));
+                      (a.has(0) ? ": no camera named " + quote(a.word(0)) : ": there is no current camera"));
 }
 
 std::vector<Section> CommandTable::sections() {
@@ -226,9 +253,14 @@ std::vector<Section> CommandTable::sections() {
             }},
            {"create", "create", "KivoCamera::create(), then the delegate is set", {}, Needs::noController,
             [](Runner& r, A) { create(r, std::nullopt); }},
-           {"create-at", "create-at X Y", "KivoCamera::createWithPoint({X, Y}), then the delegate is set",
+           {"create-at", "create-at X Y",
+            "KivoCamera::createWithPoint({X, Y}), then the delegate is set; the view (the screen's width less 2 X "
+            "wide, 4:3) must have some area on the screen",
             {number("x"), number("y")}, Needs::noController,
-            [](Runner& r, A a) { create(r, CGPoint{a.number(0), a.number(1)}); }},
+            [](Runner& r, A a) {
+              checkCreatePoint(a);
+              create(r, CGPoint{a.number(0), a.number(1)});
+            }},
            {"set", "set NAME VALUE", "sets a public property of the controller (see Properties)",
             {oneOf(propertyNames(), {}, "property"), text("value")}, controller,
             [](Runner& r, A a) {
@@ -254,8 +286,8 @@ std::vector<Section> CommandTable::sections() {
             [](Runner& r, A) { r.host().disappearEnd(); }},
            {"layout", "layout", "a layout pass of the host screen and the controller", {}, Needs::nothing,
             [](Runner& r, A) { r.host().layout(); }},
-           {"move-view", "move-view X Y W H", "sets the controller's view frame, then a layout pass",
-            {number("x"), number("y"), number("width"), number("height")}, controller,
+           {"move-view", "move-view X Y W H", "sets the controller's view frame (W and H above 0), then a layout pass",
+            {number("x"), number("y"), positive("width"), positive("height")}, controller,
             [](Runner& r, A a) {
               r.controller().view()->setFrame(CGRectMake(a.number(0), a.number(1), a.number(2), a.number(3)));
               r.host().layout();
@@ -310,8 +342,9 @@ std::vector<Section> CommandTable::sections() {
             [](Runner& r, A) {
               r.controller().setFocusImage(UIImage::imageWithPixels(8, 8, std::vector<std::uint8_t>(8 * 8 * 4, 0xFF)));
             }},
-           {"call setExposureTargetBias", "call setExposureTargetBias B", "sets the exposure target bias",
-            {number("bias")}, controller,
+           {"call setExposureTargetBias", "call setExposureTargetBias B",
+            "sets the exposure target bias, a 32-bit number (one outside the camera's range is passed on as it is)",
+            {number32("bias")}, controller,
             [](Runner& r, A a) { r.controller().setExposureTargetBias(static_cast<float>(a.number(0))); }},
            {"call toggleTorch", "call toggleTorch B", "turns the torch on or off", {flag("on")}, controller,
             [](Runner& r, A a) { r.controller().toggleTorch(a.flag(0)); }},
@@ -351,8 +384,9 @@ std::vector<Section> CommandTable::sections() {
             {number("x"), number("y")}, Needs::nothing,
             [](Runner& r, A a) { r.host().tap({a.number(0), a.number(1)}); }},
            {"pinch", "pinch STATE FACTOR [X Y]",
-            "a pinch step (began, changed, ended, cancelled, failed) at a point (default the screen's centre)",
-            {oneOf(kPinchStates), number("factor"), optional(number("x")), optional(number("y"))}, Needs::nothing,
+            "a pinch step (began, changed, ended, cancelled, failed) at a point (default the screen's centre); "
+            "FACTOR >= 0 is the fingers' spread relative to when the scale was last set (0: the fingers meet)",
+            {oneOf(kPinchStates), number("factor", 0), optional(number("x")), optional(number("y"))}, Needs::nothing,
             [](Runner& r, A a) {
               std::optional<CGPoint> at;
               if (a.has(2)) at = CGPoint{a.number(2), a.number(3)};
@@ -403,8 +437,8 @@ std::vector<Section> CommandTable::sections() {
             "the application's will-resign-active notification", {}, Needs::nothing,
             [](Runner& r, A) { r.world().notifyWillResignActive(); }},
            {"device", "device [CAMERA] iso V",
-            "the camera's ISO changes (CAMERA by name; none: the current camera)",
-            {optional(word("camera")), literal("iso"), number()}, Needs::nothing,
+            "the camera's ISO changes to V, a 32-bit number (CAMERA by name; none: the current camera)",
+            {optional(word("camera")), literal("iso"), number32()}, Needs::nothing,
             [](Runner& r, A a) {
               const auto camera = device(r, a, "device iso");
               r.capture().setISO(camera->uniqueID(), static_cast<float>(a.number(2)));

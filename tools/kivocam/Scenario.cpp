@@ -12,13 +12,6 @@ namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
-std::string quoted(std::string_view word) {
-  std::string text = "\"";
-  text.append(word);
-  text.append("\"");
-  return text;
-}
-
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Sign, digits with an optional fraction, optional exponent: "-2.5e3", ".5".
@@ -44,16 +37,44 @@ bool isDecimal(std::string_view word) {
   return i == word.size();
 }
 
-[[noreturn]] void expected(std::string_view what, std::string_view kind, std::string_view word) {
-  std::string message(what);
-  message.append(": expected ");
-  message.append(kind);
-  message.append(", not ");
-  message.append(quoted(word));
-  throw ScenarioError(message);
+// How long a quoted word may be, in bytes, before it is cut.
+constexpr std::size_t kQuotedBytes = 40;
+
+// Appends `text` with its control characters escaped; `quoting` also puts
+// a backslash before a double quote and a backslash. Characters go one at a
+// time, as in the platform's debug form (g++ 12 at -O3 misreports appends of
+// short literals).
+void appendEscaped(std::string& out, std::string_view text, bool quoting) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    // U+0080 to U+009F, the C1 controls, are C2 80 to C2 9F in UTF-8.
+    const bool c1 = c == 0xC2 && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80;
+    if (!c1 && c >= 0x20 && c != 0x7F) {
+      if (quoting && (c == '"' || c == '\\')) out.push_back('\\');
+      out.push_back(static_cast<char>(c));
+      continue;
+    }
+    const unsigned code = c1 ? static_cast<unsigned char>(text[++i]) : c;
+    out.push_back('\\');
+    switch (code) {
+      case 0: out.push_back('0'); break;
+      case '\n': out.push_back('n'); break;
+      case '\r': out.push_back('r'); break;
+      case '\t': out.push_back('t'); break;
+      default:
+        out.push_back('u');
+        out.push_back('{');
+        if (code >= 0x10) out.push_back(kHex[code >> 4]);
+        out.push_back(kHex[code & 0xF]);
+        out.push_back('}');
+    }
+  }
 }
 
 }  // namespace
+
+ScenarioError::ScenarioError(std::string_view message) : std::runtime_error(escapeControls(message)) {}
 
 std::vector<std::string> splitWords(std::string_view line) {
   std::vector<std::string> words;
@@ -73,57 +94,63 @@ std::string joinWords(const std::vector<std::string>& words) {
   std::string line;
   for (const auto& word : words) {
     if (!line.empty()) line.push_back(' ');
-    line.append(word);
+    appendEscaped(line, word, false);
   }
   return line;
 }
 
-double readNumber(std::string_view word, std::string_view what) {
-  if (!isDecimal(word)) expected(what, "a number", word);
+std::string escapeControls(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  appendEscaped(out, text, false);
+  return out;
+}
+
+std::string quote(std::string_view word) {
+  std::size_t cut = word.size();
+  if (cut > kQuotedBytes) {
+    // Back to the start of a UTF-8 character (at most three continuation bytes).
+    cut = kQuotedBytes;
+    for (int i = 0; i < 3 && cut > 0 && (static_cast<unsigned char>(word[cut]) & 0xC0) == 0x80; ++i) --cut;
+  }
+  std::string text = "\"";
+  appendEscaped(text, word.substr(0, cut), true);
+  if (cut < word.size()) text += "…";
+  text.push_back('"');
+  return text;
+}
+
+void refuseWord(std::string_view what, std::string_view expected, std::string_view word) {
+  throw ScenarioError(std::string(what) + ": expected " + std::string(expected) + ", not " + quote(word));
+}
+
+void refuseOutOfRange(std::string_view what, std::string_view expected, std::string_view word) {
+  throw ScenarioError(std::string(what) + ": " + quote(word) + " is out of range: expected " + std::string(expected));
+}
+
+NumberFit readDecimal(std::string_view word, double& value) {
+  if (!isDecimal(word)) return NumberFit::notANumber;
   // from_chars takes no leading '+'.
   const std::string_view digits = word.front() == '+' ? word.substr(1) : word;
-  double value = 0;
   const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-  if (error == std::errc::result_out_of_range && end == digits.data() + digits.size()) {
+  if (error == std::errc::result_out_of_range) {
     // Out of range both ways: a number too small to represent reads as the
     // nearest one (zero or a denormal), a number too large is refused.
-    const double nearest = std::strtod(std::string(digits).c_str(), nullptr);
-    if (std::isfinite(nearest) && std::fabs(nearest) <= std::numeric_limits<double>::min()) return nearest;
-    expected(what, "a finite number", word);
+    value = std::strtod(std::string(digits).c_str(), nullptr);
+    if (std::isfinite(value) && std::fabs(value) <= std::numeric_limits<double>::min()) return NumberFit::fits;
+    return NumberFit::outOfRange;
   }
-  if (error != std::errc() || end != digits.data() + digits.size() || !std::isfinite(value))
-    expected(what, "a finite number", word);
-  return value;
+  return error == std::errc() && end == digits.data() + digits.size() ? NumberFit::fits : NumberFit::notANumber;
 }
 
-std::int64_t readInteger(std::string_view word, std::string_view what) {
+NumberFit readWhole(std::string_view word, std::int64_t& value) {
   std::string_view digits = word;
   if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
-  std::int64_t value = 0;
+  const bool twoSigns = digits.size() < word.size() && !digits.empty() && digits.front() == '-';
   const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
-      (digits.size() < word.size() && digits.front() == '-'))
-    expected(what, "a whole number", word);
-  return value;
-}
-
-std::uint32_t readUnsigned32(std::string_view word, std::string_view what) {
-  const std::int64_t value = readInteger(word, what);
-  if (value < 0 || value > std::numeric_limits<std::uint32_t>::max())
-    expected(what, "a whole number from 0 to 4294967295", word);
-  return static_cast<std::uint32_t>(value);
-}
-
-bool readBool(std::string_view word, std::string_view what) {
-  if (word == "true") return true;
-  if (word == "false") return false;
-  expected(what, "true or false", word);
-}
-
-bool readOnOff(std::string_view word, std::string_view what) {
-  if (word == "on") return true;
-  if (word == "off") return false;
-  expected(what, "on or off", word);
+  if (digits.empty() || twoSigns || end != digits.data() + digits.size()) return NumberFit::notANumber;
+  if (error == std::errc::result_out_of_range) return NumberFit::outOfRange;
+  return error == std::errc() ? NumberFit::fits : NumberFit::notANumber;
 }
 
 }  // namespace kivocam
