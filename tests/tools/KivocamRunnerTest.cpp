@@ -357,7 +357,7 @@ INSTANTIATE_TEST_SUITE_P(
         WrongLine{kShown, "notify runtime-error domain=", "notify runtime-error: domain: expected a word"},
         WrongLine{"", "device back-tele iso 100", "device iso: no camera named \"back-tele\""},
         WrongLine{"", "device iso 3.4028236e38", "device iso: \"3.4028236e38\" is out of range: expected a number "
-                                                 "from -3.4028235e+38 to 3.4028235e+38"},
+                                                 "from 0 to 3.4028235e+38"},
         WrongLine{"", "device adjusting-focus true", "device adjusting-focus: there is no current camera"},
         WrongLine{"", "advance 1e999", "advance: \"1e999\" is out of range: expected a number from 0 to "
                                        "1.7976931348623157e+308"},

@@ -36,7 +36,7 @@ std::vector<std::string_view> splitList(std::string_view text) {
 constexpr double kInf = std::numeric_limits<double>::infinity();
 // The bias and the ISO are 32-bit values: a number beyond the 32-bit range is
 // refused rather than read as infinity.
-constexpr double kFloatMax = std::numeric_limits<float>::max();
+constexpr double kFloatMax = arg::kLargestNumber32;
 
 double number(std::string_view text, const std::string& what, double min, double max = kInf) {
   return readArg(arg::number({}, min, max), text, what).number;

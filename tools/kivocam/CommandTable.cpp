@@ -438,7 +438,7 @@ std::vector<Section> CommandTable::sections() {
             [](Runner& r, A) { r.world().notifyWillResignActive(); }},
            {"device", "device [CAMERA] iso V",
             "the camera's ISO changes to V, a 32-bit number (CAMERA by name; none: the current camera)",
-            {optional(word("camera")), literal("iso"), number32()}, Needs::nothing,
+            {optional(word("camera")), literal("iso"), number({}, 0, kLargestNumber32)}, Needs::nothing,
             [](Runner& r, A a) {
               const auto camera = device(r, a, "device iso");
               r.capture().setISO(camera->uniqueID(), static_cast<float>(a.number(2)));

@@ -75,10 +75,10 @@ inline Arg number(std::string_view name = {}, double min = -std::numeric_limits<
                   double max = std::numeric_limits<double>::infinity()) {
   return Arg{.kind = Arg::Kind::number, .name = name, .min = min, .max = max};
 }
-/// A number the platform takes as a 32-bit one: within the 32-bit range, up
-/// to the largest 32-bit number as the trace writes it (3.4028235e38, which
-/// rounds to that number).
-inline Arg number32(std::string_view name = {}) { return number(name, -3.4028235e38, 3.4028235e38); }
+/// The largest 32-bit number as the trace writes it; it rounds to that number.
+inline constexpr double kLargestNumber32 = 3.4028235e38;
+/// A number the platform takes as a 32-bit one: within the 32-bit range.
+inline Arg number32(std::string_view name = {}) { return number(name, -kLargestNumber32, kLargestNumber32); }
 /// A number above 0.
 inline Arg positive(std::string_view name) {
   return Arg{.kind = Arg::Kind::number, .name = name, .min = 0, .aboveMin = true};
