@@ -1,4 +1,5 @@
-// Media time arithmetic and comparison.
+// Media time arithmetic and comparison at their edges: rounding and overflow,
+// epochs, the non-numeric kinds, and exact comparison where doubles would tie.
 
 #include <gtest/gtest.h>
 
@@ -41,9 +42,7 @@ TEST_P(CMTimeFromSeconds, KeepsThePreferredTimescaleUnlessTheValueOverflows) {
 INSTANTIATE_TEST_SUITE_P(
     Sweep, CMTimeFromSeconds,
     ::testing::Values(FromSeconds{"exact", 1.5, 600, 900, 600, false},
-                      FromSeconds{"nanoseconds", 0.05, 1'000'000'000, 50'000'000, 1'000'000'000, false},
                       FromSeconds{"roundsToNearest", 0.6, 1, 1, 1, true},
-                      FromSeconds{"negative", -0.25, 4, -1, 4, false},
                       FromSeconds{"badTimescaleCountsAsOne", 2.0, 0, 2, 1, false},
                       // 1e10 s in nanoseconds overflows 64 bits; half the timescale fits.
                       FromSeconds{"halvesTimescale", 1e10, 1'000'000'000, 5'000'000'000'000'000'000, 500'000'000,
@@ -83,15 +82,12 @@ TEST_P(CMTimeAddition, AddsExactlyOrGivesTheRightKind) {
 INSTANTIATE_TEST_SUITE_P(
     Sweep, CMTimeAddition,
     ::testing::Values(
-        Sum{"sameTimescale", CMTimeMake(1, 10), CMTimeMake(2, 10), CMTimeMake(3, 10)},
         Sum{"leastCommonMultiple", CMTimeMake(1, 2), CMTimeMake(1, 3), CMTimeMake(5, 6)},
         Sum{"processingRangeEnd", CMTimeMakeWithSeconds(0.05, kCMTimeMaxTimescale), CMTimeMakeWithSeconds(0.2, 600),
             CMTimeMake(1, 4)},
         Sum{"differentEpochsAreInvalid", withEpoch(CMTimeMake(1, 1), 1), CMTimeMake(1, 1), kCMTimeInvalid},
-        Sum{"invalidOperand", kCMTimeInvalid, CMTimeMake(1, 1), kCMTimeInvalid},
         Sum{"oppositeInfinities", kCMTimePositiveInfinity, kCMTimeNegativeInfinity, kCMTimeInvalid},
         Sum{"infinityAbsorbs", kCMTimePositiveInfinity, CMTimeMake(-5, 1), kCMTimePositiveInfinity},
-        Sum{"indefiniteAbsorbs", kCMTimeIndefinite, CMTimeMake(5, 1), kCMTimeIndefinite},
         Sum{"overflowSaturates", CMTimeMake(INT64_MAX, 1), CMTimeMake(1, 1), kCMTimePositiveInfinity}),
     [](const auto& info) { return info.param.name; });
 
@@ -124,11 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Order{"equalAcrossTimescales", CMTimeMake(1, 2), CMTimeMake(500, 1000), 0},
                       Order{"exactWhereDoublesWouldTie", CMTimeMake(INT64_MAX, 1'000'000'000),
                             CMTimeMake(INT64_MAX - 1, 1'000'000'000), 1},
-                      Order{"oneSecondIsNotMoreThanOneSecond", CMTimeMakeWithSeconds(1.0, 1), CMTimeMake(1, 1), 0},
                       Order{"laterEpochIsGreater", withEpoch(CMTimeMake(0, 1), 2), CMTimeMake(100, 1), 1},
                       Order{"invalidAboveInfinity", kCMTimeInvalid, kCMTimePositiveInfinity, 1},
-                      Order{"invalidEqualsInvalid", kCMTimeInvalid, CMTimeMake(1, 0), 0},
-                      Order{"infinityAboveIndefinite", kCMTimePositiveInfinity, kCMTimeIndefinite, 1},
                       Order{"indefiniteAboveNumbers", kCMTimeIndefinite, CMTimeMake(INT64_MAX, 1), 1},
                       Order{"negativeInfinityBelowAll", kCMTimeNegativeInfinity, CMTimeMake(INT64_MIN, 1), -1}),
     [](const auto& info) { return info.param.name; });
