@@ -21,6 +21,7 @@
 #include "KivoFocusView.h"
 #include "KivoMotionManager.h"
 #include "KivoPreviewView.h"
+#include "RunnerDelegate.h"
 #include "UIKit/UIGestureRecognizer.h"
 #include "sim/Trace.h"
 #include "sim/World.h"
@@ -37,28 +38,10 @@ namespace {
 using State = UIGestureRecognizerState;
 constexpr CGPoint kScreenCentre{187.5, 406};
 
-// Every callback goes into the trace as "delegate SELECTOR ARGS @QUEUE".
-std::shared_ptr<KivoCameraDelegateBlocks> recordingDelegate(sim::Trace& trace) {
-  auto delegate = std::make_shared<KivoCameraDelegateBlocks>();
-  auto add = [&trace](const std::string& line) {
-    trace.add("delegate " + line + " @" + DispatchQueue::currentLabel());
-  };
-  delegate->didCapturePhoto = [](KivoCamera&, const std::optional<Data>&) {};
-  delegate->didChangeFlashMode = [add](KivoCamera&, std::int64_t m) {
-    add("camera:didChangeFlashMode: " + formatInteger(m));
-  };
-  delegate->didChangeTorch = [add](KivoCamera&, bool on) { add("camera:didChangeTorch: " + formatBool(on)); };
-  delegate->didToggleCameraPosition = [add](KivoCamera&, bool back) {
-    add("camera:didToggleCameraPosition: " + formatBool(back));
-  };
-  delegate->didChangeZoomLevel = [add](KivoCamera&, double level, double scale) {
-    add("camera:didChangeZoomLevel:zoomScale: " + formatNumber(level) + " " + formatNumber(scale));
-  };
-  delegate->didTapEndPoint = [add](KivoCamera&, CGPoint p) { add("camera:didTapEndPoint: " + formatPoint(p)); };
-  delegate->didPinchEndZoomLevel = [add](KivoCamera&, double level, double scale) {
-    add("camera:didPinchEndZoomLevel:zoomScale: " + formatNumber(level) + " " + formatNumber(scale));
-  };
-  return delegate;
+// kivocam's host delegate: every callback goes into the trace as "delegate SELECTOR ARGS @QUEUE".
+std::shared_ptr<KivoCameraDelegate> recordingDelegate(sim::Trace& trace) {
+  return std::make_shared<kivocam::ScenarioDelegate>([&trace](std::string line) { trace.add(std::move(line)); },
+                                                     std::nullopt, nullptr, nullptr);
 }
 
 template <class R>
@@ -105,7 +88,7 @@ class KivoCameraControlsTest : public ::testing::Test {
   std::shared_ptr<AVCaptureDevice> back() { return world.capture().camera("back-wide"); }
 
   sim::World world;
-  std::shared_ptr<KivoCameraDelegateBlocks> delegate = recordingDelegate(world.trace());
+  std::shared_ptr<KivoCameraDelegate> delegate = recordingDelegate(world.trace());
   std::shared_ptr<UIViewController> host = UIViewController::create();
   std::shared_ptr<KivoCamera> camera;
 };
