@@ -1,7 +1,7 @@
 // Sessions and their outputs over the simulated layer, where the scenario
-// traces do not reach: one camera per session and each output in one session,
-// a format change between frames, the preview's picture, a capture without an
-// active connection, and the photo output's weak hold on its delegate.
+// traces do not reach: a format change between frames, the preview's picture,
+// a capture without an active connection, and the photo output's weak hold on
+// its delegate.
 
 #include "platform/CaptureWorldTest.h"
 #include "sim/capture/CameraSetup.h"
@@ -11,28 +11,6 @@ using ::testing::ElementsAre;
 namespace {
 
 using AVSessionTest = CaptureWorldTest;
-
-TEST_F(AVSessionTest, OneCameraPerSessionAndEachOutputInOneSessionOncePerKind) {
-  auto back = inputFor("back-wide"), front = inputFor("front-wide");
-  session->addInput(back);
-  EXPECT_FALSE(session->canAddInput(back) || session->canAddInput(front) || session->canAddInput(nullptr));
-  session->addInput(front);  // refused, but traced
-  session->removeInput(back);
-  session->addInput(front);
-  EXPECT_THAT(session->inputs(), ElementsAre(front));
-  EXPECT_EQ(session->videoDevice(), world.camera("front-wide"));
-
-  session->addOutput(photoOutput);
-  auto other = AVCaptureSession::create();
-  EXPECT_FALSE(other->canAddOutput(photoOutput) || session->canAddOutput(AVCapturePhotoOutput::create()));
-  EXPECT_TRUE(session->canAddOutput(AVCaptureVideoDataOutput::create()));
-  session->removeOutput(photoOutput);
-  EXPECT_FALSE(photoOutput->session());
-  EXPECT_TRUE(other->canAddOutput(photoOutput));
-  EXPECT_THAT(calls, ElementsAre("session addInput: back-wide", "session addInput: front-wide",
-                                 "session removeInput: back-wide", "session addInput: front-wide",
-                                 "session addOutput: photo"));
-}
 
 // --- Video frames and the preview ---------------------------------------------
 

@@ -1,6 +1,6 @@
 // debugPrint: the escaping of log lines (the scenario traces show quotes and
-// apostrophes), whole lines from many threads, nested streams and captures,
-// and a capture that is never called twice at once.
+// apostrophes), whole lines from many threads, and a capture that is never
+// called twice at once.
 
 #include <gtest/gtest.h>
 #include <sys/types.h>
@@ -45,30 +45,6 @@ INSTANTIATE_TEST_SUITE_P(
         EscapeCase{"StrayHighBytes", "\x80\xff", "\"\x80\xff\""}),
     [](const auto& info) { return std::string(info.param.what); });
 
-// Reads back everything written to an in-memory stream.
-class MemoryStream {
- public:
-  MemoryStream() : stream_(open_memstream(&buffer_, &size_)) {}
-  ~MemoryStream() {
-    close();
-    std::free(buffer_);
-  }
-  std::FILE* get() const { return stream_; }
-  std::string contents() {
-    close();
-    return std::string(buffer_, size_);
-  }
-
- private:
-  void close() {
-    if (stream_ != nullptr) std::fclose(stream_);
-    stream_ = nullptr;
-  }
-  char* buffer_ = nullptr;
-  std::size_t size_ = 0;
-  std::FILE* stream_;
-};
-
 // Each fwrite on an unbuffered cookie stream reaches `write` as one chunk.
 struct ChunkRecorder {
   std::mutex mutex;
@@ -107,33 +83,6 @@ TEST(DebugPrint, LinesFromManyThreadsArriveWholeAndInOrder) {
     ASSERT_TRUE(t >= 0 && t < kThreads) << chunk;
     EXPECT_EQ(chunk, "\"" + std::to_string(t) + "\\t\\\"" + std::to_string(next[t]++) + "\\\"\"\n");
   }
-}
-
-// Streams and captures nest: the innermost one in force gets the text, a
-// stream escaped as one line, a capture raw.
-TEST(DebugPrint, StreamsAndCapturesNestAndRestoreWhatWasBefore) {
-  MemoryStream outer;
-  MemoryStream inner;
-  ASSERT_NE(outer.get(), nullptr);
-  ASSERT_NE(inner.get(), nullptr);
-  std::vector<std::string> captured;
-  {
-    const ScopedDebugPrintStream redirectOuter(outer.get());
-    debugPrint("first");
-    {
-      const ScopedDebugPrintStream redirectInner(inner.get());
-      debugPrint("two\nlines \"quoted\"");
-      {
-        const ScopedDebugPrintCapture capture([&](std::string_view text) { captured.emplace_back(text); });
-        debugPrint("c \"d\"\n");
-      }
-      debugPrint("after");
-    }
-    debugPrint("last");
-  }
-  EXPECT_EQ(outer.contents(), "\"first\"\n\"last\"\n");
-  EXPECT_EQ(inner.contents(), "\"two\\nlines \\\"quoted\\\"\"\n\"after\"\n");
-  EXPECT_EQ(captured, (std::vector<std::string>{"c \"d\"\n"}));
 }
 
 TEST(DebugPrint, CaptureCallsNeverOverlap) {

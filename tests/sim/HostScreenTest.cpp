@@ -1,7 +1,7 @@
 // sim::HostScreen, which kivocam's lines drive: steps out of order are
-// refused and change nothing, taps and pinches are delivered by hit testing
-// (a pinch stays with the recogniser that got its beginning), and release
-// lets go of the controller.
+// refused and change nothing, a pinch stays with the recogniser that got its
+// beginning, and release lets go of the controller. (Taps through the
+// controller: create-at and error-tap-nothing.)
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -176,27 +176,6 @@ TEST_F(HostScreenTest, ReleaseTakesTheControllerOffTheScreenAndDropsIt) {
   EXPECT_THAT(host.controller()->view()->subviews(), IsEmpty());
   attachChild();  // room for another
   EXPECT_NE(host.embedded(), nullptr);
-}
-
-// --- Taps -----------------------------------------------------------------------
-
-TEST_F(HostScreenTest, TapReachesOneTapRecognisersFromTheHitViewOutwardsOrFails) {
-  EXPECT_EQ(errorOf([&] { host.tap({10, 10}); }), "tap: nothing receives a tap at (10, 10)") << "nothing attached";
-  auto child = attachChild();
-  host.moveView(CGRectMake(20, 100, 200, 300));
-  auto inner = addView(child->view(), CGRectMake(10, 10, 50, 50));
-  addGesture(inner, "inner", &GestureRecorder::tapped);
-  addGesture(child->view(), "double", &GestureRecorder::tapped)->setNumberOfTapsRequired(2);
-  addGesture(child->view(), "child", &GestureRecorder::tapped);
-  take();
-  host.tap({40, 120});
-  EXPECT_THAT(take(), ElementsAre("inner tap 3 (10, 10)", "child tap 3 (20, 20)"));
-  host.tap({150, 350});  // outside `inner`
-  EXPECT_THAT(take(), ElementsAre("child tap 3 (130, 250)"));
-  EXPECT_EQ(errorOf([&] { host.tap({10.5, 90}); }), "tap: nothing receives a tap at (10.5, 90)") << "outside";
-  host.setViewHidden(true);
-  EXPECT_EQ(errorOf([&] { host.tap({40, 120}); }), "tap: nothing receives a tap at (40, 120)") << "hidden";
-  EXPECT_THAT(take(), IsEmpty());
 }
 
 // --- Pinches --------------------------------------------------------------------
