@@ -268,19 +268,6 @@ INSTANTIATE_TEST_SUITE_P(
                      }}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// --- Flash -----------------------------------------------------------------------------
-
-TEST_F(KivoCameraControlsTest, FlashIsStoredUncheckedAndTheCallbackReadsItWhenItRuns) {
-  launch();
-  camera->toggleFlash(2);
-  EXPECT_EQ(camera->flashMode(), 2);
-  EXPECT_THAT(world.trace().take(), IsEmpty()) << "the device is not configured and the callback waits";
-  EXPECT_THAT(runAndTake(), ElementsAre("delegate camera:didChangeFlashMode: 2 @main"));
-  camera->toggleFlash(7);
-  camera->setFlashMode(1);
-  EXPECT_THAT(runAndTake(), ElementsAre("delegate camera:didChangeFlashMode: 1 @main"));
-}
-
 // --- Ownership ----------------------------------------------------------------------------
 
 // Each control's callback is the last thing queued that holds the controller.

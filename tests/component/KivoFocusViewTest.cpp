@@ -54,15 +54,6 @@ TEST_F(KivoFocusViewTest, TheAnimationShrinksThenBlinksTwiceOver1point3Seconds) 
   EXPECT_THAT(reticle->focusImageView()->layer()->animationKeys(), ElementsAre("FocusAnimation"));
 }
 
-TEST_F(KivoFocusViewTest, RestartingLeavesOneAnimationFromTheSecondStart) {
-  reticle->startAnimation();
-  executor.advance(0.2);
-  reticle->startAnimation();
-  const auto layer = reticle->focusImageView()->layer();
-  EXPECT_THAT(layer->animationKeys(), ElementsAre("FocusAnimation"));
-  EXPECT_DOUBLE_EQ(*layer->beginTimeForKey("FocusAnimation"), 1000.2);
-}
-
 TEST_F(KivoFocusViewTest, StopRemovesTheAnimationAndHidesEvenWithoutAnImageView) {
   reticle->setHidden(false);
   reticle->startAnimation();

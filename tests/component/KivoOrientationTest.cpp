@@ -44,19 +44,9 @@ using Row = std::tuple<UIDeviceOrientation, AVCaptureVideoOrientation, KivoImage
 
 }  // namespace
 
-// A row prints as the device orientation it starts from. The printer is found
-// through the row's enums, so it lives in their (global) namespace.
-static void PrintTo(const Row& row, std::ostream* os) {
-  switch (std::get<0>(row)) {
-    case UIDeviceOrientation::unknown: *os << "unknown"; break;
-    case UIDeviceOrientation::portrait: *os << "portrait"; break;
-    case UIDeviceOrientation::portraitUpsideDown: *os << "portraitUpsideDown"; break;
-    case UIDeviceOrientation::landscapeLeft: *os << "landscapeLeft"; break;
-    case UIDeviceOrientation::landscapeRight: *os << "landscapeRight"; break;
-    case UIDeviceOrientation::faceUp: *os << "faceUp"; break;
-    case UIDeviceOrientation::faceDown: *os << "faceDown"; break;
-  }
-}
+// A row prints as the raw device orientation it starts from. The printer is
+// found through the row's enums, so it lives in their (global) namespace.
+static void PrintTo(const Row& row, std::ostream* os) { *os << "device orientation " << static_cast<int>(std::get<0>(row)); }
 
 namespace {
 

@@ -49,15 +49,6 @@ INSTANTIATE_TEST_SUITE_P(
                                   false}),
     [](const auto& info) { return info.param.name; });
 
-TEST(CMTime, NonFiniteSecondsGiveInvalidOrInfiniteTimes) {
-  EXPECT_TRUE(CMTIME_IS_INVALID(CMTimeMakeWithSeconds(std::nan(""), 600)));
-  EXPECT_TRUE(CMTIME_IS_POSITIVE_INFINITY(CMTimeMakeWithSeconds(INFINITY, 600)));
-  EXPECT_TRUE(CMTIME_IS_NEGATIVE_INFINITY(CMTimeMakeWithSeconds(-INFINITY, 600)));
-  EXPECT_TRUE(CMTIME_IS_POSITIVE_INFINITY(CMTimeMakeWithSeconds(1e300, 1)));
-  EXPECT_TRUE(CMTIME_IS_INVALID(CMTimeMake(1, 0)));
-  EXPECT_TRUE(std::isnan(CMTimeGetSeconds(kCMTimeIndefinite)));
-}
-
 struct Sum {
   std::string name;
   CMTime lhs;
@@ -90,13 +81,6 @@ INSTANTIATE_TEST_SUITE_P(
         Sum{"infinityAbsorbs", kCMTimePositiveInfinity, CMTimeMake(-5, 1), kCMTimePositiveInfinity},
         Sum{"overflowSaturates", CMTimeMake(INT64_MAX, 1), CMTimeMake(1, 1), kCMTimePositiveInfinity}),
     [](const auto& info) { return info.param.name; });
-
-TEST(CMTime, AdditionOfCoprimeLargeTimescalesRoundsInTheLargerOne) {
-  const CMTime sum = CMTimeAdd(CMTimeMake(1, 1'000'000'000), CMTimeMake(1, 999'999'999));
-  EXPECT_EQ(sum.timescale, 1'000'000'000);
-  EXPECT_EQ(sum.value, 2);
-  EXPECT_NE(sum.flags & kCMTimeFlags_HasBeenRounded, 0u);
-}
 
 struct Order {
   std::string name;

@@ -105,26 +105,6 @@ TEST_F(NotificationCenterTest, PostsFromManyThreadsWhileObserversComeAndGo) {
 
 // --- Key-value observation -------------------------------------------------
 
-TEST(KeyValueObservingTest, OptionsSelectTheValuesAndDestroyingOrReplacingATokenEndsItsObservation) {
-  ObservableProperty<float> iso(100.0f);
-  auto text = [](const std::optional<float>& v) { return v ? formatNumber(*v) : std::string("nil"); };
-  std::vector<std::string> seen;
-  auto record = [&](std::string name) {
-    return [&, name](const KeyValueChange<float>& c) {
-      seen.push_back(name + " " + text(c.newValue) + " " + text(c.oldValue));
-    };
-  };
-  std::optional<KeyValueObservation> both =
-      iso.observe(NSKeyValueObservingOptionNew | NSKeyValueObservingOptionOld, record("both"));
-  KeyValueObservation onlyNew = iso.observe(NSKeyValueObservingOptionNew, record("new"));
-  iso.set(200.0f);
-  onlyNew = iso.observe(NSKeyValueObservingOptionNew, record("replacement"));
-  both.reset();
-  iso.set(300.0f);
-  EXPECT_THAT(seen, ElementsAre("both 200 100", "new 200 nil", "replacement 300 nil"));
-  EXPECT_EQ(iso.observerCount(), 1u);
-}
-
 TEST(KeyValueObservingTest, ATokenOutlivingItsPropertyDoesNothing) {
   auto captured = std::make_shared<int>(0);
   std::weak_ptr<int> watch = captured;

@@ -116,7 +116,11 @@ class SeedRun {
       const auto result = kivocam::runScenario(accepted_, kOptions, replay);
       require(result.status == 0, "the accepted lines, replayed, stop at line " + std::to_string(result.line) +
                                       ": " + result.message);
-      require(replay.str() == trace_, "the accepted lines, replayed, give another trace");
+      const std::string replayed = replay.str();
+      std::size_t at = 0;
+      while (at < trace_.size() && at < replayed.size() && trace_[at] == replayed[at]) ++at;
+      require(replayed == trace_, "the accepted lines, replayed, give another trace, around: " +
+                                      trace_.substr(at > 80 ? at - 80 : 0, 160));
     } catch (const std::exception& error) {
       failure = report((dynamic_cast<const Violation*>(&error) ? "" : "unexpected exception: ") +
                        std::string(error.what()));
@@ -202,8 +206,10 @@ class CrashReportScope {
   CrashReportScope() {
 #ifdef KIVO_RANDOM_SANITIZED
     __sanitizer_set_death_callback(&writeCrashReport);  // the sanitizers handle faults themselves
-#endif
+    for (const int signal : {SIGABRT}) {
+#else
     for (const int signal : {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL}) {
+#endif
       struct sigaction action = {};
       action.sa_handler = [](int signal) {
         writeCrashReport();

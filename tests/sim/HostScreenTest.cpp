@@ -143,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "appear when not shown"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// --- Embedding, layout and release ----------------------------------------------
+// --- Embedding ----------------------------------------------
 
 TEST_F(HostScreenTest, AttachEmbedsOnceAndStepsOnTheControllerNeedOne) {
   EXPECT_EQ(errorOf([&] { host.moveView(CGRectMake(0, 0, 1, 1)); }), "move-view: no controller is attached");
@@ -157,25 +157,6 @@ TEST_F(HostScreenTest, AttachEmbedsOnceAndStepsOnTheControllerNeedOne) {
   EXPECT_THROW(host.attach(nullptr, [&] { ++embeddings; }), std::invalid_argument);
   EXPECT_EQ(embeddings, 1);
   EXPECT_EQ(host.embedded(), child);
-}
-
-TEST_F(HostScreenTest, ReleaseTakesTheControllerOffTheScreenAndDropsIt) {
-  auto child = std::make_shared<RecordingController>(events);
-  std::weak_ptr<UIViewController> weak = child;
-  std::weak_ptr<UIView> view = child->view();
-  host.attach(std::exchange(child, nullptr), [&] {
-    host.controller()->addChildViewController(weak.lock());
-    host.controller()->view()->addSubview(view.lock());
-  });
-  EXPECT_FALSE(weak.expired()) << "the host holds its embedded controller";
-  host.release();
-  EXPECT_EQ(host.embedded(), nullptr);
-  EXPECT_TRUE(weak.expired());
-  EXPECT_TRUE(view.expired());
-  EXPECT_THAT(host.controller()->childViewControllers(), IsEmpty());
-  EXPECT_THAT(host.controller()->view()->subviews(), IsEmpty());
-  attachChild();  // room for another
-  EXPECT_NE(host.embedded(), nullptr);
 }
 
 // --- Pinches --------------------------------------------------------------------
