@@ -1,8 +1,8 @@
 // Capture devices, sessions and their outputs over the simulated layer, where
 // the scenario traces do not reach: a change without the configuration lock,
-// observations that end with their token and do not keep their device, a
-// format change between frames, the preview's picture, a capture without an
-// active connection, and the photo output's weak hold on its delegate.
+// observations that end with their token and do not keep their device, the
+// preview's picture, a capture without an active connection, and the photo
+// output's weak hold on its delegate.
 
 #include "Foundation/TraceFormat.h"
 #include "platform/CaptureWorldTest.h"
@@ -59,37 +59,10 @@ TEST_F(AVDeviceTest, AnObservationEndsWithItsTokenAndDoesNotKeepItsDevice) {
 
 using AVSessionTest = CaptureWorldTest;
 
-// --- Video frames and the preview ---------------------------------------------
+// --- The preview ---------------------------------------------
 
-class AVFrameTest : public AVSessionTest {
- protected:
-  void SetUp() override {
-    world.addCamera(
-        sim::camera(AVCaptureDevicePosition::back, sim::CameraType::wide, [](auto& d) { d.frameRate = 20; }));
-    session->addInput(inputFor("back-wide"));
-    output->setSampleBufferDelegate(recorder, queue);
-    session->addOutput(output);
-  }
-  std::shared_ptr<AVCaptureVideoDataOutput> output = AVCaptureVideoDataOutput::create();
-  std::shared_ptr<FrameRecorder> recorder = std::make_shared<FrameRecorder>();
-  DispatchQueue queue{"test.frames"};
-};
-
-TEST_F(AVFrameTest, LaterFramesComeInTheFormatSetAndUnofferedFormatsAreIgnored) {
-  session->startRunning();
-  executor.advance(0.025);  // changes fall between frames
-  for (OSType format : {kCVPixelFormatType_32BGRA, OSType(1234), kCVPixelFormatType_420YpCbCr8BiPlanarFullRange}) {
-    executor.advance(0.05);
-    output->setVideoSettings({{std::string(kCVPixelBufferPixelFormatTypeKey), format}});
-  }
-  executor.advance(0.05);
-  std::vector<OSType> formats;
-  for (const auto& frame : recorder->frames) formats.push_back(CMSampleBufferGetImageBuffer(frame)->pixelFormatType());
-  EXPECT_THAT(formats, ElementsAre(kCVPixelFormatType_420YpCbCr8BiPlanarVideoRange, kCVPixelFormatType_32BGRA,
-                                   kCVPixelFormatType_32BGRA, kCVPixelFormatType_420YpCbCr8BiPlanarFullRange));
-}
-
-TEST_F(AVFrameTest, ThePreviewShowsAPictureExactlyWhileTheSessionRunsWithACamera) {
+TEST_F(AVSessionTest, ThePreviewShowsAPictureExactlyWhileTheSessionRunsWithACamera) {
+  session->addInput(inputFor("back-wide"));
   auto layer = AVCaptureVideoPreviewLayer::layerWithSession(session);
   std::vector<bool> shown{bool(layer->currentFrame())};
   session->startRunning();

@@ -1,6 +1,7 @@
 // Accelerometer updates from the simulated sensor: timing on the virtual
 // clock without drift (also for unusable intervals), an update queued when
-// its run ends, and managers that outlive the simulation.
+// its run ends, and managers that outlive the simulation (its backend goes
+// with it: upright and still).
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
