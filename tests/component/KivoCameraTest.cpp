@@ -49,67 +49,57 @@ class KivoCameraTest : public ::testing::Test {
 
 // --- Presets and cameras ---------------------------------------------------------
 
-struct MemoryCase {
-  std::uint64_t bytes;
-  const char* preset;
-  bool highResolutionKept;
-};
-
-void PrintTo(const MemoryCase& memory, std::ostream* os) {
-  *os << memory.bytes << " bytes free";
+// A fresh world with `configureWorld`, and a controller configured and loaded in it.
+template <class World, class Camera>
+std::shared_ptr<KivoCamera> loadedIn(sim::World& world, World configureWorld, Camera configureCamera) {
+  configureWorld(world);
+  auto camera = KivoCamera::create();
+  configureCamera(*camera);
+  camera->view();  // the setup
+  world.runUntilIdle();
+  return camera;
 }
 
-class KivoCameraAutoResolutionTest : public KivoCameraTest,
-                                     public ::testing::WithParamInterface<MemoryCase> {};
-
-TEST_P(KivoCameraAutoResolutionTest, ChoosesThePresetFromFreeMemory) {
-  world.setMemory(GetParam().bytes);
-  attach([](KivoCamera& c) {
-    c.setShouldUseAutoResolution(true);
-    c.setShouldHighResolutionPhotoEnabled(true);
-    c.setSessionPreset("AVCaptureSessionPreset640x480");
-  });
-  EXPECT_EQ(camera->sessionPreset(), GetParam().preset);
-  EXPECT_EQ(camera->session()->sessionPreset(), GetParam().preset);
-  EXPECT_EQ(camera->shouldHighResolutionPhotoEnabled(), GetParam().highResolutionKept);
+// 700 MiB of free memory or more keeps the photo preset and high resolution.
+TEST(KivoCameraAutoResolutionTest, ChoosesThePresetFromFreeMemoryAtTheThreshold) {
+  for (const auto& [bytes, preset, highResolution] : {std::tuple{734003200ull, "AVCaptureSessionPresetPhoto", true},
+                                                      std::tuple{734003199ull, "AVCaptureSessionPreset1920x1080", false}}) {
+    sim::World world;
+    const auto camera = loadedIn(world, [&](sim::World& w) { w.setMemory(bytes); }, [](KivoCamera& c) {
+      c.setShouldUseAutoResolution(true);
+      c.setShouldHighResolutionPhotoEnabled(true);
+      c.setSessionPreset("AVCaptureSessionPreset640x480");
+    });
+    EXPECT_EQ(camera->session()->sessionPreset(), preset) << bytes;
+    EXPECT_EQ(camera->shouldHighResolutionPhotoEnabled(), highResolution) << bytes;
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(AroundSevenHundredMiB, KivoCameraAutoResolutionTest,
-                         ::testing::Values(MemoryCase{734003200, "AVCaptureSessionPresetPhoto", true},
-                                           MemoryCase{734003199, "AVCaptureSessionPreset1920x1080", false}));
-
-struct MultiCameraCase {
-  std::vector<std::pair<AVCaptureDevicePosition, sim::CameraType>> cameras;
-  bool multi;
-  std::int64_t position;
-  const char* chosen;
-};
-
-void PrintTo(const MultiCameraCase& choice, std::ostream* os) { *os << choice.chosen; }
-
-class KivoCameraChoiceTest : public KivoCameraTest, public ::testing::WithParamInterface<MultiCameraCase> {};
-
-constexpr auto kBack = AVCaptureDevicePosition::back;
-constexpr auto kFront = AVCaptureDevicePosition::front;
-constexpr auto kWide = sim::CameraType::wide;
-constexpr auto kDual = sim::CameraType::dual;
-
-TEST_P(KivoCameraChoiceTest, PicksTheCameraByPositionAndPreference) {
-  for (const auto& [position, type] : GetParam().cameras) world.addCamera(sim::camera(position, type));
-  attach([](KivoCamera& c) {
-    c.setShouldAutoUseMultiCamera(GetParam().multi);
-    c.setCameraPosition(GetParam().position);
-  });
-  ASSERT_NE(camera->videoDevice(), nullptr);
-  EXPECT_EQ(camera->videoDevice()->uniqueID(), GetParam().chosen);
+TEST(KivoCameraChoiceTest, PicksTheCameraByPositionAndPreference) {
+  using P = AVCaptureDevicePosition;
+  using T = sim::CameraType;
+  struct Choice {
+    std::vector<std::pair<P, T>> cameras;
+    bool multi;
+    std::int64_t position;
+    const char* chosen;
+  };
+  for (const auto& [cameras, multi, position, chosen] :
+       {Choice{{{P::back, T::wide}, {P::back, T::dual}}, true, 1, "back-dual"},
+        Choice{{{P::back, T::wide}}, true, 1, "back-wide"},
+        Choice{{{P::back, T::wide}, {P::front, T::wide}}, false, 0, "back-wide"},
+        Choice{{{P::back, T::wide}, {P::front, T::wide}}, true, 2, "front-wide"}}) {
+    sim::World world;
+    const auto camera = loadedIn(
+        world, [&](sim::World& w) { for (const auto& [p, t] : cameras) w.addCamera(sim::camera(p, t)); },
+        [&](KivoCamera& c) {
+          c.setShouldAutoUseMultiCamera(multi);
+          c.setCameraPosition(position);
+        });
+    ASSERT_NE(camera->videoDevice(), nullptr) << chosen;
+    EXPECT_EQ(camera->videoDevice()->uniqueID(), chosen);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cameras, KivoCameraChoiceTest,
-    ::testing::Values(MultiCameraCase{{{kBack, kWide}, {kBack, kDual}}, true, 1, "back-dual"},
-                      MultiCameraCase{{{kBack, kWide}}, true, 1, "back-wide"},
-                      MultiCameraCase{{{kBack, kWide}, {kFront, kWide}}, false, 0, "back-wide"},
-                      MultiCameraCase{{{kBack, kWide}, {kFront, kWide}}, true, 2, "front-wide"}));
 
 // --- Geometry, layout and ownership ------------------------------------------------------
 
