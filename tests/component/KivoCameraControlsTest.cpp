@@ -51,10 +51,6 @@ std::shared_ptr<R> recognizer(KivoCamera& camera) {
   return nullptr;
 }
 
-void pinchPreview(KivoCamera& camera, State state, double factor) {
-  recognizer<UIPinchGestureRecognizer>(camera)->deliverPinch(state, factor, kScreenCentre);
-}
-
 class KivoCameraControlsTest : public ::testing::Test {
  protected:
   // World settings (cameras, permission) go before this.
@@ -80,7 +76,9 @@ class KivoCameraControlsTest : public ::testing::Test {
 
   // The camera's view fills the screen, so window and preview points agree.
   void tap(CGPoint point) { recognizer<UITapGestureRecognizer>(*camera)->deliver(State::ended, point); }
-  void pinch(State state, double factor) { pinchPreview(*camera, state, factor); }
+  void pinch(State state, double factor) {
+    recognizer<UIPinchGestureRecognizer>(*camera)->deliverPinch(state, factor, kScreenCentre);
+  }
   std::vector<std::string> runAndTake() {
     world.runUntilIdle();
     return world.trace().take();

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,59 +36,43 @@ TEST(HostStatistics, ReadsThisMachine) {
   EXPECT_EQ(available % vm_page_size(), 0u);
 }
 
-struct BadCall {
-  const char* what;
-  host_t host;
-  host_flavor_t flavor;
-  mach_msg_type_number_t count;
-  bool nullInfo;
-};
-
-void PrintTo(const BadCall& c, std::ostream* os) { *os << c.what; }
-
-class HostStatisticsRejects : public testing::TestWithParam<BadCall> {};
-
-TEST_P(HostStatisticsRejects, LeavesRecordAndCountUntouched) {
-  const BadCall& call = GetParam();
-  vm_statistics_data_t info{};
-  info.free_count = 12345;
-  mach_msg_type_number_t count = call.count;
-  EXPECT_NE(host_statistics(call.host, call.flavor, call.nullInfo ? nullptr : &info, &count), KERN_SUCCESS);
-  EXPECT_EQ(info.free_count, 12345u);
-  EXPECT_EQ(count, call.count);
+TEST(HostStatistics, RejectsBadCallsLeavingRecordAndCountUntouched) {
+  const struct {
+    const char* what;
+    host_t host;
+    host_flavor_t flavor;
+    mach_msg_type_number_t count;
+    bool nullInfo;
+  } calls[] = {{"other flavour", mach_host_self(), 1, HOST_VM_INFO_COUNT, false},
+               {"short count", mach_host_self(), HOST_VM_INFO, HOST_VM_INFO_COUNT - 1, false},
+               {"no record", mach_host_self(), HOST_VM_INFO, HOST_VM_INFO_COUNT, true},
+               {"other host", mach_host_self() + 1, HOST_VM_INFO, HOST_VM_INFO_COUNT, false}};
+  for (const auto& call : calls) {
+    vm_statistics_data_t info{};
+    info.free_count = 12345;
+    mach_msg_type_number_t count = call.count;
+    EXPECT_NE(host_statistics(call.host, call.flavor, call.nullInfo ? nullptr : &info, &count), KERN_SUCCESS)
+        << call.what;
+    EXPECT_EQ(info.free_count, 12345u) << call.what;
+    EXPECT_EQ(count, call.count) << call.what;
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Arguments, HostStatisticsRejects,
-    testing::Values(BadCall{"OtherFlavour", mach_host_self(), 1, HOST_VM_INFO_COUNT, false},
-                    BadCall{"ShortCount", mach_host_self(), HOST_VM_INFO, HOST_VM_INFO_COUNT - 1, false},
-                    BadCall{"NoRecord", mach_host_self(), HOST_VM_INFO, HOST_VM_INFO_COUNT, true},
-                    BadCall{"OtherHost", mach_host_self() + 1, HOST_VM_INFO, HOST_VM_INFO_COUNT, false}),
-    [](const auto& info) { return std::string(info.param.what); });
-
-struct ProbeCase {
-  const char* what;
-  natural_t freeCount, inactiveCount;
-  vm_size_t pageSize;
-  std::uint64_t expected;
-};
-
-void PrintTo(const ProbeCase& c, std::ostream* os) { *os << c.what; }
-
-class AvailableMemory : public testing::TestWithParam<ProbeCase> {};
-
-TEST_P(AvailableMemory, MultipliesThe32BitSumByThePageSize) {
-  const ProbeCase& c = GetParam();
-  const ScopedHostStatisticsOverride answer(reporting(c.freeCount, c.inactiveCount), c.pageSize);
-  EXPECT_EQ(KivoCameraHelper::availableMemory(), c.expected);
+TEST(AvailableMemory, MultipliesThe32BitSumByThePageSize) {
+  const struct {
+    const char* what;
+    natural_t freeCount, inactiveCount;
+    vm_size_t pageSize;
+    std::uint64_t expected;
+  } probes[] = {{"plain", 100, 50, 4096, 614400},
+                {"sum wraps", 0xFFFFFFFFu, 2, 16384, 16384},
+                {"sum wraps to zero", 0x80000000u, 0x80000000u, 4096, 0},
+                {"product is 64-bit", 0xFFFFFFFFu, 0, 16384, 70368744161280ULL}};
+  for (const auto& c : probes) {
+    const ScopedHostStatisticsOverride answer(reporting(c.freeCount, c.inactiveCount), c.pageSize);
+    EXPECT_EQ(KivoCameraHelper::availableMemory(), c.expected) << c.what;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Counts, AvailableMemory,
-                         testing::Values(ProbeCase{"Plain", 100, 50, 4096, 614400},
-                                         ProbeCase{"SumWraps", 0xFFFFFFFFu, 2, 16384, 16384},
-                                         ProbeCase{"SumWrapsToZero", 0x80000000u, 0x80000000u, 4096, 0},
-                                         ProbeCase{"ProductIs64Bit", 0xFFFFFFFFu, 0, 16384, 70368744161280ULL}),
-                         [](const auto& info) { return std::string(info.param.what); });
 
 TEST(AvailableMemory, UnreadableStatisticsCountAsPlenty) {
   const ScopedHostStatisticsOverride failing(

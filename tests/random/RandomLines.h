@@ -80,8 +80,6 @@ class LineDrawer {
     return {commands[i], words(*commands[i])};
   }
 
-  Random& random() { return random_; }
-
  private:
   double weight(const Command& command) const {
     using A = sim::HostScreen::Appearance;
