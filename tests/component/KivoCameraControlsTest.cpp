@@ -5,6 +5,12 @@
 // hold a released controller. Each test reads the world's trace, into which
 // the host's delegate also writes its callbacks with the queue that ran them.
 
+// GCC 12 at -O1 (the sanitizer builds) takes the empty std::optional<std::set>
+// moved into kivocam's delegate for uninitialized: a false positive.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
