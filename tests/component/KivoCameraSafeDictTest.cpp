@@ -1,3 +1,6 @@
+// The capture table: a released value's destructor re-entering the table,
+// and counts under concurrent updates.
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -30,38 +33,6 @@ void runWithDeadlockGuard(std::function<void()> body) {
   }
   worker.join();
   done.get();
-}
-
-TEST(KivoCameraSafeDict, StoresReplacesAndRemoves) {
-  const auto table = Table::create({{1, std::make_shared<int>(1)}});
-  EXPECT_EQ(table->count(), 1u);
-  table->removeValue(1);
-  EXPECT_EQ(table->count(), 0u);
-
-  auto first = std::make_shared<int>(1);
-  auto second = std::make_shared<int>(2);
-  const std::weak_ptr<int> firstSeen = first;
-  const std::weak_ptr<int> secondSeen = second;
-
-  (*table)[7] = std::move(first);
-  EXPECT_EQ(table->count(), 1u);
-
-  // Replacing keeps the count and releases the old value.
-  (*table)[7] = std::move(second);
-  EXPECT_EQ(table->count(), 1u);
-  EXPECT_TRUE(firstSeen.expired());
-  EXPECT_FALSE(secondSeen.expired());
-
-  // Removing an absent key changes nothing.
-  table->removeValue(8);
-  EXPECT_EQ(table->count(), 1u);
-  EXPECT_FALSE(secondSeen.expired());
-
-  table->removeValue(7);
-  EXPECT_EQ(table->count(), 0u);
-  EXPECT_TRUE(secondSeen.expired());
-  table->removeValue(7);
-  EXPECT_EQ(table->count(), 0u);
 }
 
 // A value whose destructor calls back into the dictionary that held it, as a
@@ -104,40 +75,27 @@ TEST(KivoCameraSafeDict, ReleasedValueMayReenterAfterTheUpdate) {
 // Reader threads count while writer threads insert and remove, as the
 // motion handler reads the table while the session queue changes it.
 TEST(KivoCameraSafeDict, ConcurrentCountSeesWholeUpdates) {
-  constexpr int kWriters = 3;
-  constexpr int kReaders = 2;
+  constexpr int kWriters = 3, kReaders = 2;
   constexpr std::int64_t kKeysPerWriter = 400;
   const auto table = Table::create();
-  std::atomic<bool> writing{true};
-  std::atomic<bool> outOfRange{false};
-
-  std::vector<std::thread> readers;
-  for (int r = 0; r < kReaders; ++r) {
+  std::atomic<bool> writing{true}, outOfRange{false};
+  std::vector<std::thread> readers, writers;
+  for (int r = 0; r < kReaders; ++r)
     readers.emplace_back([&] {
-      while (writing.load()) {
+      while (writing.load())
         if (table->count() > kWriters * kKeysPerWriter) outOfRange = true;
-      }
     });
-  }
-  std::vector<std::thread> writers;
-  for (int w = 0; w < kWriters; ++w) {
+  for (int w = 0; w < kWriters; ++w)
     writers.emplace_back([&, w] {
       const std::int64_t base = w * kKeysPerWriter;
-      for (std::int64_t k = 0; k < kKeysPerWriter; ++k) {
-        (*table)[base + k] = std::make_shared<int>(w);
-      }
-      for (std::int64_t k = 0; k < kKeysPerWriter; k += 2) {
-        table->removeValue(base + k);
-      }
+      for (std::int64_t k = 0; k < kKeysPerWriter; ++k) (*table)[base + k] = std::make_shared<int>(w);
+      for (std::int64_t k = 0; k < kKeysPerWriter; k += 2) table->removeValue(base + k);
     });
-  }
   for (auto& t : writers) t.join();
   writing = false;
   for (auto& t : readers) t.join();
-
   EXPECT_FALSE(outOfRange.load());
-  EXPECT_EQ(table->count(),
-            static_cast<std::size_t>(kWriters * kKeysPerWriter / 2));
+  EXPECT_EQ(table->count(), static_cast<std::size_t>(kWriters * kKeysPerWriter / 2));
 }
 
 }  // namespace

@@ -93,10 +93,6 @@ INSTANTIATE_TEST_SUITE_P(
         // Rest from sample 4: the first still sample more than 0.5 s later is
         // sample 10 (sample 9 is exactly 0.5 s).
         TimelineCase{"MoveThenRest", {{3, 0.5, -1, 0}}, 20, {"moving false @3", "still true @10"}},
-        TimelineCase{"EveryMovingSample",
-                     {{2, -0.3, -1, 0}, {3, 0.3, -1, 0}, {4, -0.3, -1, 0}, {5, 0.3, -1, 0}},
-                     5,
-                     {"moving false @2", "moving false @3", "moving false @4", "moving false @5"}},
         // Moving again before 0.5 s of rest restarts the wait; still one call follows.
         TimelineCase{"MoveBeforeTheDelay",
                      {{2, 0.5, -1, 0}, {6, 0, -1, 0}},

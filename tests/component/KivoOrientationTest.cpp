@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <limits>
-#include <ostream>
 #include <tuple>
 
 #include "Dispatch/Executor.h"
@@ -39,61 +38,37 @@ TEST_F(KivoOrientationTest, SamplesPickTheDominantAxis) {
   EXPECT_EQ(after(nan, nan, 0), UIDeviceOrientation::portrait) << "NaN falls to upright";
 }
 
-// device orientation → video orientation, image orientation back / front.
-using Row = std::tuple<UIDeviceOrientation, AVCaptureVideoOrientation, KivoImageOrientation, KivoImageOrientation>;
-
-}  // namespace
-
-// A row prints as the device orientation it starts from. The printer is found
-// through the row's enums, so it lives in their (global) namespace.
-static void PrintTo(const Row& row, std::ostream* os) {
-  switch (std::get<0>(row)) {
-    case UIDeviceOrientation::unknown: *os << "unknown"; break;
-    case UIDeviceOrientation::portrait: *os << "portrait"; break;
-    case UIDeviceOrientation::portraitUpsideDown: *os << "portraitUpsideDown"; break;
-    case UIDeviceOrientation::landscapeLeft: *os << "landscapeLeft"; break;
-    case UIDeviceOrientation::landscapeRight: *os << "landscapeRight"; break;
-    case UIDeviceOrientation::faceUp: *os << "faceUp"; break;
-    case UIDeviceOrientation::faceDown: *os << "faceDown"; break;
+// Every device orientation → video orientation, image orientation back / front.
+TEST_F(KivoOrientationTest, StartSeedsFromTheDeviceEvenWithoutAccelerometerAndMapsAsTheTablesSay) {
+  using D = UIDeviceOrientation;
+  using V = AVCaptureVideoOrientation;
+  using I = KivoImageOrientation;
+  motion.setAccelerometerAvailable(false);  // keep the seeded value
+  for (const auto& [device, video, back, front] : std::vector<std::tuple<D, V, I, I>>{
+           {D::unknown, V::portrait, I::right, I::leftMirrored},
+           {D::portrait, V::portrait, I::right, I::leftMirrored},
+           {D::portraitUpsideDown, V::portraitUpsideDown, I::left, I::rightMirrored},
+           // Raw 3 and 4 pass through: the device's landscape left is the video's landscape right.
+           {D::landscapeLeft, V::landscapeRight, I::up, I::downMirrored},
+           {D::landscapeRight, V::landscapeLeft, I::down, I::upMirrored},
+           {D::faceUp, V::portrait, I::right, I::leftMirrored},
+           {D::faceDown, V::portrait, I::right, I::leftMirrored}}) {
+    SCOPED_TRACE(static_cast<int>(device));
+    auto orientation = KivoOrientation::create();
+    orientation->setShouldUseDeviceOrientation(true);
+    UIDevice::current().setOrientation(device);
+    orientation->start();
+    EXPECT_FALSE(orientation->isActive());
+    EXPECT_EQ(orientation->deviceOrientation(), device);
+    EXPECT_EQ(orientation->videoOrientation(), video);
+    EXPECT_EQ(orientation->imageOrientation(1), back);
+    EXPECT_EQ(orientation->imageOrientation(2), front);
+    EXPECT_EQ(orientation->imageOrientation(0), front) << "unspecified counts as front";
+    orientation->stop();  // clears the estimate: the tables' portrait row, without a video orientation
+    EXPECT_EQ(orientation->deviceOrientation(), std::nullopt);
+    EXPECT_EQ(orientation->videoOrientation(), std::nullopt);
+    EXPECT_EQ(orientation->imageOrientation(1), KivoImageOrientation::right);
   }
 }
-
-namespace {
-
-class KivoOrientationTableTest : public KivoOrientationTest, public ::testing::WithParamInterface<Row> {};
-
-TEST_P(KivoOrientationTableTest, StartSeedsFromTheDeviceEvenWithoutAccelerometerAndMapsAsTheTablesSay) {
-  const auto [device, video, back, front] = GetParam();
-  motion.setAccelerometerAvailable(false);  // keep the seeded value
-  auto orientation = KivoOrientation::create();
-  orientation->setShouldUseDeviceOrientation(true);
-  UIDevice::current().setOrientation(device);
-  orientation->start();
-  EXPECT_FALSE(orientation->isActive());
-  EXPECT_EQ(orientation->deviceOrientation(), device);
-  EXPECT_EQ(orientation->videoOrientation(), video);
-  EXPECT_EQ(orientation->imageOrientation(1), back);
-  EXPECT_EQ(orientation->imageOrientation(2), front);
-  EXPECT_EQ(orientation->imageOrientation(0), front) << "unspecified counts as front";
-  orientation->stop();  // clears the estimate: the tables' portrait row, without a video orientation
-  EXPECT_EQ(orientation->deviceOrientation(), std::nullopt);
-  EXPECT_EQ(orientation->videoOrientation(), std::nullopt);
-  EXPECT_EQ(orientation->imageOrientation(1), KivoImageOrientation::right);
-}
-
-using D = UIDeviceOrientation;
-using V = AVCaptureVideoOrientation;
-using I = KivoImageOrientation;
-INSTANTIATE_TEST_SUITE_P(
-    AllDeviceOrientations, KivoOrientationTableTest,
-    ::testing::Values(Row{D::unknown, V::portrait, I::right, I::leftMirrored},
-                      Row{D::portrait, V::portrait, I::right, I::leftMirrored},
-                      Row{D::portraitUpsideDown, V::portraitUpsideDown, I::left, I::rightMirrored},
-                      // Raw 3 and 4 pass through: the device's landscape left is
-                      // the video's landscape right.
-                      Row{D::landscapeLeft, V::landscapeRight, I::up, I::downMirrored},
-                      Row{D::landscapeRight, V::landscapeLeft, I::down, I::upMirrored},
-                      Row{D::faceUp, V::portrait, I::right, I::leftMirrored},
-                      Row{D::faceDown, V::portrait, I::right, I::leftMirrored}));
 
 }  // namespace

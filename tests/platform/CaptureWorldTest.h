@@ -1,8 +1,8 @@
 #pragma once
 // Shared by the capture tests: a deterministic executor with the simulated
-// device layer, the platform calls made meanwhile ("back-wide
-// setVideoZoomFactor: 2.5"), a session with a photo output, and delegates
-// that record photo callbacks and video frames.
+// device layer, the platform calls made meanwhile ("session stopRunning"), a
+// session with a photo output, and delegates that record photo callbacks and
+// video frames.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -21,24 +21,18 @@ class PhotoRecorder : public AVCapturePhotoCaptureDelegate {
     std::string name;
     double at;
     std::string queue;
-    std::int64_t id;
     std::optional<NSError> error;
     std::optional<Data> data;  // of `processed`
   };
-  void willBeginCaptureForResolvedSettings(AVCapturePhotoOutput&, const Resolved& r) override {
-    resolved = r;
-    record("willBegin", *r);
-  }
-  void willCapturePhotoForResolvedSettings(AVCapturePhotoOutput&, const Resolved& r) override {
-    record("willCapture", *r);
-  }
+  void willBeginCaptureForResolvedSettings(AVCapturePhotoOutput&, const Resolved&) override { record("willBegin"); }
+  void willCapturePhotoForResolvedSettings(AVCapturePhotoOutput&, const Resolved&) override { record("willCapture"); }
   void didFinishProcessingPhoto(AVCapturePhotoOutput&, const std::shared_ptr<AVCapturePhoto>& photo,
                                 const std::optional<NSError>& error) override {
-    record("processed", *photo->resolvedSettings(), error, photo->fileDataRepresentation());
+    record("processed", error, photo->fileDataRepresentation());
   }
-  void didFinishCaptureForResolvedSettings(AVCapturePhotoOutput&, const Resolved& r,
+  void didFinishCaptureForResolvedSettings(AVCapturePhotoOutput&, const Resolved&,
                                            const std::optional<NSError>& error) override {
-    record("finished", *r, error);
+    record("finished", error);
   }
   std::vector<std::string> names() const {
     std::vector<std::string> out;
@@ -52,12 +46,10 @@ class PhotoRecorder : public AVCapturePhotoCaptureDelegate {
   }
 
   std::vector<Call> calls;
-  Resolved resolved;
 
  private:
-  void record(const char* name, const AVCaptureResolvedPhotoSettings& r, std::optional<NSError> error = std::nullopt,
-              std::optional<Data> data = std::nullopt) {
-    calls.push_back({name, CACurrentMediaTime() - start_, DispatchQueue::currentLabel(), r.uniqueID(), error, data});
+  void record(const char* name, std::optional<NSError> error = std::nullopt, std::optional<Data> data = std::nullopt) {
+    calls.push_back({name, CACurrentMediaTime() - start_, DispatchQueue::currentLabel(), error, data});
   }
   const double start_ = CACurrentMediaTime();
 };
@@ -66,10 +58,8 @@ class FrameRecorder : public AVCaptureVideoDataOutputSampleBufferDelegate {
  public:
   void captureOutput(AVCaptureOutput&, const CMSampleBufferRef& frame, AVCaptureConnection&) override {
     frames.push_back(frame);
-    queues.push_back(DispatchQueue::currentLabel());
   }
-  std::vector<CMSampleBufferRef> frames;  // stamped with the media time they were made at
-  std::vector<std::string> queues;
+  std::vector<CMSampleBufferRef> frames;
 };
 
 class CaptureWorldTest : public ::testing::Test {
@@ -83,9 +73,9 @@ class CaptureWorldTest : public ::testing::Test {
     session->addOutput(photoOutput);
     session->startRunning();
   }
-  std::shared_ptr<PhotoRecorder> capture(std::shared_ptr<AVCapturePhotoSettings> settings = nullptr) {
+  std::shared_ptr<PhotoRecorder> capture() {
     auto recorder = std::make_shared<PhotoRecorder>();
-    photoOutput->capturePhotoWithSettings(settings ? settings : AVCapturePhotoSettings::create(), recorder);
+    photoOutput->capturePhotoWithSettings(AVCapturePhotoSettings::create(), recorder);
     return recorder;
   }
 

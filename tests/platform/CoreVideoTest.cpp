@@ -20,33 +20,29 @@ struct Plane {
   std::size_t bytesPerRow;
   bool operator==(const Plane&) const = default;
 };
-struct LayoutCase {
-  OSType format;
-  int width, height;
-  std::vector<Plane> planes;
-  std::size_t dataSize;
-};
 
-class CVPixelBufferLayoutTest : public ::testing::TestWithParam<LayoutCase> {};
-
-TEST_P(CVPixelBufferLayoutTest, PlanesFollowTheFormat) {
-  const auto& c = GetParam();
-  CVPixelBuffer buffer(c.width, c.height, c.format, CVPixelBuffer::Painter{});
-  std::vector<Plane> planes;
-  for (std::size_t i = 0; i < buffer.planeCount(); ++i)
-    planes.push_back({buffer.widthOfPlane(i), buffer.heightOfPlane(i), buffer.bytesPerRowOfPlane(i)});
-  EXPECT_EQ(planes, c.planes);
-  EXPECT_EQ(buffer.dataSize(), c.dataSize);
-  EXPECT_EQ(buffer.baseAddressOfPlane(planes.size()), nullptr);
-  if (planes.size() == 2) {  // chroma follows luma directly
-    EXPECT_EQ(buffer.baseAddressOfPlane(1) - buffer.baseAddressOfPlane(0), c.width * c.height);
+TEST(CVPixelBuffer, PlanesFollowTheFormat) {
+  const struct {
+    OSType format;
+    int width, height;
+    std::vector<Plane> planes;
+    std::size_t dataSize;
+  } cases[] = {{kBGRA, 5, 3, {{5, 3, 20}}, 60},
+               {k420v, 5, 3, {{5, 3, 5}, {3, 2, 6}}, 27},
+               {k420f, 4, 2, {{4, 2, 4}, {2, 1, 4}}, 12}};
+  for (const auto& c : cases) {
+    CVPixelBuffer buffer(c.width, c.height, c.format, CVPixelBuffer::Painter{});
+    std::vector<Plane> planes;
+    for (std::size_t i = 0; i < buffer.planeCount(); ++i)
+      planes.push_back({buffer.widthOfPlane(i), buffer.heightOfPlane(i), buffer.bytesPerRowOfPlane(i)});
+    EXPECT_EQ(planes, c.planes) << c.format;
+    EXPECT_EQ(buffer.dataSize(), c.dataSize) << c.format;
+    EXPECT_EQ(buffer.baseAddressOfPlane(planes.size()), nullptr) << c.format;
+    if (planes.size() == 2) {  // chroma follows luma directly
+      EXPECT_EQ(buffer.baseAddressOfPlane(1) - buffer.baseAddressOfPlane(0), c.width * c.height) << c.format;
+    }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(Formats, CVPixelBufferLayoutTest,
-                         ::testing::Values(LayoutCase{kBGRA, 5, 3, {{5, 3, 20}}, 60},
-                                           LayoutCase{k420v, 5, 3, {{5, 3, 5}, {3, 2, 6}}, 27},
-                                           LayoutCase{k420f, 4, 2, {{4, 2, 4}, {2, 1, 4}}, 12}));
 
 TEST(CVPixelBuffer, PaintsOnFirstAccessOnceEvenFromTwoThreads) {
   std::atomic<int> paints{0};

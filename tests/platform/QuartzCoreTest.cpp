@@ -1,5 +1,6 @@
-// Layer animation: timing curves, keyframe evaluation, groups, fill and
-// removal, evaluated on the virtual clock.
+// Layer animation: timing curves, keyframe evaluation, fill and removal,
+// evaluated on the virtual clock (groups through the reticle's animation in
+// KivoFocusViewTest).
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -20,18 +21,9 @@ TEST(CAMediaTimingFunctionTest, SolvesTheCurveForTime) {
   EXPECT_NEAR(easeInOut->evaluate(0.5), 0.5, 1e-6) << "symmetric curve (float control points)";
   EXPECT_LT(easeInOut->evaluate(0.2), 0.2) << "slow start";
   EXPECT_GT(easeInOut->evaluate(0.8), 0.8) << "slow end";
-
-  // By hand, at curve parameter s = 0.5 of (0.472, 0.118), (0, 0.863) (the
-  // reticle's shrink): x = 3(1/4)(1/2)(0.472) + 0 + 1/8 = 0.302,
-  // y = 3(1/4)(1/2)(0.118) + 3(1/2)(1/4)(0.863) + 1/8 = 0.492875.
+  // The reticle's curve (its value at 0.302 is worked by hand in KivoFocusViewTest) rises and stays in 0 ... 1.
   auto reticle = CAMediaTimingFunction::functionWithControlPoints(0.472f, 0.118f, 0.0f, 0.863f);
-  EXPECT_NEAR(reticle->evaluate(0.302), 0.492875, 1e-6);
-  double previous = 0;
-  for (int i = 1; i <= 100; ++i) {
-    const double y = reticle->evaluate(i / 100.0);
-    EXPECT_GE(y, previous) << "monotonic at " << i;
-    previous = y;
-  }
+  for (int i = 1; i <= 100; ++i) EXPECT_GE(reticle->evaluate(i / 100.0), reticle->evaluate((i - 1) / 100.0)) << i;
   EXPECT_EQ(reticle->evaluate(-1), 0);
   EXPECT_EQ(reticle->evaluate(2), 1);
 }
@@ -81,33 +73,6 @@ TEST_F(LayerAnimationTest, FillModeDecidesWhatRemainsAfterTheEnd) {
   layer->addAnimation(held, "held");  // replaces the first, same key
   EXPECT_DOUBLE_EQ(scaleAt(1.0), 3.0) << "the model value shows once it ends";
   EXPECT_THAT(layer->animationKeys(), ElementsAre("held"));
-}
-
-TEST_F(LayerAnimationTest, GroupsRunChildrenOnTheirClockAndStopAtTheirEnd) {
-  auto opacity = CAKeyframeAnimation::animationWithKeyPath("opacity");
-  opacity->setValues({1.0, 1.0, 0.55, 1.0});
-  opacity->setKeyTimes({0.0, 0.5, 0.75, 1.0});
-  opacity->setTimingFunctions({nullptr, CAMediaTimingFunction::functionWithControlPoints(0.167f, 0.167f, 0.833f, 0.833f),
-                               nullptr});
-  opacity->setDuration(2.0);  // longer than the group: cut off at 1 s
-  opacity->setFillMode(kCAFillModeForwards);
-  auto group = CAAnimationGroup::animation();
-  group->setAnimations({pulse(), opacity});
-  group->setDuration(1.0);
-  group->setRemovedOnCompletion(false);
-  layer->setOpacity(0);
-  layer->addAnimation(group, "group");
-  const double start = CACurrentMediaTime();
-  EXPECT_NEAR(layer->presentationValueForKeyPath("opacity", start + 0.5), 1.0, 1e-12);
-  // Half way through the symmetric-eased segment 1 → 0.55 (1.0 s .. 1.5 s of
-  // the child) lies beyond the group's end; inside, at 0.9 s, the child is
-  // still on its first flat segment.
-  EXPECT_NEAR(layer->presentationValueForKeyPath("opacity", start + 0.9), 1.0, 1e-12);
-  EXPECT_NEAR(layer->presentationValueForKeyPath("transform.scale", start + 0.2), 1.2, 1e-12);
-  EXPECT_NEAR(layer->presentationValueForKeyPath("transform.scale", start + 0.7), 1.0, 1e-12) << "child filled";
-  executor.advance(1.0);
-  EXPECT_DOUBLE_EQ(layer->presentationValueForKeyPath("opacity"), 0.0) << "group ended, fill removed";
-  EXPECT_THAT(layer->animationKeys(), ElementsAre("group")) << "kept: removal on completion is off";
 }
 
 #ifndef NDEBUG

@@ -1,22 +1,15 @@
-// sim::World's own duties: the trace of log lines, platform calls and events
-// with the queue that made them, the settings it installs into the platform
-// (and takes back when it goes), and the memory the kernel statistics report.
+// sim::World's own duties the scenario traces do not show: the memory the
+// kernel statistics report at its limits, settings fixed once the controller
+// exists, and the platform given back when the world goes.
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "AVFoundation/AVCaptureDevice.h"
-#include "Dispatch/Dispatch.h"
 #include "Foundation/PlatformTrace.h"
 #include "Foundation/ProcessInfo.h"
-#include "KivoCameraAnalytics.h"
 #include "KivoCameraHelper.h"
-#include "KivoCameraLog.h"
 #include "UIKit/UIScreen.h"
 #include "sim/World.h"
-#include "sim/capture/CaptureSimulation.h"
-
-using ::testing::ElementsAre;
 
 namespace {
 
@@ -24,42 +17,6 @@ class WorldTest : public ::testing::Test {
  protected:
   sim::World world;
 };
-
-TEST_F(WorldTest, TraceKeepsLogLinesEventsAndPlatformCallsInOrderWithTheirQueue) {
-  std::vector<std::string> printed;
-  world.trace().setSink([&](std::string_view line) { printed.emplace_back(line); });
-  DispatchQueue session("com.kivocamera.session.queue");
-  session.async([] {
-    tracePlatformCall("session", "startRunning");
-    kivoLog(KivoCameraError::sessionRuntimeError, ") Capture session runtime error: \"x\"");
-    KivoCameraAnalytics::analytics(KivoCameraPerfomanceStep::launch, 0.0, "AVCaptureSessionPresetPhoto", 1, 0);
-  });
-  tracePlatformCall("back-wide", "setVideoZoomFactor:", "2.5");
-  world.runUntilIdle();
-  KivoCameraAnalytics::analytics(KivoCameraError::zoom);
-  const auto expected = ElementsAre(
-      "platform back-wide setVideoZoomFactor: 2.5 @main", "platform session startRunning @com.kivocamera.session.queue",
-      R"("[KivoCamera](sessionRuntimeError) Capture session runtime error: \"x\"")",
-      R"(event kivo_camera {"mode":"AVCaptureSessionPresetPhoto","step":"launch","time":0} )"
-      R"(@com.kivocamera.session.queue)",
-      R"(event kivo_camera {"code":"10010"} @main)");
-  EXPECT_THAT(printed, expected) << "the sink sees every line as it happens";
-  EXPECT_THAT(world.trace().take(), expected);
-}
-
-TEST_F(WorldTest, CameraAndPermissionSettingsReachTheCaptureFramework) {
-  using Device = AVCaptureDevice;
-  const auto back = AVCaptureDevicePosition::back;
-  world.addCamera(sim::camera(back, sim::CameraType::dual, [](auto& d) { d.hasFlash = false; }));
-  world.setPermission(AVAuthorizationStatus::denied);
-  EXPECT_EQ(Device::authorizationStatusForMediaType(AVMediaTypeVideo), AVAuthorizationStatus::denied);
-  EXPECT_FALSE(Device::defaultDeviceWithDeviceType(AVCaptureDeviceTypeBuiltInWideAngleCamera, AVMediaTypeVideo, back))
-      << "the first camera replaced the default set";
-  auto dual = Device::defaultDeviceWithDeviceType(AVCaptureDeviceTypeBuiltInDualCamera, AVMediaTypeVideo, back);
-  ASSERT_NE(dual, nullptr);
-  EXPECT_EQ(dual->uniqueID(), "back-dual");
-  EXPECT_FALSE(dual->isFlashAvailable());
-}
 
 TEST_F(WorldTest, MemorySettingIsWhatTheProbeReads) {
   world.setMemory(734003200);  // exactly 700 MiB: the photo-preset threshold

@@ -1,17 +1,11 @@
-// The frame path's copies of the delegate and of the motion state, under real
-// threads (meant for ThreadSanitizer): frames stream on the video output
-// queue at 1,000 per second while the main thread swaps the delegate and the
-// motion manager back and forth.
-//
-// What must hold whatever the interleaving: once the new delegate has had a
-// frame, the old one gets no more (frames run one at a time on their serial
-// queue, so none can still be on its way to it), and every frame the new
-// delegate gets reports the state of the motion manager installed with it.
-// The outgoing delegate's last frames are not checked: the manager is swapped
-// first, so a frame racing the swap may take the old delegate with the new
-// manager's state, just as two separate property reads would.
-// Nothing asserts how long anything took; the time limit only keeps a hung
-// run from hanging the suite.
+// The frame path's copies of the delegate and of the motion state under real
+// threads (meant for ThreadSanitizer): frames stream at 1,000 per second while
+// the main thread swaps the delegate and the motion manager back and forth.
+// Once the new delegate has had a frame the old one gets no more (frames run
+// one at a time on their serial queue), and every frame the new delegate gets
+// reports the state of the manager installed with it. (A frame racing the
+// swap may take the old delegate with the new state, as two property reads
+// would.) The time limit only keeps a hung run from hanging the suite.
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-// KivoCameraLockedPointer, meant for ThreadSanitizer: readers on several
-// threads always see one whole stored object while writers replace it, and
-// the object a store lets go of is destroyed after the lock is released.
+// KivoCameraLockedPointer, meant for ThreadSanitizer: readers see one whole
+// stored object while writers replace it, and a replaced object is destroyed
+// after the lock is released.
 
 #include <gtest/gtest.h>
 

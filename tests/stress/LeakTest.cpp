@@ -1,12 +1,9 @@
-// Ownership over many lifetimes: a host that creates, embeds, shows, uses,
-// hides and drops controller after controller in one deterministic world
-// leaves nothing behind. Every controller and every capture processor is
-// destroyed, the platform keeps no registration, sensor client or capture for
-// them, and the process's resident memory stays flat.
-//
-// The number of cycles comes from KIVO_LEAK_CYCLES (default kDefaultCycles,
-// which keeps the ordinary suite quick); a dedicated CTest entry
-// (stress.leak_10000_cycles, label "stress") runs 10,000.
+// Ownership over many lifetimes: a host that creates, shows, uses, hides and
+// drops controller after controller in one deterministic world leaves nothing
+// behind: every controller and capture processor is destroyed, the platform
+// keeps no registration, sensor client or capture for them, and resident
+// memory stays flat. KIVO_LEAK_CYCLES sets the number of cycles (default
+// kDefaultCycles); the CTest entry stress.leak_10000_cycles runs 10,000.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -37,15 +34,11 @@ constexpr std::size_t kDefaultCycles = 300;
 // platform's lazily made queues and the encoder's tables reach their working
 // size during the first few lifetimes.
 constexpr std::size_t kWarmUpCycles = 30;
-// How far resident memory may grow between the readings. Freed blocks go back
-// to the allocator's free lists rather than to the kernel, and where the next
-// lifetime's blocks land shifts a little, so a few pages move: measured at
-// 64 KiB in a Debug build, the same after 300 and after 10,000 cycles. A
-// lifetime that leaves anything behind makes the growth proportional to the
-// cycles instead: a kept controller (its views, session, queues and sensors)
-// exceeds this within a few dozen cycles, and a kept 64-byte block (80 bytes
-// with the allocator's header, 780 KiB over 9,970 cycles) within the
-// 10,000-cycle run.
+// How far resident memory may grow between the readings: measured at 64 KiB
+// in a Debug build, the same after 300 and after 10,000 cycles (freed blocks
+// stay with the allocator). A lifetime that leaves anything behind grows it
+// with the cycles: a kept controller within a few dozen, a kept 64-byte block
+// (780 KiB over 9,970 cycles) within the 10,000-cycle run.
 constexpr std::int64_t kResidentSlackBytes = 512 * 1024;
 
 // Resident set size from /proc/self/statm (its second field, in pages).
@@ -57,10 +50,8 @@ std::int64_t residentBytes() {
   return residentPages * static_cast<std::int64_t>(sysconf(_SC_PAGESIZE));
 }
 
-// The sanitizers' allocators keep freed memory and its shadow instead of
-// reusing it at once (AddressSanitizer's quarantine), so resident memory
-// grows by design there; LeakSanitizer checks the AddressSanitizer build, and
-// the plain build checks the growth.
+// The sanitizers' allocators keep freed memory (AddressSanitizer's
+// quarantine): there LeakSanitizer checks instead of the growth.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kResidentMemoryIsMeaningful = false;
 #else
@@ -70,12 +61,8 @@ constexpr bool kResidentMemoryIsMeaningful = true;
 class LeakTest : public ::testing::Test {
  protected:
   LeakTest() {
-    // The trace would grow with every cycle; the test reads the world's
-    // counters and its own instead.
-    world.trace().setRecording(false);
-    // A small picture keeps each capture's encoding cheap; its size has no
-    // bearing on who owns what.
-    world.capture().setPhotoSize(64, 48);
+    world.trace().setRecording(false);    // it would grow with every cycle
+    world.capture().setPhotoSize(64, 48);  // cheap to encode
     world.markControllerCreated();
     delegate->didCapturePhoto = [this](KivoCamera&, const std::optional<Data>& photo) {
       ++deliveries;
@@ -97,9 +84,7 @@ class LeakTest : public ::testing::Test {
     screen.release();
     std::weak_ptr<KivoCamera> watch = camera;
     camera.reset();
-    // Whatever was queued or delayed (the shutter fade, the focus settle, a
-    // last sensor sample) runs and lets go.
-    world.advance(1.0);
+    world.advance(1.0);  // what was queued or delayed (shutter fade, focus settle, a sample) runs and lets go
     return watch;
   }
 
@@ -125,10 +110,9 @@ TEST_F(LeakTest, EveryLifetimeEndsWithItsControllerAndProcessorDestroyedAndMemor
     ASSERT_EQ(KivoPhotoCaptureProcessor::liveCount(), processorsBefore)
         << "a capture processor of cycle " << i << " is still alive";
     ASSERT_EQ(deliveries, i + 1) << "cycle " << i << " did not deliver its photo exactly once";
-    // The world's cameras outlive every controller: an observation each
-    // lifetime ended must not stay registered with them. The ended
-    // observations of the latest lifetime may wait for the next one to be
-    // dropped, so the number is the same after every lifetime, not zero.
+    // The world's cameras outlive every controller: ended observations must
+    // not stay registered with them (the latest lifetime's may wait for the
+    // next, so the number stays the same rather than zero).
     if (i >= warmUp) {
       const std::size_t registrations = KeyValueObservation::liveRegistrationCount();
       if (!registrationsAfterWarmUp) registrationsAfterWarmUp = registrations;

@@ -1,21 +1,15 @@
-// The controller under real threads, meant for ThreadSanitizer: photo
-// captures one after another while frames stream at 240 fps, the
-// accelerometer samples, the main thread zooms, focuses, switches the torch
-// and the camera, the application goes to the background and back, and the
-// platform's session queue posts interruptions and runtime errors. Then the
-// host lets go.
-//
-// What must hold whatever the interleaving: every capture the photo output
-// was asked for reaches camera:didCapturePhoto: exactly once and nothing else
-// does, and the released controller is destroyed once its queued work has
-// run. Nothing asserts how long anything took; the time limits only keep a
-// hung run from hanging the suite.
-//
-// The component takes one capture at a time, and the photo output's own
-// timetable (0.3 s of real time a capture) would make 1,000 of them last over
-// five minutes; the simulated camera here finishes a capture in 10 ms, which
-// changes no ordering the component relies on. The number of captures comes
-// from KIVO_STRESS_CAPTURES (default kDefaultCaptures).
+// The controller under real threads, meant for ThreadSanitizer: captures one
+// after another while frames stream at 240 fps, the accelerometer samples, the
+// main thread zooms, focuses, switches the torch and the camera, the
+// application goes to the background and back, and the session queue posts
+// interruptions and runtime errors; then the host lets go. Whatever the
+// interleaving, every capture the photo output was asked for reaches
+// camera:didCapturePhoto: exactly once and nothing else does, and the released
+// controller is destroyed once its queued work has run. The simulated camera
+// finishes a capture in 10 ms (not the 0.3 s of its timetable), which changes
+// no ordering the component relies on. KIVO_STRESS_CAPTURES sets the number
+// of captures (default kDefaultCaptures). No assertion depends on durations;
+// the time limits only keep a hung run from hanging the suite.
 
 #include <gtest/gtest.h>
 
@@ -45,12 +39,9 @@
 namespace {
 
 constexpr std::size_t kDefaultCaptures = 1000;
-// Only against a hung run: a healthy one starts a capture every few
-// milliseconds and never waits this long for anything.
 constexpr double kGenerousTimeout = 60.0;
 
-// The identifier of a "capturePhotoWithSettings:delegate: id=N ..." trace
-// line, if the line is one.
+// The identifier of a "capturePhotoWithSettings:delegate: id=N ..." trace line.
 std::optional<std::int64_t> captureRequestID(std::string_view line) {
   constexpr std::string_view kCall = "photo-output capturePhotoWithSettings:delegate: id=";
   const auto at = line.find(kCall);
@@ -61,21 +52,17 @@ std::optional<std::int64_t> captureRequestID(std::string_view line) {
   return id;
 }
 
-// What the component's queues report, guarded by one mutex so that requests
-// and deliveries are recorded in one order.
+// What the component's queues report, under one mutex so that requests and
+// deliveries are recorded in one order.
 struct Record {
   std::mutex mutex;
   std::vector<std::int64_t> requestIDs;  // in the order the output was asked
-  std::size_t deliveries = 0;
-  std::size_t deliveriesWithoutData = 0;
-  // A delivery came when every request before it had been delivered already.
-  bool deliveryWithoutRequest = false;
-  // The session's state as its own queue, which also asks for the captures,
-  // last changed it: a capture on a stopped session, or one a stop cuts
-  // short, ends without a photo.
+  std::size_t deliveries = 0, deliveriesWithoutData = 0;
+  bool deliveryWithoutRequest = false;  // a delivery came with every request delivered already
+  // The session's state as its queue (which also asks for the captures) last
+  // changed it: a capture on a stopped session, or one a stop cuts short, has no photo.
   bool sessionStopped = true;
-  std::size_t stops = 0;
-  std::size_t requestsWhileStopped = 0;
+  std::size_t stops = 0, requestsWhileStopped = 0;
   std::atomic<std::size_t> frames{0};
   std::atomic<std::size_t> switches{0};
 
@@ -92,9 +79,7 @@ struct Record {
 TEST(ThreadedStressTest, EveryCaptureArrivesOnceUnderLoadAndTheReleasedControllerIsDestroyed) {
   const std::size_t target = stressCountFromEnvironment("KIVO_STRESS_CAPTURES", kDefaultCaptures);
   const std::size_t processorsBefore = KivoPhotoCaptureProcessor::liveCount();
-  // Outlives the world, whose workers may still be running a handler while
-  // it shuts down.
-  Record record;
+  Record record;  // outlives the world, whose workers may still run a handler while it shuts down
   auto delegate = std::make_shared<KivoCameraDelegateBlocks>();
   delegate->didCapturePhoto = [&record](KivoCamera&, const std::optional<Data>& photo) {
     std::lock_guard<std::mutex> lock(record.mutex);
@@ -109,9 +94,7 @@ TEST(ThreadedStressTest, EveryCaptureArrivesOnceUnderLoadAndTheReleasedControlle
   ThreadedExecutor& loop = *world.threadedExecutor();
   for (const auto position : {AVCaptureDevicePosition::back, AVCaptureDevicePosition::front})
     world.addCamera(sim::camera(position, sim::CameraType::wide, [](auto& d) { d.frameRate = 240; }));
-  // Exposure, processed photo and end of capture 2, 8 and 10 ms after the
-  // request, in the photo output's order; a small picture keeps each
-  // capture's encoding cheap under the sanitizer.
+  // Exposure, photo and end 2, 8 and 10 ms after the request; a small picture is cheap to encode.
   world.capture().setPhotoTimetable({0.002, 0.008, 0.010});
   world.capture().setPhotoSize(64, 48);
   world.trace().setRecording(false);
@@ -142,9 +125,8 @@ TEST(ThreadedStressTest, EveryCaptureArrivesOnceUnderLoadAndTheReleasedControlle
                                     kGenerousTimeout))
       << "the session never started streaming";
 
-  // The main thread's share of the load, one action per step, between
-  // capture requests. Most requests arrive while a capture is in progress and
-  // are dropped by the component: that is part of the load.
+  // The main thread's share of the load, one action per step between capture
+  // requests (most of which arrive during a capture and are dropped).
   auto lastProgress = std::chrono::steady_clock::now();
   std::size_t requestsSoFar = 0;
   bool back = true;
@@ -167,8 +149,7 @@ TEST(ThreadedStressTest, EveryCaptureArrivesOnceUnderLoadAndTheReleasedControlle
       case 12: camera->setExposureTargetBias(static_cast<float>(step % 5) - 2.0f); break;
       default: break;  // a step of captures and frames alone
     }
-    // Rarer: a camera switch (only while the session runs), and a stay in
-    // the background that stops the session.
+    // Rarer: a camera switch, and a stay in the background that stops the session.
     if (step % 128 == 64) {
       back = !back;
       camera->toggleCameraPosition(back);
@@ -185,8 +166,7 @@ TEST(ThreadedStressTest, EveryCaptureArrivesOnceUnderLoadAndTheReleasedControlle
         << "no capture started for a long time, after " << requestsSoFar << " of " << target;
   }
 
-  // The last capture ends (an extra delivery shows in the totals below);
-  // then the host lets go.
+  // The last capture ends; then the host lets go.
   ASSERT_TRUE(loop.runMainLoopUntil(
       [&] { return record.delivered() >= record.requests() && camera->capturesInProgress() == 0; }, kGenerousTimeout))
       << record.delivered() << " deliveries for " << record.requests() << " captures";
@@ -197,11 +177,10 @@ TEST(ThreadedStressTest, EveryCaptureArrivesOnceUnderLoadAndTheReleasedControlle
   ASSERT_TRUE(loop.runMainLoopUntil([&] { return watch.expired(); }, kGenerousTimeout))
       << "the released controller is still alive";
 
-  // A delivery is queued on the main queue holding the controller, so none
-  // can come once it is gone: the numbers are final here. Captures run one
-  // at a time and each ends in one delivery block on the serial main queue,
-  // so the k-th delivery belongs to the k-th request: with no delivery ahead
-  // of its request and equal totals, each request was delivered exactly once.
+  // A queued delivery holds the controller, so the numbers are final here.
+  // Captures run one at a time and each ends in one delivery block on the
+  // serial main queue, so the k-th delivery belongs to the k-th request: with
+  // none ahead of its request and equal totals, each came exactly once.
   std::lock_guard<std::mutex> lock(record.mutex);
   std::printf("[ stress   ] %zu captures (%zu on a stopped session), %zu frames, %zu switches, %zu stops\n",
               record.requestIDs.size(), record.requestsWhileStopped, record.frames.load(), record.switches.load(),
