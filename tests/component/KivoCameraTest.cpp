@@ -221,4 +221,11 @@ INSTANTIATE_TEST_SUITE_P(
                                    }}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A host that forgot to install an executor is told what to set up.
+TEST(KivoCameraCreateTest, WithoutAnExecutorCreationSaysWhatTheHostMustInstall) {
+  ASSERT_FALSE(isExecutorInstalled());
+  EXPECT_THAT([] { KivoCamera::create(); },
+              ::testing::ThrowsMessage<std::logic_error>(::testing::HasSubstr("no dispatch executor is installed")));
+}
+
 }  // namespace

@@ -1,7 +1,7 @@
 // Capture devices, sessions and their outputs over the simulated layer, where
 // the scenario traces do not reach: a change without the configuration lock,
 // observations that end with their token and do not keep their device, the
-// preview's picture, a capture without an active connection, and the photo
+// preview's picture and the frames of a swapped camera, a capture without an active connection, and the photo
 // output's weak hold on its delegate.
 
 #include "Foundation/TraceFormat.h"
@@ -78,6 +78,33 @@ TEST_F(AVSessionTest, ThePreviewShowsAPictureExactlyWhileTheSessionRunsWithACame
   session->stopRunning();
   shown.push_back(bool(layer->currentFrame()));
   EXPECT_THAT(shown, ElementsAre(false, false, true, false));
+}
+
+// A running session's frames follow its camera when the input is swapped:
+// the front camera here runs at 10 frames a second, the back one at 30.
+TEST_F(AVSessionTest, FramesComeFromTheCameraThatIsInTheSessionNow) {
+  world.setNoCameras();
+  world.addCamera(sim::camera(AVCaptureDevicePosition::back, sim::CameraType::wide));
+  world.addCamera(sim::camera(AVCaptureDevicePosition::front, sim::CameraType::wide,
+                              [](auto& d) { d.frameRate = 10; }));
+  auto output = AVCaptureVideoDataOutput::create();
+  auto frames = std::make_shared<FrameRecorder>();
+  output->setSampleBufferDelegate(frames, DispatchQueue("frames"));
+  session->addInput(inputFor("back-wide"));
+  session->addOutput(output);
+  session->startRunning();
+  std::vector<std::size_t> perSecond;
+  auto second = [&] {
+    const std::size_t before = frames->frames.size();
+    executor.advance(1);
+    perSecond.push_back(frames->frames.size() - before);
+  };
+  second();
+  session->removeInput(session->inputs().at(0));
+  second();
+  session->addInput(inputFor("front-wide"));
+  second();
+  EXPECT_THAT(perSecond, ElementsAre(30, 0, 10));
 }
 
 // --- Photos -------------------------------------------------------------------
