@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Fuzzes the scenario runner for SECONDS (default 60):
+# Fuzzes kivocam's scenario file reader and runner for SECONDS (default 60):
 #
 #   fuzz/run.sh [SECONDS]
 #

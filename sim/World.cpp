@@ -1,13 +1,19 @@
 #include "sim/World.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 
+#include "CoreMotion/CMMotionBackend.h"
+#include "CoreMotion/CMMotionManager.h"
 #include "Dispatch/Dispatch.h"
 #include "Foundation/DebugPrint.h"
 #include "Foundation/NotificationCenter.h"
 #include "Foundation/PlatformTrace.h"
 #include "Foundation/ProcessInfo.h"
+#include "Foundation/TraceFormat.h"
 #include "Kivo/KivoCore.h"
 #include "Mach/HostStatistics.h"
 #include "UIKit/UIApplication.h"
@@ -19,6 +25,13 @@
 namespace sim {
 
 namespace {
+
+constexpr auto kMost = std::numeric_limits<std::uint64_t>::max();
+
+// The longest stride of a budgeted advance, in virtual seconds (see
+// advanceWithinBudget): a stream or sensor client that starts within a
+// stride can take the run past the budget by at most this much of its work.
+constexpr double kStrideSeconds = 1;
 
 // The host's tracker: every event becomes a trace line with the queue that
 // sent it.
@@ -46,6 +59,27 @@ void resetPlatformSingletons() {
 
 }  // namespace
 
+// The sensor backend the platform sees: the motion simulation's, with the
+// accelerometer updates it reads counted for the work budget.
+class World::CountingMotionBackend final : public CMMotionBackend {
+ public:
+  explicit CountingMotionBackend(std::shared_ptr<CMMotionBackend> simulation) : simulation_(std::move(simulation)) {}
+
+  bool isAccelerometerAvailable() override { return simulation_->isAccelerometerAvailable(); }
+  void accelerometerClientDidStart(std::uint64_t client) override { simulation_->accelerometerClientDidStart(client); }
+  void accelerometerClientDidStop(std::uint64_t client) override { simulation_->accelerometerClientDidStop(client); }
+  CMAccelerometerReading readAccelerometer(std::uint64_t client) override {
+    updates_.fetch_add(1, std::memory_order_relaxed);
+    return simulation_->readAccelerometer(client);
+  }
+
+  std::uint64_t updates() const { return updates_.load(std::memory_order_relaxed); }
+
+ private:
+  const std::shared_ptr<CMMotionBackend> simulation_;
+  std::atomic<std::uint64_t> updates_{0};
+};
+
 // What the World installs into the platform for its lifetime. Members are
 // destroyed in reverse order, so the trace hooks go last.
 struct World::Hooks {
@@ -70,10 +104,13 @@ World::World(Mode mode) : mode_(mode), hooks_(std::make_unique<Hooks>()) {
   installMemory(std::uint64_t{4294967296});
   capture_ = std::make_unique<CaptureSimulation>();
   motion_ = std::make_unique<MotionSimulation>();
+  motionCounter_ = std::make_shared<CountingMotionBackend>(installedCMMotionBackend());
+  motionCounterInstallation_ = std::make_unique<ScopedCMMotionBackend>(motionCounter_);
 }
 
 World::~World() {
   NotificationCenter::defaultCenter().removeAllObservers();
+  motionCounterInstallation_.reset();
   motion_.reset();
   capture_.reset();
   hooks_.reset();
@@ -96,11 +133,99 @@ void World::runUntilIdle() {
 void World::advance(double seconds) {
   if (!std::isfinite(seconds) || seconds < 0)
     throw std::invalid_argument("sim::World::advance: the time must be finite and not negative");
-  if (deterministic_)
-    deterministic_->advance(seconds);
-  else
+  if (!deterministic_)
     threaded_->runMainLoopFor(seconds);
+  else if (budgeted())
+    advanceWithinBudget(seconds);
+  else
+    deterministic_->advance(seconds);
 }
+
+// One unbroken advance, taken in strides so that the budget is checked as
+// the work goes: a stride of up to kStrideSeconds while the streams and
+// sensor clients running then cannot exceed the budget in it, otherwise one
+// moment at a time (to the next due time), so that the advance stops right
+// after the moment that exceeds it. Every block still runs with the clock at
+// its own due time, and the clock ends where one unbroken advance would leave
+// it, so the run is the same.
+void World::advanceWithinBudget(double seconds) {
+  DeterministicExecutor& executor = *deterministic_;
+  // Refused before anything runs when the streams certainly deliver too many.
+  const auto frames = capture_->framesDueWithin(seconds);
+  const std::uint64_t delivered = capture_->framesDelivered();
+  if (frames.count - std::min(frames.count, frames.streams) > roomFor(budget_.videoFrames, delivered))
+    throw WorkBudgetExceeded("the run's budget of " + std::to_string(budget_.videoFrames) +
+                             " video frames would be exceeded: " + std::to_string(frames.count) + " more are due in " +
+                             formatNumber(seconds) + " s, " + std::to_string(delivered) + " were delivered before");
+  executor.runUntilIdle();
+  const double start = executor.now();
+  const double target = start + seconds;
+  for (;;) {
+    checkBudget();
+    const double now = executor.now();
+    const auto due = executor.nextDueTime();
+    if (!due || *due > target || now + (*due - now) > target) break;
+    // Both steps below are exact: the clock is at least 1000 s and a step
+    // ends within twice the clock, where a difference is exact. (A step to a
+    // due time beyond that lands an ulp to either side, which changes
+    // nothing: nothing runs at the moment a step ends.)
+    const double strideEnd = std::min(target, now + kStrideSeconds);
+    if (strideEnd > *due && strideFits(strideEnd - now))
+      executor.advance(strideEnd - now);
+    else
+      executor.advance(*due - now);
+  }
+  // The rest, to exactly the end: in one step when nothing came due, else
+  // by exact steps (a difference within a factor of two is exact, and so is
+  // doubling).
+  const double now = executor.now();
+  if (now == start) {
+    executor.advance(seconds);
+  } else if (now + (target - now) == target) {
+    executor.advance(target - now);
+  } else {
+    double mark = target;
+    int doublings = 0;
+    while (mark / 2 >= now) {
+      mark /= 2;
+      ++doublings;
+    }
+    executor.advance(mark - now);
+    for (; doublings > 0; --doublings) {
+      executor.advance(mark);
+      mark *= 2;
+    }
+  }
+  checkBudget();
+}
+
+std::uint64_t World::roomFor(std::uint64_t budget, std::uint64_t used) { return budget - std::min(budget, used); }
+
+bool World::strideFits(double seconds) const {
+  const auto frames = capture_->framesDueWithin(seconds);
+  const std::uint64_t mostFrames = frames.count + std::min(frames.streams, kMost - frames.count);
+  // Each sensor client updates at most once every minimum interval.
+  const double mostUpdates = static_cast<double>(motion_->activeManagerCount()) *
+                             (std::floor(seconds / CMMotionManager::kMinimumUpdateInterval) + 1);
+  return mostFrames <= roomFor(budget_.videoFrames, videoFramesDelivered()) &&
+         mostUpdates <= static_cast<double>(roomFor(budget_.accelerometerUpdates, accelerometerUpdatesDelivered()));
+}
+
+bool World::budgeted() const { return budget_.videoFrames != kMost || budget_.accelerometerUpdates != kMost; }
+
+void World::checkBudget() const {
+  const auto exceeded = [this](std::uint64_t budget, std::string_view what) {
+    throw WorkBudgetExceeded("the run's budget of " + std::to_string(budget) + " " + std::string(what) +
+                             " was exceeded at time " + formatNumber(now()));
+  };
+  if (videoFramesDelivered() > budget_.videoFrames) exceeded(budget_.videoFrames, "video frames");
+  if (accelerometerUpdatesDelivered() > budget_.accelerometerUpdates)
+    exceeded(budget_.accelerometerUpdates, "accelerometer updates");
+}
+
+std::uint64_t World::videoFramesDelivered() const { return capture_->framesDelivered(); }
+
+std::uint64_t World::accelerometerUpdatesDelivered() const { return motionCounter_->updates(); }
 
 double World::now() const { return deterministic_ ? deterministic_->now() : threaded_->now(); }
 

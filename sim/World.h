@@ -12,8 +12,10 @@
 // and drivers are called there. Trace lines may come from any queue.
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,10 +25,20 @@
 #include "sim/Trace.h"
 #include "sim/capture/CameraSetup.h"
 
+class ScopedCMMotionBackend;
+
 namespace sim {
 
 class CaptureSimulation;
 class MotionSimulation;
+
+/// An `advance` would take the world past its budget of simulated work, or
+/// did at the moment it stopped. The message names the budget and what
+/// exceeded it.
+class WorkBudgetExceeded : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 class World {
  public:
@@ -44,11 +56,32 @@ class World {
   /// time, pumps the main queue until it has nothing left to do.
   void runUntilIdle();
   /// Lets `seconds` of (virtual or real) time pass, running what comes due.
+  /// With a work budget (deterministic mode), throws WorkBudgetExceeded
+  /// before any time passes when the frames of the streams running now
+  /// would exceed it, and otherwise stops at the first moment after which
+  /// the world's work exceeds it, the clock left there.
   void advance(double seconds);
   double now() const;
   /// The deterministic executor, or null in real time.
   DeterministicExecutor* deterministicExecutor() { return deterministic_.get(); }
   ThreadedExecutor* threadedExecutor() { return threaded_.get(); }
+
+  // --- Budget of simulated work ------------------------------------------
+  /// What the world may do in all, counted from its creation. In the
+  /// deterministic mode a long `advance` costs processor time and trace in
+  /// proportion to the frames and sensor updates it delivers, however
+  /// little real time it takes; the budget bounds both. Real time paces
+  /// itself: the threaded mode has no budget.
+  struct WorkBudget {
+    /// Video frames delivered by the cameras' streams.
+    std::uint64_t videoFrames = std::numeric_limits<std::uint64_t>::max();
+    /// Accelerometer updates delivered to the sensor's clients.
+    std::uint64_t accelerometerUpdates = std::numeric_limits<std::uint64_t>::max();
+  };
+  /// No budget by default.
+  void setWorkBudget(const WorkBudget& budget) { budget_ = budget; }
+  std::uint64_t videoFramesDelivered() const;
+  std::uint64_t accelerometerUpdatesDelivered() const;
 
   // --- Trace ------------------------------------------------------------
   Trace& trace() { return trace_; }
@@ -93,6 +126,14 @@ class World {
 
  private:
   void requireBeforeCreate(const char* setter) const;
+  bool budgeted() const;
+  /// Throws WorkBudgetExceeded when the work so far exceeds the budget.
+  void checkBudget() const;
+  void advanceWithinBudget(double seconds);
+  /// Whether the streams and sensor clients running now certainly stay
+  /// within the budget in the next `seconds`.
+  bool strideFits(double seconds) const;
+  static std::uint64_t roomFor(std::uint64_t budget, std::uint64_t used);
   void installMemory(std::optional<std::uint64_t> bytes);
 
   const Mode mode_;
@@ -103,6 +144,10 @@ class World {
   std::unique_ptr<Hooks> hooks_;
   std::unique_ptr<CaptureSimulation> capture_;
   std::unique_ptr<MotionSimulation> motion_;
+  class CountingMotionBackend;
+  std::shared_ptr<CountingMotionBackend> motionCounter_;
+  std::unique_ptr<ScopedCMMotionBackend> motionCounterInstallation_;
+  WorkBudget budget_;
   bool controllerCreated_ = false;
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <limits>
 #include <utility>
 
 #include "AVFoundation/AVCaptureConnection.h"
@@ -32,40 +33,51 @@ AVCaptureVideoOrientation orientationOf(const std::shared_ptr<const AVCaptureCon
   return connection ? connection->videoOrientation() : AVCaptureVideoOrientation::portrait;
 }
 
+}  // namespace
+
 // One stream. The handle owns the state, the state owns the stream's queue,
 // and the queued ticks hold the state weakly: destroying the handle drops the
 // queue and with it the next tick.
+struct CameraPhysics::Stream : std::enable_shared_from_this<CameraPhysics::Stream> {
+  // The layer's physics: once it is gone (the world was torn down) the
+  // stream delivers nothing more.
+  std::weak_ptr<CameraPhysics> physics;
+  std::weak_ptr<AVCaptureDevice> device;
+  std::weak_ptr<AVCaptureStreamSink> sink;
+  std::shared_ptr<const AVCaptureConnection> connection;
+  std::atomic<OSType> format;
+  std::optional<DispatchQueue> queue;
+  double start = 0;
+  double interval = 0;
+  // The index of the next frame to come due (frame i is due at start + i × interval).
+  std::atomic<std::uint64_t> next{1};
+
+  void schedule(std::uint64_t index) {
+    next.store(index, std::memory_order_relaxed);
+    // Due times are counted from the start so the cadence does not drift.
+    const double due = start + interval * static_cast<double>(index);
+    queue->asyncAfter(due - CACurrentMediaTime(), [weakState = weak_from_this(), index] {
+      const auto state = weakState.lock();
+      if (!state) return;
+      const auto layer = state->physics.lock();
+      if (!layer) return;
+      if (const auto camera = state->device.lock()) {
+        if (const auto consumer = state->sink.lock()) {
+          consumer->streamDidOutputFrame(
+              CameraPhysics::frame(*camera, state->format.load(), orientationOf(state->connection)));
+          layer->framesDelivered_.fetch_add(1, std::memory_order_relaxed);
+        }
+      }
+      state->schedule(index + 1);
+    });
+  }
+};
+
+namespace {
+
 class SimulatedStream final : public AVCaptureStream {
  public:
-  struct State : std::enable_shared_from_this<State> {
-    // The layer's physics: once it is gone (the world was torn down) the
-    // stream delivers nothing more.
-    std::weak_ptr<const CameraPhysics> physics;
-    std::weak_ptr<AVCaptureDevice> device;
-    std::weak_ptr<AVCaptureStreamSink> sink;
-    std::shared_ptr<const AVCaptureConnection> connection;
-    std::atomic<OSType> format;
-    std::optional<DispatchQueue> queue;
-    double start = 0;
-    double interval = 0;
-
-    void schedule(std::uint64_t index) {
-      // Due times are counted from the start so the cadence does not drift.
-      const double due = start + interval * static_cast<double>(index);
-      queue->asyncAfter(due - CACurrentMediaTime(), [weakState = weak_from_this(), index] {
-        const auto state = weakState.lock();
-        if (!state || state->physics.expired()) return;
-        if (const auto camera = state->device.lock()) {
-          if (const auto consumer = state->sink.lock())
-            consumer->streamDidOutputFrame(
-                CameraPhysics::frame(*camera, state->format.load(), orientationOf(state->connection)));
-        }
-        state->schedule(index + 1);
-      });
-    }
-  };
-
-  explicit SimulatedStream(std::shared_ptr<State> state) : state_(std::move(state)) {}
+  explicit SimulatedStream(std::shared_ptr<CameraPhysics::Stream> state) : state_(std::move(state)) {}
 
   CVPixelBufferRef currentFrame() override {
     const auto camera = state_->device.lock();
@@ -78,7 +90,7 @@ class SimulatedStream final : public AVCaptureStream {
   }
 
  private:
-  const std::shared_ptr<State> state_;
+  const std::shared_ptr<CameraPhysics::Stream> state_;
 };
 
 }  // namespace
@@ -145,7 +157,7 @@ std::optional<double> CameraPhysics::rampingZoomFactor(const AVCaptureDevice& de
 std::unique_ptr<AVCaptureStream> CameraPhysics::startStream(const std::shared_ptr<AVCaptureDevice>& device,
                                                             const AVCaptureStreamRequest& request,
                                                             std::weak_ptr<AVCaptureStreamSink> sink) {
-  auto state = std::make_shared<SimulatedStream::State>();
+  auto state = std::make_shared<Stream>();
   state->physics = weak_from_this();
   state->device = device;
   state->sink = std::move(sink);
@@ -158,9 +170,47 @@ std::unique_ptr<AVCaptureStream> CameraPhysics::startStream(const std::shared_pt
     state->queue.emplace("com.kivocamera.platform.video-capture");
     state->start = CACurrentMediaTime();
     state->interval = 1.0 / fps;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      std::erase_if(streams_, [](const std::weak_ptr<const Stream>& stream) { return stream.expired(); });
+      streams_.push_back(state);
+    }
     state->schedule(1);
   }
   return std::make_unique<SimulatedStream>(std::move(state));
+}
+
+CameraPhysics::FramesDue CameraPhysics::framesDueWithin(double seconds) const {
+  // A frame due within half a nanosecond past the end counts as due at the
+  // end: times are meant in whole nanoseconds, the rest is rounding.
+  const double reach = CACurrentMediaTime() + seconds + 0.5e-9;
+  std::vector<std::shared_ptr<const Stream>> streams;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& weak : streams_)
+      if (auto stream = weak.lock()) streams.push_back(std::move(stream));
+  }
+  constexpr auto kMost = std::numeric_limits<std::uint64_t>::max();
+  FramesDue due;
+  for (const auto& stream : streams) {
+    if (stream->device.expired() || stream->sink.expired()) continue;  // its ticks deliver nothing
+    ++due.streams;
+    // Frames next ... last come due by the end (the next one is scheduled
+    // after now), each at the due time the stream computes for it; the
+    // quotient only finds `last` to within rounding. Counted in doubles: a
+    // count beyond 2^63 only saturates.
+    const auto dueTime = [&stream](double index) { return stream->start + stream->interval * index; };
+    double last = std::floor((reach - stream->start) / stream->interval);
+    if (dueTime(last + 1) <= reach) last += 1;
+    if (dueTime(last) > reach) last -= 1;
+    const double count = last - static_cast<double>(stream->next.load(std::memory_order_relaxed)) + 1;
+    if (!(count > 0)) continue;
+    if (count >= 0x1p63 || due.count > kMost - static_cast<std::uint64_t>(count))
+      due.count = kMost;
+    else
+      due.count += static_cast<std::uint64_t>(count);
+  }
+  return due;
 }
 
 CVPixelBufferRef CameraPhysics::picture(const AVCaptureDevice& device, OSType format,

@@ -14,6 +14,9 @@
 //     seconds of the camera, the first one frame interval after its start,
 //     from its own serial queue ("com.kivocamera.platform.video-capture"). A
 //     preview stream delivers nothing and draws its picture when asked.
+//     The physics counts the frames its streams deliver, and can tell how many
+//     the streams running now will deliver in a span of time (the work an
+//     `advance` asks for, known before it is done).
 //   - Pictures: frames and photos show the test chart (TestChart.h) at the
 //     camera's zoom at that moment and the connection's orientation. Frames
 //     come from a 640 x 480 landscape sensor: 480 x 640 in portrait (the
@@ -22,10 +25,12 @@
 //
 // Thread-safe.
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "AVFoundation/AVCaptureBackend.h"
 #include "AVFoundation/AVCaptureDevice.h"
@@ -51,6 +56,23 @@ class CameraPhysics : public std::enable_shared_from_this<CameraPhysics> {
                                                const AVCaptureStreamRequest& request,
                                                std::weak_ptr<AVCaptureStreamSink> sink);
 
+  /// A stream's state, owned by its handle (CameraPhysics.cpp).
+  struct Stream;
+
+  /// The frames the streams have delivered so far.
+  std::uint64_t framesDelivered() const { return framesDelivered_.load(std::memory_order_relaxed); }
+  /// The frames the streams running now will deliver in the next `seconds`
+  /// (finite, not negative) of the camera's time if nothing starts or stops
+  /// them meanwhile, counted from their timetables (saturating). The last
+  /// due time of a stream may fall either side of the end by rounding, so
+  /// the count may be off by one a stream, either way.
+  struct FramesDue {
+    std::uint64_t count = 0;
+    /// The streams counted: those that deliver their frames to someone.
+    std::uint64_t streams = 0;
+  };
+  FramesDue framesDueWithin(double seconds) const;
+
   /// The camera's picture now, as a frame of `format` oriented like `orientation`.
   static CVPixelBufferRef picture(const AVCaptureDevice& device, OSType format, AVCaptureVideoOrientation orientation);
   /// A frame at the media time now.
@@ -66,6 +88,10 @@ class CameraPhysics : public std::enable_shared_from_this<CameraPhysics> {
   };
 
   mutable std::mutex mutex_;
+  std::atomic<std::uint64_t> framesDelivered_{0};
+  // The streams that deliver every frame, while they live; expired entries
+  // are dropped whenever a stream starts.
+  std::vector<std::weak_ptr<const Stream>> streams_;
   // By camera; weak keys, so a camera made later never inherits a state.
   template <class T>
   using PerCamera = std::map<std::weak_ptr<const AVCaptureDevice>, T, std::owner_less<>>;

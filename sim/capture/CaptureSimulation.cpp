@@ -518,6 +518,14 @@ void CaptureSimulation::postInterrupted(std::optional<UserInfoValue> reason) {
 
 void CaptureSimulation::postInterruptionEnded() { post(AVCaptureSessionInterruptionEndedNotification, UserInfo{}); }
 
+// --- Work
+
+std::uint64_t CaptureSimulation::framesDelivered() const { return backend_->physics_->framesDelivered(); }
+
+CameraPhysics::FramesDue CaptureSimulation::framesDueWithin(double seconds) const {
+  return backend_->physics_->framesDueWithin(seconds);
+}
+
 // --- Inspection
 
 std::shared_ptr<AVCaptureSession> CaptureSimulation::newestSession() const {

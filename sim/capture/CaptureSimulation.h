@@ -35,6 +35,7 @@
 #include "AVFoundation/AVCapturePhotoOutput.h"
 #include "AVFoundation/AVCaptureSession.h"
 #include "Foundation/NotificationCenter.h"
+#include "sim/capture/CameraPhysics.h"
 #include "sim/capture/CameraSetup.h"
 
 namespace sim {
@@ -154,6 +155,13 @@ class CaptureSimulation {
   void postInterrupted(std::optional<UserInfoValue> reason = std::nullopt);
   void postInterruptionEnded();
 
+
+  // --- Work -------------------------------------------------------------
+  /// The video frames the cameras' streams have delivered so far.
+  std::uint64_t framesDelivered() const;
+  /// The frames the streams running now will deliver in the next `seconds`,
+  /// if nothing starts or stops them meanwhile (see CameraPhysics).
+  CameraPhysics::FramesDue framesDueWithin(double seconds) const;
 
   // --- Inspection -------------------------------------------------------
   /// The session created last, while it lives.

@@ -26,6 +26,8 @@ Runner::Runner(RunnerOptions options, std::ostream& output)
   world_ = std::make_unique<sim::World>(options_.realtime ? sim::World::Mode::realtime
                                                           : sim::World::Mode::deterministic);
   world_->trace().setRecording(options_.recordTrace);
+  world_->setWorkBudget({.videoFrames = options_.maxVideoFrames,
+                         .accelerometerUpdates = options_.maxAccelerometerUpdates});
   world_->trace().setSink([this](std::string_view line) {
     const std::lock_guard lock(outputMutex_);
     output_ << line << '\n';
@@ -112,6 +114,9 @@ void Runner::run(std::string_view line) {
   } catch (const RunBudgetExceeded& e) {
     flushOutput();
     throw ScenarioError(std::string("the queues never settle: ") + e.what());
+  } catch (const sim::WorkBudgetExceeded& e) {
+    flushOutput();
+    throw ScenarioError(words.front() + ": " + e.what());
   } catch (const std::exception& e) {
     // The host screen refuses what makes no sense (a gesture that reaches
     // nothing, an appearance out of order) with a message that names the

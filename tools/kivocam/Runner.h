@@ -48,8 +48,17 @@ struct RunnerOptions {
   /// cannot ask for work without end; fuzzing and randomized runs bound it
   /// more tightly.
   double maxAdvanceSeconds = 86400;
-  /// Whether the world keeps the trace lines it prints (for inspection by
-  /// tests); long runs turn it off.
+  /// The budget of simulated work of a deterministic run, counted over the
+  /// whole run (see sim::World::WorkBudget): an `advance` that would take the
+  /// run past it is a wrong line: refused before it runs when the frames the
+  /// running streams would deliver in it are too many, otherwise stopped
+  /// right after the moment the run exceeds it. No scenario of the project
+  /// comes near it (the most is a few thousand frames); a run that reaches
+  /// it has cost a few seconds (optimised build).
+  std::uint64_t maxVideoFrames = 1'000'000;
+  std::uint64_t maxAccelerometerUpdates = 10'000'000;
+  /// Whether the world also keeps the trace lines it prints, for tests to
+  /// read; the record grows with every line, so kivocam turns it off.
   bool recordTrace = true;
 };
 

@@ -4,19 +4,16 @@
 //   kivocam run FILE [--photos DIR] [--realtime]
 //   kivocam --help
 //
-// Exit status: 0 when every line ran, 1 for a wrong line (after the trace up
-// to it, `FILE:LINE: message` on standard error), 2 for a bad command line or
+// Exit status: 0 when every line ran, 1 for a wrong line (one that would
+// take the run past its budget of simulated work included; after the trace
+// up to it, `FILE:LINE: message` on standard error), 2 for a bad command line or
 // a file that cannot be read, 3 when the run cannot go on for a reason
 // outside the scenario (out of memory, the trace or a photo cannot be
 // written, an internal error), with `kivocam: REASON` on standard error.
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -28,13 +25,11 @@
 #include <vector>
 
 #include "Runner.h"
+#include "ScenarioFile.h"
 
 namespace {
 
 constexpr std::string_view kUsage = "usage: kivocam run FILE [--photos DIR] [--realtime]\n       kivocam --help\n";
-
-// The largest scenario file kivocam reads.
-constexpr std::size_t kMaxScenarioBytes = std::size_t{16} << 20;
 
 int usage(std::string_view problem) {
   std::cerr << "kivocam: " << problem << '\n' << kUsage;
@@ -92,40 +87,6 @@ class StandardOutput : public std::streambuf {
   int error_ = 0;
 };
 
-// Closes a file descriptor at the end of its scope.
-struct FileDescriptor {
-  int fd;
-  ~FileDescriptor() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
-// Reads a whole scenario file into `text`; returns why it cannot, if it
-// cannot. Files whose size is not known beforehand (pipes, devices) are read
-// no further than one byte past the limit.
-std::optional<std::string> readScenario(const std::string& path, std::string& text) {
-  const FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (file.fd < 0) return reasonOf(errno);
-  struct stat info {};
-  if (::fstat(file.fd, &info) != 0) return reasonOf(errno);
-  if (S_ISDIR(info.st_mode)) return reasonOf(EISDIR);
-  const std::string tooLarge = "larger than 16 MiB";
-  if (S_ISREG(info.st_mode)) {
-    if (static_cast<std::uintmax_t>(info.st_size) > kMaxScenarioBytes) return tooLarge;
-    text.reserve(static_cast<std::size_t>(info.st_size));
-  }
-  char chunk[1 << 16];
-  while (text.size() <= kMaxScenarioBytes) {
-    const std::size_t wanted = std::min(sizeof chunk, kMaxScenarioBytes + 1 - text.size());
-    const ssize_t count = ::read(file.fd, chunk, wanted);
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) return reasonOf(errno);
-    if (count == 0) return std::nullopt;
-    text.append(chunk, static_cast<std::size_t>(count));
-  }
-  return tooLarge;
-}
-
 // Creates the photo directory and checks that photos can be written there.
 std::optional<std::string> preparePhotoDirectory(const std::filesystem::path& directory) {
   std::error_code error;
@@ -157,6 +118,8 @@ int runKivocam(const std::vector<std::string_view>& args) {
 
   std::optional<std::string> file;
   kivocam::RunnerOptions options;
+  // The trace goes to standard output as it is made; nothing keeps it.
+  options.recordTrace = false;
   for (std::size_t i = 1; i < args.size(); ++i) {
     if (args[i] == "--photos") {
       if (i + 1 == args.size()) return usage("--photos needs a directory");
@@ -174,7 +137,7 @@ int runKivocam(const std::vector<std::string_view>& args) {
   if (!file) return usage("no scenario file");
 
   std::string text;
-  if (const auto problem = readScenario(*file, text)) {
+  if (const auto problem = kivocam::readScenarioFile(*file, text)) {
     std::cerr << "kivocam: cannot read " << *file << ": " << *problem << '\n';
     return 2;
   }
