@@ -7,7 +7,6 @@
 #include <stdexcept>
 
 #include "CoreMotion/CMMotionBackend.h"
-#include "CoreMotion/CMMotionManager.h"
 #include "Dispatch/Dispatch.h"
 #include "Foundation/DebugPrint.h"
 #include "Foundation/NotificationCenter.h"
@@ -27,11 +26,6 @@ namespace sim {
 namespace {
 
 constexpr auto kMost = std::numeric_limits<std::uint64_t>::max();
-
-// The longest stride of a budgeted advance, in virtual seconds (see
-// advanceWithinBudget): a stream or sensor client that starts within a
-// stride can take the run past the budget by at most this much of its work.
-constexpr double kStrideSeconds = 1;
 
 // The host's tracker: every event becomes a trace line with the queue that
 // sent it.
@@ -141,75 +135,22 @@ void World::advance(double seconds) {
     deterministic_->advance(seconds);
 }
 
-// One unbroken advance, taken in strides so that the budget is checked as
-// the work goes: a stride of up to kStrideSeconds while the streams and
-// sensor clients running then cannot exceed the budget in it, otherwise one
-// moment at a time (to the next due time), so that the advance stops right
-// after the moment that exceeds it. Every block still runs with the clock at
-// its own due time, and the clock ends where one unbroken advance would leave
-// it, so the run is the same.
+// One advance, checked against the budget after each moment something came
+// due, so that it stops right after the moment that goes past it; refused
+// before anything runs when the running streams certainly deliver too many
+// frames in it.
 void World::advanceWithinBudget(double seconds) {
-  DeterministicExecutor& executor = *deterministic_;
-  // Refused before anything runs when the streams certainly deliver too many.
   const auto frames = capture_->framesDueWithin(seconds);
   const std::uint64_t delivered = capture_->framesDelivered();
   if (frames.count - std::min(frames.count, frames.streams) > roomFor(budget_.videoFrames, delivered))
     throw WorkBudgetExceeded("the run's budget of " + std::to_string(budget_.videoFrames) +
                              " video frames would be exceeded: " + std::to_string(frames.count) + " more are due in " +
                              formatNumber(seconds) + " s, " + std::to_string(delivered) + " were delivered before");
-  executor.runUntilIdle();
-  const double start = executor.now();
-  const double target = start + seconds;
-  for (;;) {
-    checkBudget();
-    const double now = executor.now();
-    const auto due = executor.nextDueTime();
-    if (!due || *due > target || now + (*due - now) > target) break;
-    // Both steps below are exact: the clock is at least 1000 s and a step
-    // ends within twice the clock, where a difference is exact. (A step to a
-    // due time beyond that lands an ulp to either side, which changes
-    // nothing: nothing runs at the moment a step ends.)
-    const double strideEnd = std::min(target, now + kStrideSeconds);
-    if (strideEnd > *due && strideFits(strideEnd - now))
-      executor.advance(strideEnd - now);
-    else
-      executor.advance(*due - now);
-  }
-  // The rest, to exactly the end: in one step when nothing came due, else
-  // by exact steps (a difference within a factor of two is exact, and so is
-  // doubling).
-  const double now = executor.now();
-  if (now == start) {
-    executor.advance(seconds);
-  } else if (now + (target - now) == target) {
-    executor.advance(target - now);
-  } else {
-    double mark = target;
-    int doublings = 0;
-    while (mark / 2 >= now) {
-      mark /= 2;
-      ++doublings;
-    }
-    executor.advance(mark - now);
-    for (; doublings > 0; --doublings) {
-      executor.advance(mark);
-      mark *= 2;
-    }
-  }
+  deterministic_->advance(seconds, [this] { checkBudget(); });
   checkBudget();
 }
 
 std::uint64_t World::roomFor(std::uint64_t budget, std::uint64_t used) { return budget - std::min(budget, used); }
-
-bool World::strideFits(double seconds) const {
-  const auto frames = capture_->framesDueWithin(seconds);
-  const std::uint64_t mostFrames = frames.count + std::min(frames.streams, kMost - frames.count);
-  // Each sensor client updates at most once every minimum interval.
-  const double mostUpdates = static_cast<double>(motion_->activeManagerCount()) *
-                             (std::floor(seconds / CMMotionManager::kMinimumUpdateInterval) + 1);
-  return mostFrames <= roomFor(budget_.videoFrames, videoFramesDelivered()) &&
-         mostUpdates <= static_cast<double>(roomFor(budget_.accelerometerUpdates, accelerometerUpdatesDelivered()));
-}
 
 bool World::budgeted() const { return budget_.videoFrames != kMost || budget_.accelerometerUpdates != kMost; }
 

@@ -130,9 +130,6 @@ class World {
   /// Throws WorkBudgetExceeded when the work so far exceeds the budget.
   void checkBudget() const;
   void advanceWithinBudget(double seconds);
-  /// Whether the streams and sensor clients running now certainly stay
-  /// within the budget in the next `seconds`.
-  bool strideFits(double seconds) const;
   static std::uint64_t roomFor(std::uint64_t budget, std::uint64_t used);
   void installMemory(std::optional<std::uint64_t> bytes);
 

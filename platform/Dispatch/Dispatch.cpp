@@ -168,7 +168,9 @@ DeterministicExecutor::DeterministicExecutor()
 DeterministicExecutor::~DeterministicExecutor() { core_->shutdown(); }
 
 void DeterministicExecutor::runUntilIdle() { core_->runUntilIdle(); }
-void DeterministicExecutor::advance(double seconds) { core_->advance(seconds); }
+void DeterministicExecutor::advance(double seconds, const std::function<void()>& afterEachMoment) {
+  core_->advance(seconds, afterEachMoment);
+}
 double DeterministicExecutor::now() const { return core_->now(); }
 void DeterministicExecutor::setRunBudget(std::size_t blocksPerInstant) {
   core_->setRunBudget(blocksPerInstant);

@@ -50,8 +50,12 @@ class DeterministicExecutor {
   void runUntilIdle();
 
   /// Moves the virtual clock forward by `seconds` (finite, not negative,
-  /// rounded to the nearest nanosecond like every delay), stopping at each moment a delayed block comes due to run until idle there.
-  void advance(double seconds);
+  /// rounded to the nearest nanosecond like every delay), stopping at each
+  /// moment a delayed block comes due to run until idle there. When given,
+  /// `afterEachMoment` is called once the blocks of each such moment have
+  /// run; an exception it throws ends the advance with the clock at that
+  /// moment (a driver's budget of work checks itself this way).
+  void advance(double seconds, const std::function<void()>& afterEachMoment = {});
 
   /// The virtual clock, in seconds; 1000 at construction.
   double now() const;

@@ -356,7 +356,7 @@ void SchedulerCore::runUntilIdle() {
   }
 }
 
-void SchedulerCore::advance(double seconds) {
+void SchedulerCore::advance(double seconds, const std::function<void()>& afterEachMoment) {
   if (!std::isfinite(seconds) || seconds < 0)
     throw std::invalid_argument("advance: seconds must be finite and not negative");
   runUntilIdle();
@@ -375,6 +375,7 @@ void SchedulerCore::advance(double seconds) {
       virtualNow_ = std::max(virtualNow_, delayed_.begin()->first.first);
     }
     runUntilIdle();
+    if (afterEachMoment) afterEachMoment();
   }
   runUntilIdle();
 }

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -86,7 +87,7 @@ class SchedulerCore : public std::enable_shared_from_this<SchedulerCore> {
 
   // Deterministic mode.
   void runUntilIdle();
-  void advance(double seconds);
+  void advance(double seconds, const std::function<void()>& afterEachMoment);
   void setRunBudget(std::size_t blocks);
   std::optional<double> nextDueTime() const;
   std::size_t pendingBlockCount() const;

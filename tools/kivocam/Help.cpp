@@ -124,6 +124,13 @@ Topic behaviours() {
               "(its end still reports level 0 and the current scale)."}};
 }
 
+// 1000000 as "1,000,000".
+std::string withThousands(std::uint64_t value) {
+  std::string digits = std::to_string(value);
+  for (auto at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+  return digits;
+}
+
 Topic runnerChoices() {
   const RunnerOptions defaults;
   return {.title = "Choices of this runner",
@@ -142,7 +149,13 @@ Topic runnerChoices() {
               "`advance` takes at most " + formatNumber(defaults.maxAdvanceSeconds) +
                   " s (one day) in one line, and the virtual clock (1000 s at the start) cannot pass 1e9 s; a longer "
                   "advance is a wrong line.",
-              "A line whose queued work never settles (more than 1,000,000 blocks in one instant) is a wrong line."}};
+              "A line whose queued work never settles (more than 1,000,000 blocks in one instant) is a wrong line.",
+              "A run's budget of simulated work (not with `--realtime`): at most " +
+                  withThousands(defaults.maxVideoFrames) + " video frames and " +
+                  withThousands(defaults.maxAccelerometerUpdates) +
+                  " accelerometer updates in all. An `advance` whose running video streams would take the run past "
+                  "the frame budget is refused before any time passes; otherwise an advance stops right after the "
+                  "moment the run goes past either budget. Both are wrong lines."}};
 }
 
 // --- The topics read from the tables ---------------------------------------------------------
