@@ -88,8 +88,9 @@ QueueImpl::QueueImpl(std::shared_ptr<SchedulerCore> core_, std::string label_, b
 QueueImpl::~QueueImpl() {
   // The dropped blocks are destroyed here, after the core's lock is released:
   // their captures may own other queues.
-  std::vector<DispatchBlock> dropped = core->forget(*this);
-  dropped.clear();
+  SchedulerCore::Dropped dropped = core->forget(*this);
+  dropped.ready.clear();
+  dropped.delayed.clear();
 }
 
 // ---------------------------------------------------------------------------
@@ -142,22 +143,18 @@ std::shared_ptr<OperationQueue> SchedulerCore::mainOperationQueue() {
   return mainOperationQueue_;
 }
 
-std::vector<DispatchBlock> SchedulerCore::forget(QueueImpl& queue) noexcept {
-  std::vector<DispatchBlock> dropped;
+SchedulerCore::Dropped SchedulerCore::forget(QueueImpl& queue) noexcept {
+  Dropped dropped;
   std::lock_guard<std::mutex> lock(mutex_);
   queues_.erase(&queue);
   if (mainRaw_ == &queue) mainRaw_ = nullptr;
   if (queue.inEligible && !queue.ready.empty()) eligible_.erase({queue.ready.front().seq, &queue});
   queue.inEligible = false;
-  for (auto& task : queue.ready) dropped.push_back(std::move(task.block));
-  queue.ready.clear();
+  dropped.ready.swap(queue.ready);
   for (auto it = delayed_.begin(); it != delayed_.end();) {
-    if (it->second.owner == &queue) {
-      dropped.push_back(std::move(it->second.block));
-      it = delayed_.erase(it);
-    } else {
-      ++it;
-    }
+    const auto next = std::next(it);
+    if (it->second.owner == &queue) dropped.delayed.insert(delayed_.extract(it));
+    it = next;
   }
   return dropped;
 }

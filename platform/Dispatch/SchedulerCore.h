@@ -79,9 +79,12 @@ class SchedulerCore : public std::enable_shared_from_this<SchedulerCore> {
   void submit(QueueImpl& queue, DispatchBlock block, std::optional<double> delay);
   void suspend(QueueImpl& queue);
   void resume(QueueImpl& queue);
+  /// A dying queue's pending blocks, moved out without allocating.
+  struct Dropped;
   /// Called by a dying queue: unregisters it and hands back its pending blocks
-  /// so they are destroyed outside the lock.
-  std::vector<DispatchBlock> forget(QueueImpl& queue) noexcept;
+  /// so they are destroyed outside the lock. Allocates nothing, so it cannot
+  /// fail even when memory has run out.
+  Dropped forget(QueueImpl& queue) noexcept;
 
   double now() const;
 
@@ -119,6 +122,14 @@ class SchedulerCore : public std::enable_shared_from_this<SchedulerCore> {
   /// one, so a split of a wait lands on the same instant as the whole wait.
   using Nanos = std::int64_t;
   using DelayedMap = std::multimap<std::pair<Nanos, std::uint64_t>, Delayed>;
+
+ public:
+  struct Dropped {
+    std::deque<Task> ready;
+    DelayedMap delayed;
+  };
+
+ private:
 
   void enqueueLocked(QueueImpl& queue, DispatchBlock block);
   void updateEligibilityLocked(QueueImpl& queue);

@@ -80,8 +80,10 @@ void Runner::drain() {
     } else {
       world_->runUntilIdle();
     }
-  } catch (const std::exception&) {
+  } catch (const RunBudgetExceeded&) {
     // The run is over; whatever still floods the queues is dropped with them.
+    // Anything else (out of memory, a photo that cannot be written) ends the
+    // run as it would have during a line.
   }
 }
 
