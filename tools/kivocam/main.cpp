@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "Runner.h"
+#include "Scenario.h"
 #include "ScenarioFile.h"
 
 namespace {
@@ -32,13 +33,13 @@ namespace {
 constexpr std::string_view kUsage = "usage: kivocam run FILE [--photos DIR] [--realtime]\n       kivocam --help\n";
 
 int usage(std::string_view problem) {
-  std::cerr << "kivocam: " << problem << '\n' << kUsage;
+  std::cerr << "kivocam: " << kivocam::escapeControls(problem) << '\n' << kUsage;
   return 2;
 }
 
 // Exit status 3: the run cannot go on.
 int failure(std::string_view reason) {
-  std::cerr << "kivocam: " << reason << '\n';
+  std::cerr << "kivocam: " << kivocam::escapeControls(reason) << '\n';
   return 3;
 }
 
@@ -108,13 +109,13 @@ int runKivocam(const std::vector<std::string_view>& args) {
   };
 
   if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
-    if (args.size() > 1) return usage(std::string(args[0]) + " takes no arguments, not \"" + std::string(args[1]) + "\"");
+    if (args.size() > 1) return usage(std::string(args[0]) + " takes no arguments, not " + kivocam::quote(args[1]));
     out << kivocam::helpText();
     if (!out.flush()) return writeFailure("help");
     return 0;
   }
   if (args.empty()) return usage("no command");
-  if (args[0] != "run") return usage("unknown command \"" + std::string(args[0]) + "\"");
+  if (args[0] != "run") return usage("unknown command " + kivocam::quote(args[0]));
 
   std::optional<std::string> file;
   kivocam::RunnerOptions options;
@@ -127,7 +128,7 @@ int runKivocam(const std::vector<std::string_view>& args) {
     } else if (args[i] == "--realtime") {
       options.realtime = true;
     } else if (args[i].starts_with("-") && args[i] != "-") {
-      return usage("unknown option \"" + std::string(args[i]) + "\"");
+      return usage("unknown option " + kivocam::quote(args[i]));
     } else if (!file) {
       file = std::string(args[i]);
     } else {
@@ -138,12 +139,12 @@ int runKivocam(const std::vector<std::string_view>& args) {
 
   std::string text;
   if (const auto problem = kivocam::readScenarioFile(*file, text)) {
-    std::cerr << "kivocam: cannot read " << *file << ": " << *problem << '\n';
+    std::cerr << "kivocam: cannot read " << kivocam::escapeControls(*file) << ": " << *problem << '\n';
     return 2;
   }
   if (options.photosDirectory) {
     if (const auto problem = preparePhotoDirectory(*options.photosDirectory)) {
-      std::cerr << "kivocam: " << *problem << '\n';
+      std::cerr << "kivocam: " << kivocam::escapeControls(*problem) << '\n';
       return 2;
     }
   }
@@ -157,7 +158,7 @@ int runKivocam(const std::vector<std::string_view>& args) {
   }
   if (!out.flush()) return writeFailure("trace");
   if (result.status != 0) {
-    std::cerr << *file << ':' << result.line << ": " << result.message << '\n';
+    std::cerr << kivocam::escapeControls(*file) << ':' << result.line << ": " << result.message << '\n';
     return 1;
   }
   return 0;
