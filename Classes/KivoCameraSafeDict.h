@@ -4,17 +4,18 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <semaphore>
+#include <mutex>
 #include <unordered_map>
 #include <utility>
 
-// A dictionary shared by reference between queues, guarded by a counting
-// semaphore created with the value 1.
+// A dictionary shared by reference between queues, guarded by one permit:
+// a mutex, which (unlike a counting semaphore) makes no system call when
+// nobody else holds it.
 //
 // Thread safety: thread-safe; every operation may be called from any queue.
-// Each one waits on the semaphore, performs a single map operation and
-// signals it, with nothing else in between. The semaphore is not re-entrant,
-// so a value that is replaced or removed is destroyed only after the signal:
+// Each one takes the permit, performs a single map operation and gives it
+// back, with nothing else in between. The permit is not re-entrant, so a
+// value that is replaced or removed is destroyed only after it is given back:
 // its destructor may run arbitrary code (a capture processor's hooks hold the
 // controller that owns this dictionary) and may even call back into it.
 //
@@ -59,7 +60,7 @@ class KivoCameraSafeDict {
 
   // The number of entries.
   std::size_t count() const {
-    const Hold hold(lock_);
+    const std::lock_guard hold(lock_);
     return dictionary_.size();
   }
 
@@ -68,36 +69,22 @@ class KivoCameraSafeDict {
 
   // Removes the entry for `key` if there is one; otherwise does nothing.
   void removeValue(const Key& key) {
-    // Declared before the hold: the entry is destroyed after the signal.
+    // Declared before the hold: the entry is destroyed after the permit is
+    // given back.
     typename Dictionary::node_type removed;
     {
-      const Hold hold(lock_);
+      const std::lock_guard hold(lock_);
       removed = dictionary_.extract(key);
     }
   }
 
  private:
-  // Waits on the semaphore for its lifetime; the signal follows whatever the
-  // map operation did, even if it threw.
-  class Hold {
-   public:
-    explicit Hold(std::counting_semaphore<1>& lock) : lock_(lock) {
-      lock_.acquire();
-    }
-    ~Hold() { lock_.release(); }
-    Hold(const Hold&) = delete;
-    Hold& operator=(const Hold&) = delete;
-
-   private:
-    std::counting_semaphore<1>& lock_;
-  };
-
   void store(Key key, Value value) {
     // Declared before the hold: a replaced value is destroyed after the
-    // signal.
+    // permit is given back.
     std::optional<Value> replaced;
     {
-      const Hold hold(lock_);
+      const std::lock_guard hold(lock_);
       auto [it, inserted] =
           dictionary_.try_emplace(std::move(key), std::move(value));
       if (!inserted)
@@ -105,6 +92,6 @@ class KivoCameraSafeDict {
     }
   }
 
-  mutable std::counting_semaphore<1> lock_{1};
+  mutable std::mutex lock_;
   Dictionary dictionary_;
 };

@@ -167,11 +167,18 @@ void SchedulerCore::updateEligibilityLocked(QueueImpl& queue) {
   if (shouldBe == queue.inEligible) return;
   if (shouldBe) {
     eligible_.insert({queue.ready.front().seq, &queue});
-    if (mode == Mode::threaded) cv_.notify_all();
+    if (mode == Mode::threaded) wakeRunnerLocked(queue);
   } else {
     eligible_.erase({queue.ready.front().seq, &queue});
   }
   queue.inEligible = shouldBe;
+}
+
+void SchedulerCore::wakeRunnerLocked(const QueueImpl& queue) {
+  if (queue.isMain)
+    mainWaiter_.wake();
+  else if (idleWorkers_ > 0)
+    workerCv_.notify_one();
 }
 
 void SchedulerCore::enqueueLocked(QueueImpl& queue, DispatchBlock block) {
@@ -194,7 +201,8 @@ void SchedulerCore::submit(QueueImpl& queue, DispatchBlock block, std::optional<
   const Nanos due = later(clockLocked(), toNanos(*delay));
   delayed_.emplace(std::make_pair(due, nextSeq_++),
                    Delayed{queue.weak_from_this(), &queue, std::move(block)});
-  if (mode == Mode::threaded) cv_.notify_all();
+  // The timer sleeps until its earliest block; only an earlier one needs it.
+  if (mode == Mode::threaded && timerWakeAt_ != 0 && due < timerWakeAt_) timerCv_.notify_one();
 }
 
 void SchedulerCore::suspend(QueueImpl& queue) {
@@ -407,7 +415,11 @@ void SchedulerCore::startThreads(unsigned workers) {
 void SchedulerCore::workerLoop() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    cv_.wait(lock, [this] { return stopping_ || hasWorkLocked(Picker::worker); });
+    if (!stopping_ && !hasWorkLocked(Picker::worker)) {
+      ++idleWorkers_;
+      workerCv_.wait(lock, [this] { return stopping_ || hasWorkLocked(Picker::worker); });
+      --idleWorkers_;
+    }
     if (stopping_) return;
     auto [queue, task] = takeNextLocked(Picker::worker);
     if (!queue) continue;
@@ -429,14 +441,16 @@ void SchedulerCore::timerLoop() {
       lock.lock();
       continue;
     }
-    if (delayed_.empty()) {
-      cv_.wait(lock);
-    } else {
-      // A far-off block is waited for an hour at a time: the clock's own
-      // arithmetic would overflow on a wait of centuries.
-      constexpr Nanos kLongestWait = Nanos{3600} * 1'000'000'000;
-      const Nanos wait = delayed_.begin()->first.first - steadyNanos();
-      if (wait > 0) cv_.wait_for(lock, nanoseconds(std::min(wait, kLongestWait)));
+    // A far-off block is waited for an hour at a time: the clock's own
+    // arithmetic would overflow on a wait of centuries.
+    constexpr Nanos kLongestWait = Nanos{3600} * 1'000'000'000;
+    const Nanos now = steadyNanos();
+    const Nanos wakeAt = delayed_.empty() ? later(now, kLongestWait)
+                                          : std::min(delayed_.begin()->first.first, later(now, kLongestWait));
+    if (wakeAt > now) {
+      timerWakeAt_ = wakeAt;
+      timerCv_.wait_for(lock, nanoseconds(wakeAt - now));
+      timerWakeAt_ = 0;
     }
   }
 }
@@ -453,7 +467,7 @@ bool SchedulerCore::runMainLoopUntil(const std::function<bool()>& done, double t
     if (now >= deadline) return false;
     std::unique_lock<std::mutex> lock(mutex_);
     const auto wakeAt = std::min(deadline, now + milliseconds(10));
-    cv_.wait_until(lock, wakeAt, [this] { return stopping_ || hasWorkLocked(Picker::main); });
+    if (!stopping_ && !hasWorkLocked(Picker::main)) mainWaiter_.waitUntil(lock, wakeAt);
     if (stopping_) return done && done();
     auto [queue, task] = takeNextLocked(Picker::main);
     const bool observed = queue && stampMainQueue_ && mainQueueObserver_;
@@ -496,7 +510,9 @@ void SchedulerCore::shutdown() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
-    cv_.notify_all();
+    workerCv_.notify_all();
+    timerCv_.notify_all();
+    mainWaiter_.wakeForShutdown();
   }
   for (auto& thread : threads_) thread.join();
   threads_.clear();

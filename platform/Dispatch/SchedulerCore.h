@@ -57,6 +57,30 @@ extern thread_local QueueImpl* tCurrentQueue;
 /// The operation queue whose operation runs on this thread, if any.
 extern thread_local OperationQueue* tCurrentOperationQueue;
 
+/// What the main loop sleeps on while the main queue has nothing ready. Its
+/// own type so that the wake-up can later also be made visible to a host's
+/// event loop (a descriptor that becomes readable) without touching the
+/// scheduler. Guarded by the scheduler's mutex.
+class MainWaiter {
+ public:
+  /// Wakes the main loop if it is waiting.
+  void wake() {
+    if (waiting_) cv_.notify_one();
+  }
+  /// Waits until woken, `until`, or a spurious wake-up; the caller re-checks.
+  template <class Clock, class Duration>
+  void waitUntil(std::unique_lock<std::mutex>& lock, const std::chrono::time_point<Clock, Duration>& until) {
+    waiting_ = true;
+    cv_.wait_until(lock, until);
+    waiting_ = false;
+  }
+  void wakeForShutdown() { cv_.notify_all(); }
+
+ private:
+  std::condition_variable cv_;
+  bool waiting_ = false;
+};
+
 class SchedulerCore : public std::enable_shared_from_this<SchedulerCore> {
  public:
   enum class Mode { deterministic, threaded };
@@ -132,6 +156,8 @@ class SchedulerCore : public std::enable_shared_from_this<SchedulerCore> {
  private:
 
   void enqueueLocked(QueueImpl& queue, DispatchBlock block);
+  /// Threaded mode: wakes the thread that will run `queue`'s next block.
+  void wakeRunnerLocked(const QueueImpl& queue);
   void updateEligibilityLocked(QueueImpl& queue);
   void releaseDueLocked(Nanos now, Garbage& garbage);
   bool hasWorkLocked(Picker picker) const;
@@ -146,7 +172,21 @@ class SchedulerCore : public std::enable_shared_from_this<SchedulerCore> {
   Nanos clockLocked() const { return mode == Mode::deterministic ? virtualNow_ : steadyNanos(); }
 
   mutable std::mutex mutex_;
-  std::condition_variable cv_;
+  // Threaded mode: one waiter per role, each woken only when it has
+  // something to do, so a submission wakes exactly the thread that will run
+  // it. Every wait re-checks its condition under mutex_, so a wake-up sent
+  // before a thread waits is never lost.
+  //   workers: wait on workerCv_ while no worker queue is eligible; a queue
+  //            becoming eligible wakes one of them, if any is idle.
+  //   timer:   sleeps until the earliest delayed block (timerWakeAt_); an
+  //            earlier one wakes it.
+  //   main:    the main loop waits on the main waiter while the main queue
+  //            has nothing ready; a main block becoming ready wakes it.
+  std::condition_variable workerCv_;
+  unsigned idleWorkers_ = 0;
+  std::condition_variable timerCv_;
+  Nanos timerWakeAt_ = 0;  // while the timer sleeps; 0 while it is awake
+  MainWaiter mainWaiter_;
   std::uint64_t nextSeq_ = 1;
   std::set<std::pair<std::uint64_t, QueueImpl*>> eligible_;
   DelayedMap delayed_;
