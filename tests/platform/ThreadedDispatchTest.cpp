@@ -81,6 +81,19 @@ TEST(ThreadedDispatchTest, DelayedBlocksRunAfterTheirDelayInDueOrder) {
   for (double late : lateness) EXPECT_GE(late, 0.0) << "ran before its delay";
 }
 
+// The timer sleeps until its earliest block: one submitted later but due
+// sooner must wake it, or it would run an hour late.
+TEST(ThreadedDispatchTest, AnEarlierDelayedBlockWakesTheSleepingTimer) {
+  ThreadedExecutor executor;
+  DispatchQueue queue("timer");
+  std::atomic<bool> soon{false}, late{false};
+  queue.asyncAfter(3600, [&] { late = true; });
+  ASSERT_FALSE(executor.runMainLoopUntil([] { return false; }, 0.05));  // the timer is asleep now
+  queue.asyncAfter(0.01, [&] { soon = true; });
+  EXPECT_TRUE(executor.runMainLoopUntil([&] { return soon.load(); }, kGenerousTimeout));
+  EXPECT_FALSE(late.load());
+}
+
 TEST(ThreadedDispatchTest, SuspendedQueueHoldsItsBlocksUntilResumed) {
   ThreadedExecutor executor;
   DispatchQueue queue("held");
