@@ -2,6 +2,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <ctime>
 #include <stdexcept>
 
@@ -14,6 +15,23 @@ double processCpuSeconds() {
   timespec ts{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+void frameRates(benchmark::internal::Benchmark* benchmark) {
+  benchmark->ArgName("fps");
+  for (const int fps : {30, 60, 120, 240, 480, 960}) benchmark->Arg(fps);
+}
+
+double frameWindowSeconds(double fps) { return std::max(0.25, 60.0 / fps); }
+
+void reportFrameCost(benchmark::State& state, double fps, double busyCpu, double idleCpu, std::uint64_t frames) {
+  if (frames == 0) {
+    state.SkipWithError("no frames arrived");
+    return;
+  }
+  const double windows = static_cast<double>(state.iterations());
+  state.counters["cpu_us_per_frame"] = (busyCpu - idleCpu * windows) / static_cast<double>(frames) * 1e6;
+  state.counters["delivered_ratio"] = static_cast<double>(frames) / (fps * frameWindowSeconds(fps) * windows);
 }
 
 void FrameDelegate::cameraDidOutput(KivoCamera& camera, const CMSampleBufferRef& sampleBuffer, bool isStill) {

@@ -4,6 +4,8 @@
 // a simulated host, with the world's trace switched off so that long runs
 // neither format nor keep trace lines.
 
+#include <benchmark/benchmark.h>
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -26,6 +28,19 @@ std::uint64_t allocationCount();
 
 /// Seconds of CPU time used by the whole process so far.
 double processCpuSeconds();
+
+// --- Frame cost in real time -----------------------------------------------
+/// The frame rates of the real-time frame benchmarks (30 to 960), as their
+/// `fps` argument: `BENCHMARK(...)->Apply(bench::frameRates)`.
+void frameRates(benchmark::internal::Benchmark* benchmark);
+/// The length of one measured window at `fps`: at least 60 frames, so that
+/// slow rates are not lost in noise.
+double frameWindowSeconds(double fps);
+/// Reports `cpu_us_per_frame` (the process's CPU time per delivered frame
+/// beyond `idleCpu`, the CPU of one window with no frames) and
+/// `delivered_ratio` (frames delivered / due) over the iterations' windows;
+/// skips with an error when no frame arrived.
+void reportFrameCost(benchmark::State& state, double fps, double busyCpu, double idleCpu, std::uint64_t frames);
 
 /// A delegate that implements the frame callback (or, with `responds` false,
 /// says it does not) and does the least a host can do with a frame.

@@ -5,7 +5,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -97,8 +96,7 @@ BENCHMARK(BM_UnreadFrame_Baseline);
 // same world costs with the session stopped, and the delivered share.
 void BM_FrameCallback_Scaling(benchmark::State& state) {
   const auto fps = static_cast<double>(state.range(0));
-  // At least 60 frames a window, so that slow rates are not lost in noise.
-  const double kWindowSeconds = std::max(0.25, 60.0 / fps);
+  const double kWindowSeconds = bench::frameWindowSeconds(fps);
   bench::ShownCamera::Options options;
   options.frameRate = static_cast<double>(state.range(0));
   options.videoFrames = true;
@@ -123,22 +121,10 @@ void BM_FrameCallback_Scaling(benchmark::State& state) {
     busyCpu += bench::processCpuSeconds() - cpuBefore;
     frames += shown.frames() - framesBefore;
   }
-  if (frames == 0) {
-    state.SkipWithError("no frames arrived");
-    return;
-  }
-  const double windows = static_cast<double>(state.iterations());
-  state.counters["cpu_us_per_frame"] = (busyCpu - idleCpu * windows) / static_cast<double>(frames) * 1e6;
-  state.counters["delivered_ratio"] = static_cast<double>(frames) / (fps * kWindowSeconds * windows);
+  bench::reportFrameCost(state, fps, busyCpu, idleCpu, frames);
 }
 BENCHMARK(BM_FrameCallback_Scaling)
-    ->ArgName("fps")
-    ->Arg(30)
-    ->Arg(60)
-    ->Arg(120)
-    ->Arg(240)
-    ->Arg(480)
-    ->Arg(960)
+    ->Apply(bench::frameRates)
     ->Iterations(2)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);

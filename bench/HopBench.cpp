@@ -11,7 +11,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -196,7 +195,7 @@ class FramePipeline {
 
 void BM_FrameWake_Baseline(benchmark::State& state) {
   const auto fps = static_cast<double>(state.range(0));
-  const double kWindowSeconds = std::max(0.25, 60.0 / fps);  // as BM_FrameCallback_Scaling
+  const double kWindowSeconds = bench::frameWindowSeconds(fps);
   // Idle: the same window with no pipeline (nothing else runs here).
   double idleCpu = bench::processCpuSeconds();
   std::this_thread::sleep_for(std::chrono::duration<double>(kWindowSeconds));
@@ -213,22 +212,10 @@ void BM_FrameWake_Baseline(benchmark::State& state) {
     busyCpu += bench::processCpuSeconds() - cpuBefore;
     frames += pipeline.delivered() - framesBefore;
   }
-  if (frames == 0) {
-    state.SkipWithError("no frames arrived");
-    return;
-  }
-  const double windows = static_cast<double>(state.iterations());
-  state.counters["cpu_us_per_frame"] = (busyCpu - idleCpu * windows) / static_cast<double>(frames) * 1e6;
-  state.counters["delivered_ratio"] = static_cast<double>(frames) / (fps * kWindowSeconds * windows);
+  bench::reportFrameCost(state, fps, busyCpu, idleCpu, frames);
 }
 BENCHMARK(BM_FrameWake_Baseline)
-    ->ArgName("fps")
-    ->Arg(30)
-    ->Arg(60)
-    ->Arg(120)
-    ->Arg(240)
-    ->Arg(480)
-    ->Arg(960)
+    ->Apply(bench::frameRates)
     ->Iterations(2)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
