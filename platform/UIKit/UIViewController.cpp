@@ -66,7 +66,8 @@ void UIViewController::sendAppearance(Appearance next, bool animated) {
 }
 
 void UIViewController::rootViewRemoved() {
-  auto keep = shared_from_this();  // the callbacks may drop the last other reference
+  // The removed view's caller holds this controller for the call, so the
+  // callbacks may drop every other reference.
   if (appearance_ == Appearance::appearing || appearance_ == Appearance::appeared)
     sendAppearance(Appearance::disappearing, false);
   if (appearance_ == Appearance::disappearing) sendAppearance(Appearance::disappeared, false);
