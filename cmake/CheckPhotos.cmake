@@ -21,7 +21,7 @@ set(ENV{LC_ALL} C)
 file(REMOVE_RECURSE "${PHOTOS_DIR}")
 
 execute_process(
-  COMMAND "${KIVOCAM}" run "${SCENARIO}" --photos "${PHOTOS_DIR}"
+  COMMAND "${KIVOCAM}" run "${SCENARIO}" --photos "${PHOTOS_DIR}" --snapshots "${PHOTOS_DIR}"
   RESULT_VARIABLE status
   OUTPUT_VARIABLE trace
   ERROR_VARIABLE errors)

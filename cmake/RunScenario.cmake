@@ -16,6 +16,9 @@
 # example: the scenario must run to its end (exit status 0) and print a
 # trace; if a NAME.trace exists next to it, the trace must equal it too.
 #
+# Snapshots are written to WORK_DIR/NAME/; their pixels are checked against
+# reviewed images by the test binary (tests/pixels).
+#
 # On a mismatch the test fails with a unified diff when `diff` is available,
 # else with both texts in full.
 
@@ -40,8 +43,9 @@ get_filename_component(name "${base}" NAME)
 set(expected_out "${base}.trace")
 set(expected_err "${base}.stderr")
 
+# Snapshots go to the scratch directory, never next to the scenario.
 execute_process(
-  COMMAND "${KIVOCAM}" run "${SCENARIO}"
+  COMMAND "${KIVOCAM}" run "${SCENARIO}" --snapshots "${WORK_DIR}/${name}"
   RESULT_VARIABLE status
   OUTPUT_VARIABLE actual_out
   ERROR_VARIABLE actual_err)

@@ -190,6 +190,12 @@ void World::setScreen(double width, double height) {
   UIScreen::main().setBounds(CGRectMake(0, 0, width, height));
 }
 
+void World::setScreenScale(int scale) {
+  requireBeforeCreate("setScreenScale");
+  if (scale < 1 || scale > 3) throw std::invalid_argument("sim::World::setScreenScale: the scale must be 1, 2 or 3");
+  UIScreen::main().setScale(scale);
+}
+
 void World::setMemory(std::uint64_t bytes) {
   requireBeforeCreate("setMemory");
   installMemory(bytes);

@@ -93,6 +93,7 @@ class World {
   // Drivers check both before they call.
   void setPlatformVersion(int majorVersion);                  // fixed
   void setScreen(double width, double height);                // fixed
+  void setScreenScale(int scale);                             // fixed; 1, 2 or 3
   void setMemory(std::uint64_t bytes);                        // fixed
   void setMemoryUnavailable();                                // fixed
   void setDeviceOrientation(int rawValue);                    // any time, 0-6

@@ -82,7 +82,16 @@ class SimulatedStream final : public AVCaptureStream {
   CVPixelBufferRef currentFrame() override {
     const auto camera = state_->device.lock();
     if (!camera || state_->physics.expired()) return nullptr;
-    return CameraPhysics::picture(*camera, state_->format.load(), orientationOf(state_->connection));
+    // The picture depends only on the zoom, the orientation and the format:
+    // while they stay, the last one is shown again, painted once, so a
+    // preview redrawn many times over a still scene costs nothing new.
+    const Look look{camera->videoZoomFactor(), orientationOf(state_->connection), state_->format.load()};
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!last_ || !(look == lastLook_)) {
+      last_ = CameraPhysics::picture(*camera, look.format, look.orientation);
+      lastLook_ = look;
+    }
+    return last_;
   }
 
   void setPixelFormat(OSType pixelFormat) override {
@@ -90,7 +99,17 @@ class SimulatedStream final : public AVCaptureStream {
   }
 
  private:
+  struct Look {
+    double zoom = 0;
+    AVCaptureVideoOrientation orientation{};
+    OSType format = 0;
+    friend bool operator==(const Look&, const Look&) = default;
+  };
+
   const std::shared_ptr<CameraPhysics::Stream> state_;
+  std::mutex mutex_;
+  CVPixelBufferRef last_;
+  Look lastLook_;
 };
 
 }  // namespace

@@ -164,6 +164,9 @@ std::vector<Section> CommandTable::sections() {
            {"world screen", "world screen W H", "the main screen's bounds in points (default 375 812)",
             {positive("width"), positive("height")}, beforeCreate,
             [](Runner& r, A a) { r.world().setScreen(a.number(0), a.number(1)); }},
+           {"world screen-scale", "world screen-scale N", "pixels per point of the main screen: 1 (default), 2 or 3",
+            {whole({}, 1, 3)}, beforeCreate,
+            [](Runner& r, A a) { r.world().setScreenScale(static_cast<int>(a.whole(0))); }},
            {"world camera", "world camera POSITION TYPE [OPTION...]",
             "adds a camera named POSITION-TYPE; the first replaces the default back-wide and front-wide",
             {oneOf(kPositions, "position"), oneOf(kCameraTypes, "type"), optional(repeated(text("option")))},
@@ -465,6 +468,10 @@ std::vector<Section> CommandTable::sections() {
            {"print", "print PATH", "prints PATH = VALUE (see Paths)", {oneOf(inspectionPaths(), {}, "path")},
             Needs::nothing,
             [](Runner& r, A a) { r.emit(a.word(0) + " = " + inspect(r, a.word(0))); }},
+           {"snapshot", "snapshot NAME",
+            "the screen as a person sees it now, written to DIR/NAME.png (DIR from --snapshots); NAME is 1 to 64 "
+            "letters, digits, '.', '_' and '-', not beginning with '.'",
+            {word("name")}, Needs::nothing, [](Runner& r, A a) { r.snapshot(a.word(0)); }},
        }},
   };
 }

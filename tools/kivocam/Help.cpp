@@ -25,7 +25,8 @@ namespace {
 
 constexpr std::string_view kTitle =
     "kivocam - runs a KivoCamera scenario on the simulated platform and prints its trace";
-constexpr std::string_view kUsage[] = {"kivocam run FILE [--photos DIR] [--realtime]", "kivocam --help"};
+constexpr std::string_view kUsage[] = {"kivocam run FILE [--photos DIR] [--snapshots DIR] [--realtime]",
+                                       "kivocam --help"};
 
 constexpr std::size_t kColumn = 38;
 constexpr std::size_t kWidth = 100;
@@ -59,6 +60,9 @@ Topic options() {
           .items = {{"--photos DIR",
                      "write every photo delivered to `camera:didCapturePhoto:` to `DIR/photo-N.jpg` (N from 1; "
                      "DIR is created if missing)"},
+                    {"--snapshots DIR",
+                     "where `snapshot` lines write their images (default: the current directory; DIR is created if "
+                     "missing)"},
                     {"--realtime", "threaded queues and the real clock; `advance` waits for real"}}};
 }
 
@@ -73,11 +77,11 @@ Topic exitStatus() {
                      "`FILE:LINE: message` on standard error"},
                     {"2",
                      "a bad command line, a scenario file that cannot be read (with the system's reason) or is larger "
-                     "than 16 MiB, or a photo directory that cannot be created or written in: `kivocam: REASON` on "
+                     "than 16 MiB, or a photo or snapshot directory that cannot be created or written in: `kivocam: REASON` on "
                      "standard error, and nothing runs"},
                     {"3",
-                     "the run cannot go on for a reason outside the scenario (out of memory, the trace or a photo "
-                     "cannot be written, an internal error): `kivocam: REASON` on standard error"}}};
+                     "the run cannot go on for a reason outside the scenario (out of memory, the trace, a photo or "
+                     "a snapshot cannot be written, an internal error): `kivocam: REASON` on standard error"}}};
 }
 
 Topic lines() {
@@ -119,6 +123,14 @@ Topic behaviours() {
               "observed when it set up its session, on that camera's queue, and name the controller's current "
               "camera: after `call toggleCameraPosition`, a change of the first camera is reported under the new "
               "camera's name, and the new camera's own changes are not reported.",
+              "A snapshot shows the screen back to front: the host's white view, the controller's view and its "
+              "subviews at their frames; in the preview the camera's picture with the preview's video gravity "
+              "(letterboxed in black for `AVLayerVideoGravityResizeAspect`, cropped for "
+              "`AVLayerVideoGravityResizeAspectFill`, stretched for `AVLayerVideoGravityResize`), mirrored for a "
+              "front camera, black while the session is not running; the reticle and the shutter overlay at their "
+              "animated scale and opacity at that moment; a presented alert as a centred dialog over the dimmed "
+              "screen. Hidden views are not drawn; a view's alpha applies to its subviews. The simulated camera "
+              "draws its picture for a snapshot without a block, a trace line or any cost to the work budget.",
               "`minZoomScale` at or above `maxZoomScale` makes every zoom do nothing (the component's own "
               "behaviour): `zoomWithScale` and `zoomWithLevel` change nothing, and a pinch leaves the zoom as it is "
               "(its end still reports level 0 and the current scale)."}};
@@ -155,7 +167,11 @@ Topic runnerChoices() {
                   withThousands(defaults.maxAccelerometerUpdates) +
                   " accelerometer updates in all. An `advance` whose running video streams would take the run past "
                   "the frame budget is refused before any time passes; otherwise an advance stops right after the "
-                  "moment the run goes past either budget. Both are wrong lines."}};
+                  "moment the run goes past either budget. Both are wrong lines.",
+              "`snapshot NAME` writes `NAME.png`, 8-bit RGB (RGBA where the screen is not opaque), of the screen's "
+              "bounds times its scale in pixels, at most 16384 a side and 33554432 pixels in all (a larger screen "
+              "makes the line wrong); an existing file of that name is replaced, and a symbolic link in its place "
+              "is refused (exit status 3). The trace line is `snapshot NAME.png WxH`."}};
 }
 
 // --- The topics read from the tables ---------------------------------------------------------

@@ -57,10 +57,19 @@ struct RunnerOptions {
   /// it has cost a few seconds (optimised build).
   std::uint64_t maxVideoFrames = 1'000'000;
   std::uint64_t maxAccelerometerUpdates = 10'000'000;
+  /// Where `snapshot` lines write their images; none: the screen is
+  /// rendered and encoded but not written (fuzzing, tests).
+  std::optional<std::filesystem::path> snapshotsDirectory = std::nullopt;
   /// Whether the world also keeps the trace lines it prints, for tests to
   /// read; the record grows with every line, so kivocam turns it off.
   bool recordTrace = true;
 };
+
+/// Bounds of a snapshot: its name's length, and its size in pixels (the
+/// screen's bounds times its scale).
+inline constexpr std::size_t kMaxSnapshotNameLength = 64;
+inline constexpr int kMaxSnapshotSide = 16384;
+inline constexpr std::int64_t kMaxSnapshotPixels = std::int64_t{1} << 25;
 
 class PhotoWriter;
 class ScenarioDelegate;
@@ -114,6 +123,8 @@ class Runner {
   std::shared_ptr<KivoCameraDelegate> newDelegate(std::optional<std::set<KivoCameraDelegateSelector>> selectors);
   void useDelegate(std::shared_ptr<KivoCameraDelegate> delegate);
   void emit(std::string line);
+  /// `snapshot NAME`: renders the host screen and writes DIR/NAME.png.
+  void snapshot(const std::string& name);
   void drain();
   /// Flushes the output; throws RunFailure if it cannot be written.
   void flushOutput();

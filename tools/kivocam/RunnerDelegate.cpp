@@ -13,15 +13,14 @@
 
 namespace kivocam {
 
-namespace {
-
-// Writes `photo` to a new file at `path`; the errno of the first failure, or 0.
-int writeFile(const std::filesystem::path& path, const Data& photo) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+int writeFile(const std::filesystem::path& path, const Data& bytes) {
+  // A symbolic link in its place is not followed: a file lands in its
+  // directory or nowhere.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
   if (fd < 0) return errno;
   int error = 0;
-  const auto* data = reinterpret_cast<const char*>(photo.data());
-  std::size_t size = photo.size();
+  const auto* data = reinterpret_cast<const char*>(bytes.data());
+  std::size_t size = bytes.size();
   while (size > 0 && error == 0) {
     const ssize_t written = ::write(fd, data, size);
     if (written < 0 && errno == EINTR) continue;
@@ -35,8 +34,6 @@ int writeFile(const std::filesystem::path& path, const Data& photo) {
   if (::close(fd) != 0 && error == 0) error = errno;
   return error;
 }
-
-}  // namespace
 
 void PhotoWriter::write(const Data& photo) {
   std::lock_guard<std::mutex> lock(mutex_);

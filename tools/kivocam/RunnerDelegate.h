@@ -17,6 +17,10 @@
 
 namespace kivocam {
 
+/// Writes `bytes` to the file at `path` (created or emptied; a symbolic link
+/// there is refused). The errno of the first failure, or 0.
+int writeFile(const std::filesystem::path& path, const Data& bytes);
+
 /// Writes each delivered photo as DIR/photo-N.jpg, N counting from 1. A
 /// failure to write is kept, with the system's reason, for the runner to
 /// report after the line (the run cannot go on).

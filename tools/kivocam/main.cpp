@@ -1,7 +1,7 @@
 // kivocam: runs one scenario file against the camera component on the
 // simulated platform and prints its trace.
 //
-//   kivocam run FILE [--photos DIR] [--realtime]
+//   kivocam run FILE [--photos DIR] [--snapshots DIR] [--realtime]
 //   kivocam --help
 //
 // Exit status: 0 when every line ran, 1 for a wrong line (one that would
@@ -30,7 +30,8 @@
 
 namespace {
 
-constexpr std::string_view kUsage = "usage: kivocam run FILE [--photos DIR] [--realtime]\n       kivocam --help\n";
+constexpr std::string_view kUsage =
+    "usage: kivocam run FILE [--photos DIR] [--snapshots DIR] [--realtime]\n       kivocam --help\n";
 
 int usage(std::string_view problem) {
   std::cerr << "kivocam: " << kivocam::escapeControls(problem) << '\n' << kUsage;
@@ -88,8 +89,8 @@ class StandardOutput : public std::streambuf {
   int error_ = 0;
 };
 
-// Creates the photo directory and checks that photos can be written there.
-std::optional<std::string> preparePhotoDirectory(const std::filesystem::path& directory) {
+// Creates an output directory and checks that files can be written there.
+std::optional<std::string> prepareDirectory(const std::filesystem::path& directory) {
   std::error_code error;
   std::filesystem::create_directories(directory, error);
   if (error) return "cannot create " + directory.string() + ": " + error.message();
@@ -125,6 +126,9 @@ int runKivocam(const std::vector<std::string_view>& args) {
     if (args[i] == "--photos") {
       if (i + 1 == args.size()) return usage("--photos needs a directory");
       options.photosDirectory = std::filesystem::path(args[++i]);
+    } else if (args[i] == "--snapshots") {
+      if (i + 1 == args.size()) return usage("--snapshots needs a directory");
+      options.snapshotsDirectory = std::filesystem::path(args[++i]);
     } else if (args[i] == "--realtime") {
       options.realtime = true;
     } else if (args[i].starts_with("-") && args[i] != "-") {
@@ -142,12 +146,15 @@ int runKivocam(const std::vector<std::string_view>& args) {
     std::cerr << "kivocam: cannot read " << kivocam::escapeControls(*file) << ": " << *problem << '\n';
     return 2;
   }
-  if (options.photosDirectory) {
-    if (const auto problem = preparePhotoDirectory(*options.photosDirectory)) {
+  for (const auto& directory : {options.photosDirectory, options.snapshotsDirectory}) {
+    if (!directory) continue;
+    if (const auto problem = prepareDirectory(*directory)) {
       std::cerr << "kivocam: " << kivocam::escapeControls(*problem) << '\n';
       return 2;
     }
   }
+  // Snapshots go to the current directory unless told otherwise.
+  if (!options.snapshotsDirectory) options.snapshotsDirectory = std::filesystem::path(".");
 
   kivocam::ScenarioResult result;
   try {
