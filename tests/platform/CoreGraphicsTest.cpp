@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <stdexcept>
@@ -171,6 +172,86 @@ TEST(CGContextTest, DrawImageReadsEveryLayout) {
     expectNear(at(context, 3, 0), c.right, 0, what + ", right");
     expectNear(at(context, 1, 0), c.quarter, 1, what + ", a quarter of the way");
   }
+}
+
+// Where ink is: its bounding box, in pixels, and whether any lies outside `r`.
+struct Ink {
+  int x0 = 1 << 30, y0 = 1 << 30, x1 = -1, y1 = -1;
+  bool outside = false;
+};
+Ink inkOf(const CGContext& c, CGRect r) {
+  Ink ink;
+  for (int y = 0; y < c.height(); ++y)
+    for (int x = 0; x < c.width(); ++x) {
+      if (at(c, x, y)[3] == 0) continue;
+      ink = {std::min(ink.x0, x), std::min(ink.y0, y), std::max(ink.x1, x), std::max(ink.y1, y),
+             ink.outside || !r.contains({x + 0.5, y + 0.5})};
+    }
+  return ink;
+}
+
+TEST(CGTextTest, MeasuresWrapsAndDrawsInsideItsRect) {
+  if (!CGContextFontsAvailable()) GTEST_SKIP() << "no sans-serif font installed";
+  const CGTextStyle regular{20, CGFontWeight::regular, {0, 0, 0, 1}};
+  const CGTextStyle bold{20, CGFontWeight::bold, {0, 0, 0, 1}};
+  const CGSize hello = CGContext::sizeOfText("Hello", regular, 1000);
+  EXPECT_GT(hello.width, 40);
+  EXPECT_LT(hello.width, 80);
+  EXPECT_GT(hello.height, 20);
+  EXPECT_LT(hello.height, 30);
+  EXPECT_GT(CGContext::sizeOfText("Hello", bold, 1000).width, hello.width);
+  EXPECT_EQ(CGContext::sizeOfText("Hello\nHello", regular, 1000), (CGSize{hello.width, 2 * hello.height}));
+  EXPECT_EQ(CGContext::sizeOfText("Hello Hello", regular, hello.width * 1.5), (CGSize{hello.width, 2 * hello.height}));
+  const CGSize broken = CGContext::sizeOfText("WWWWWWWWWW", regular, 50);  // no space: broken between letters
+  EXPECT_LE(broken.width, 50);
+  EXPECT_GE(broken.height, 3 * hello.height);
+  EXPECT_EQ(CGContext::sizeOfText("\xff\xc3", regular, 1000), CGContext::sizeOfText("\uFFFD\uFFFD", regular, 1000));
+  EXPECT_EQ(CGContext::sizeOfText("", regular, 1000), (CGSize{0, 0}));
+
+  struct Case {
+    double scale;
+    std::string text;
+    int lines;
+  } cases[] = {{1, "Hello", 1}, {2, "Hello", 1}, {1, "Hello there, wide world", 3}, {2, "Hello\xff there", 2}};
+  for (const auto& c : cases) {
+    const CGRect rect = CGRectMake(20, 10, 100, 90);
+    CGContext context(static_cast<int>(160 * c.scale), static_cast<int>(120 * c.scale));
+    context.scaleCTM(c.scale, c.scale);
+    const double height = context.drawText(c.text, rect, regular);
+    EXPECT_EQ(height, CGContext::sizeOfText(c.text, regular, rect.width()).height) << c.text;
+    EXPECT_GE(height, c.lines * hello.height - 1e-9) << c.text;
+    const Ink ink = inkOf(context, CGRectMake(20 * c.scale, 10 * c.scale, 100 * c.scale, 90 * c.scale));
+    EXPECT_FALSE(ink.outside) << c.text;
+    EXPECT_GT((ink.y1 - ink.y0) / c.scale, height - hello.height * 0.6) << c.text;
+    EXPECT_NEAR((ink.x0 + ink.x1 + 1) / 2.0 / c.scale, 70, 3) << c.text << ": centred";
+  }
+}
+
+TEST(CGPNGTest, EncodesOpaquePicturesAsRGBAndOthersAsStraightRGBA) {
+  for (const bool opaque : {true, false}) {
+    CGContext context(5, 3);
+    context.setFillColor(kBlue);
+    if (opaque) context.fillRect(CGRectMake(0, 0, 5, 3));
+    context.setFillColor({1, 0.5, 0, 0.5});
+    context.fillRect(CGRectMake(1, 0, 2.5, 2));
+    const auto png = CGBitmapContextCreatePNGData(context);
+    ASSERT_TRUE(png.has_value());
+    ASSERT_GT(png->size(), 26u);
+    EXPECT_EQ((*png)[25], opaque ? 2 : 6) << "IHDR colour type";
+    const auto decoded = UIImage::imageWithData(*png);
+    ASSERT_NE(decoded, nullptr);
+    ASSERT_EQ(decoded->pixelWidth(), 5u);
+    ASSERT_EQ(decoded->pixelHeight(), 3u);
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < 5; ++x) {
+        const Pixel p = at(context, x, y);
+        const std::uint8_t* q = decoded->rgbaPixels().data() + (y * 5 + x) * 4;
+        EXPECT_EQ(q[3], p[3]) << x << "," << y;
+        for (int k = 0; k < 3; ++k)
+          EXPECT_NEAR(q[k], p[3] ? std::lround(p[k] * 255.0 / p[3]) : 0, 1) << x << "," << y << " channel " << k;
+      }
+  }
+  EXPECT_EQ(at(CGContext(1, 1), 0, 0)[3], 0);
 }
 
 TEST(CGImageTest, RejectsImpossibleImages) {
