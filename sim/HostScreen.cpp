@@ -64,7 +64,7 @@ std::shared_ptr<UIAlertController> findAlert(const std::shared_ptr<UIViewControl
 
 HostScreen::HostScreen() : controller_(UIViewController::create()) {
   KIVO_ASSERT_MAIN_THREAD();
-  controller_->view();
+  controller_->view()->setBackgroundColor(UIColor::whiteColor());
   fitToScreen();
 }
 
@@ -232,6 +232,28 @@ void HostScreen::alert(UIAlertActionStyle style) {
   if (!shown) throw std::runtime_error("alert: no alert is presented");
   if (!shown->tapActionWithStyle(style))
     throw std::runtime_error("alert: the alert has no " + styleName(style) + " action");
+}
+
+// --- Pixels ---------------------------------------------------------------------
+
+void HostScreen::renderInContext(CGContext& context) {
+  KIVO_ASSERT_MAIN_THREAD();
+  fitToScreen();
+  controller_->view()->layer()->renderInContext(context);
+  renderPresented(context, *controller_, UIScreen::main().bounds());
+}
+
+void HostScreen::renderPresented(CGContext& context, const UIViewController& controller, CGRect screen) {
+  // Bottom to top, the reverse of the order `findAlert` looks in: the
+  // children's presentations, then this controller's, then what that one
+  // presents in turn.
+  for (const auto& child : controller.childViewControllers()) renderPresented(context, *child, screen);
+  const auto presented = controller.presentedViewController();
+  if (!presented) return;
+  const auto view = presented->view();
+  view->setFrame(screen);
+  view->layer()->renderInContext(context);
+  renderPresented(context, *presented, screen);
 }
 
 }  // namespace sim

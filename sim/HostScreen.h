@@ -21,11 +21,16 @@
 // Gestures are hit-tested from the root view as the view system does. While
 // an alert is presented it covers the whole screen, so a tap or a new pinch
 // reaches nothing beneath it.
+//
+// The screen is drawn as a person would see it: the root view (white) with
+// everything in it, then each presented controller's view over it, fitted to
+// the screen, the topmost last.
 
 #include <functional>
 #include <memory>
 #include <optional>
 
+#include "CoreGraphics/CGContext.h"
 #include "CoreGraphics/CGGeometry.h"
 #include "UIKit/UIAlertController.h"
 #include "UIKit/UIGestureRecognizer.h"
@@ -100,6 +105,13 @@ class HostScreen {
   /// std::runtime_error when no alert is presented or it has no such action.
   void alert(UIAlertActionStyle style);
 
+  /// Draws the screen at this moment into `context`, whose CTM maps the
+  /// screen's points to its pixels (the screen's scale): the root view fitted
+  /// to the screen, then the presented controllers' views as `presentedAlert`
+  /// finds them, the topmost last. Animations show their presentation values
+  /// at the current media time.
+  void renderInContext(CGContext& context);
+
   /// Removes the embedded controller's view from its superview (a controller
   /// that has appeared then gets its disappearance callbacks from the view
   /// system) and the controller from its parent, and drops the host's
@@ -109,6 +121,8 @@ class HostScreen {
 
  private:
   void fitToScreen();
+  /// The views presented from `controller`'s tree, bottom to top.
+  void renderPresented(CGContext& context, const UIViewController& controller, CGRect screen);
   void requireEmbedded(const char* step) const;
   void requireAppearance(const char* step, Appearance expected) const;
   /// The view hit at `screenPoint`, or null; also null while an alert covers

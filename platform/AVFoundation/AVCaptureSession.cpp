@@ -64,6 +64,13 @@ CVPixelBufferRef AVCaptureSession::currentFrame() const {
   return previewStream_ ? previewStream_->currentFrame() : nullptr;
 }
 
+CVPixelBufferRef AVCaptureSession::currentFrame(AVCaptureDevicePosition& position) const {
+  std::lock_guard<std::mutex> preview(previewMutex_);
+  CVPixelBufferRef frame = previewStream_ ? previewStream_->currentFrame() : nullptr;
+  position = frame && previewDevice_ ? previewDevice_->position() : AVCaptureDevicePosition::unspecified;
+  return frame;
+}
+
 // ---------------------------------------------------------------------------
 // Configuration
 

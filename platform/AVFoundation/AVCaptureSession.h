@@ -73,6 +73,9 @@ class AVCaptureSession : public std::enable_shared_from_this<AVCaptureSession> {
   /// The camera's current picture while the session runs with a camera
   /// input ('BGRA'), or none.
   CVPixelBufferRef currentFrame() const;
+  /// The same, with where the camera that made it faces (unspecified when
+  /// there is no picture), read together so the two always agree.
+  CVPixelBufferRef currentFrame(AVCaptureDevicePosition& position) const;
 
   /// For device layers: posts `name` with this session as object on the
   /// calling thread.

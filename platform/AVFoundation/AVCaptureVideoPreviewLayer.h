@@ -1,11 +1,20 @@
 #pragma once
-// The data of the layer that shows a session's live picture: the session it
-// shows and how the picture fills the layer. Main thread only, like every
-// layer. The layer holds its session strongly (the session does not know its
-// layers, so there is no cycle).
+// The layer that shows a session's live picture: the session it shows and
+// how the picture fills the layer. Main thread only, like every layer. The
+// layer holds its session strongly (the session does not know its layers, so
+// there is no cycle).
+//
+// It draws black over its bounds, then the session's current picture placed
+// with the video gravity: resize-aspect shows the whole picture centred
+// (black bars where the shapes differ), resize-aspect-fill fills the bounds
+// and crops the picture's overflow evenly, resize stretches it. A front
+// camera's picture is mirrored left to right, as a user expects to see
+// themself (the photos it takes are not).
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "AVFoundation/AVCaptureTypes.h"
 #include "CoreVideo/CVPixelBuffer.h"
@@ -27,11 +36,17 @@ class AVCaptureVideoPreviewLayer : public CALayer {
   /// while the session runs with a camera input, otherwise none (black).
   CVPixelBufferRef currentFrame() const;
 
-  /// AVLayerVideoGravityResizeAspect until set.
+  /// AVLayerVideoGravityResizeAspect until set; an unknown gravity draws as
+  /// resize-aspect.
   const std::string& videoGravity() const { return videoGravity_; }
   void setVideoGravity(AVLayerVideoGravity gravity) { videoGravity_ = std::string(gravity); }
+
+  void drawInContext(CGContext& context) override;
 
  private:
   std::shared_ptr<AVCaptureSession> session_;
   std::string videoGravity_{AVLayerVideoGravityResizeAspect};
+  // A picture in a format drawing cannot read directly, converted to RGB;
+  // kept so that each frame reuses it.
+  std::vector<std::uint8_t> scratch_;
 };

@@ -110,19 +110,37 @@ class CGContext {
  private:
   struct GState {
     CGAffineTransform ctm;
-    // Clip in pixels, half-open: [x0, x1) x [y0, y1).
-    int clipX0, clipY0, clipX1, clipY1;
+    // Clip in pixels, half-open: [x0, x1) x [y0, y1); a pixel is inside when
+    // its centre is inside the rectangles clipped to.
+    int clipX0 = 0, clipY0 = 0, clipX1 = 0, clipY1 = 0;
     CGFloat alpha = 1;
     CGColor fill{0, 0, 0, 1};
     CGColor stroke{0, 0, 0, 1};
     CGFloat lineWidth = 1;
   };
 
+  std::uint8_t* pixelAt(int x, int y) { return pixels_.data() + (static_cast<std::size_t>(y) * width_ + x) * 4; }
+  /// A colour premultiplied by its alpha and the state's, packed as a pixel.
+  std::uint32_t premultipliedColor(const CGColor& color) const;
+  /// The pixel-space rectangle [x0, x1) x [y0, y1), antialiased by area.
+  void fillPixelRect(double x0, double y0, double x1, double y1, std::uint32_t color);
+  /// Polygons in pixel space (nonzero winding, antialiased by area);
+  /// contour k ends before `contourEnds[k]`.
+  void fillPolygons(const CGPoint* points, const int* contourEnds, int contourCount, std::uint32_t color);
+  /// The rounded rectangle filled, or its outline of the line width stroked.
+  void drawRoundedRect(CGRect rect, CGFloat radius, bool stroke);
+  /// A coverage mask (a glyph) placed with its top-left pixel at (x, y).
+  void blendMask(int x, int y, int width, int height, const std::uint8_t* mask, std::ptrdiff_t pitch,
+                 std::uint32_t color);
+
   int width_;
   int height_;
   std::vector<std::uint8_t> pixels_;
   GState state_;
   std::vector<GState> saved_;
+  // One row of signed area for the polygon rasteriser (width + 2 entries,
+  // kept at zero between uses).
+  std::vector<float> coverageRow_;
 };
 
 /// Whether text can be drawn (a sans-serif font was found).

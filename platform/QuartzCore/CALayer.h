@@ -1,19 +1,36 @@
 #pragma once
-// A layer: model values of its animatable properties and the animations
-// added to it, keyed. Main thread only, like the views that own layers.
+// A layer: a rectangle in its superlayer's space with a background, an image
+// and content a subclass draws; a tree of sublayers; the model values of its
+// animatable properties and the animations added to it, keyed. Main thread
+// only, like the views that own layers.
+//
+// Geometry: `bounds` is the layer's own coordinate space; `position` is where
+// the centre of the bounds (the anchor point) lies in the superlayer's space.
 //
 // Adding an animation copies it and starts it at the current media time
 // (CACurrentMediaTime). The presentation value of a key path is its model
 // value with the running animations applied in the order they were added.
 // An animation that has run its course and is removed on completion leaves
 // the layer the next time the layer is looked at.
+//
+// Rendering draws the tree back to front with the presentation "opacity" and
+// "transform.scale" of each sublayer at the current media time, so an
+// animation renders as it is at that moment. Opacity multiplies down the
+// tree: each layer of a translucent subtree is blended on its own, so where
+// two sublayers overlap the one behind shows through (the subtree is not
+// flattened into one picture first).
 
+#include <cstddef>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "CoreGraphics/CGContext.h"
+#include "CoreGraphics/CGGeometry.h"
+#include "CoreGraphics/CGImage.h"
 #include "QuartzCore/CAAnimation.h"
 
 class CALayer : public std::enable_shared_from_this<CALayer> {
@@ -24,6 +41,50 @@ class CALayer : public std::enable_shared_from_this<CALayer> {
   CALayer(const CALayer&) = delete;
   CALayer& operator=(const CALayer&) = delete;
 
+  // --- Geometry and appearance --------------------------------------------
+  CGRect bounds() const { return bounds_; }
+  void setBounds(CGRect bounds) { bounds_ = bounds; }
+  CGPoint position() const { return position_; }
+  void setPosition(CGPoint position) { position_ = position; }
+  /// Clear until set.
+  CGColor backgroundColor() const { return backgroundColor_; }
+  void setBackgroundColor(CGColor color) { backgroundColor_ = color; }
+  /// A hidden layer is not drawn, nor are its sublayers.
+  bool isHidden() const { return hidden_; }
+  void setHidden(bool hidden) { hidden_ = hidden; }
+  /// Whether the sublayers are clipped to the bounds.
+  bool masksToBounds() const { return masksToBounds_; }
+  void setMasksToBounds(bool masks) { masksToBounds_ = masks; }
+  /// An image drawn stretched over the bounds, above the background.
+  const CGImageRef& contents() const { return contents_; }
+  void setContents(CGImageRef image) { contents_ = std::move(image); }
+
+  // --- Tree ---------------------------------------------------------------
+  const std::vector<std::shared_ptr<CALayer>>& sublayers() const { return sublayers_; }
+  std::shared_ptr<CALayer> superlayer() const { return superlayer_.lock(); }
+  /// Adds `layer` on top, moving it from any other superlayer. Adding a
+  /// layer to itself or to one of its own sublayers is a programming error
+  /// (asserts in debug builds; ignored otherwise).
+  void addSublayer(const std::shared_ptr<CALayer>& layer);
+  /// Inserts `layer` at `index` among the sublayers (0 is the back; past
+  /// the end, the top), moving it from any other superlayer.
+  void insertSublayer(const std::shared_ptr<CALayer>& layer, std::size_t index);
+  void removeFromSuperlayer();
+
+  // --- Drawing --------------------------------------------------------------
+  /// Draws the layer's own content in its coordinate space, above the
+  /// background and contents, clipped to the bounds. Nothing by default.
+  virtual void drawInContext(CGContext& context);
+  /// Renders the layer and its sublayers into `context`, the bounds' origin
+  /// at the context's current origin: background, contents, drawInContext,
+  /// then each visible sublayer at its position, scaled about its anchor by
+  /// its presentation "transform.scale" and faded by its presentation
+  /// "opacity", clipped to the bounds where `masksToBounds`. The layer's own
+  /// opacity and scale are left to its superlayer; rendering starts at full
+  /// alpha and restores the context's state when done.
+  void renderInContext(CGContext& context);
+
+  // --- Animation ------------------------------------------------------------
   /// Adds a copy of `animation` under `key`, replacing an animation with the
   /// same key.
   void addAnimation(const std::shared_ptr<CAAnimation>& animation, std::string_view key);
@@ -42,7 +103,7 @@ class CALayer : public std::enable_shared_from_this<CALayer> {
   float opacity() const { return static_cast<float>(valueForKeyPath("opacity")); }
   void setOpacity(float opacity) { setValueForKeyPath("opacity", opacity); }
 
-  /// What is on screen now, or at media time `time`.
+  /// What is on screen now, or at media time `time`. Allocates nothing.
   double presentationValueForKeyPath(std::string_view keyPath) const;
   double presentationValueForKeyPath(std::string_view keyPath, double time) const;
 
@@ -53,6 +114,19 @@ class CALayer : public std::enable_shared_from_this<CALayer> {
     double beginTime;
   };
   void pruneFinished() const;
+  /// Draws this layer and its sublayers in its own coordinates under the
+  /// context's CTM, with everything multiplied by `alpha`.
+  void renderTree(CGContext& context, CGFloat alpha);
+  bool isAncestorOrSelf(const CALayer& layer) const;
+
+  CGRect bounds_;
+  CGPoint position_;
+  CGColor backgroundColor_{0, 0, 0, 0};
+  bool hidden_ = false;
+  bool masksToBounds_ = false;
+  CGImageRef contents_;
+  std::vector<std::shared_ptr<CALayer>> sublayers_;
+  std::weak_ptr<CALayer> superlayer_;
 
   std::map<std::string, double, std::less<>> model_;
   mutable std::vector<Running> animations_;

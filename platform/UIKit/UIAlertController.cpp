@@ -1,5 +1,123 @@
 #include "UIKit/UIAlertController.h"
 
+#include <cmath>
+
+#include "CoreGraphics/CGContext.h"
+#include "Dispatch/Dispatch.h"
+#include "UIKit/UIScreen.h"
+
+namespace {
+
+// The dialog's measures, in points.
+constexpr CGFloat kDialogWidth = 270;
+constexpr CGFloat kCornerRadius = 14;
+constexpr CGFloat kSideInset = 16;
+constexpr CGFloat kTopInset = 20;
+constexpr CGFloat kParagraphGap = 4;
+constexpr CGFloat kBottomInset = 20;
+constexpr CGFloat kActionHeight = 44;
+constexpr CGFloat kActionInset = 8;
+
+constexpr CGColor kPanelColor{0.97, 0.97, 0.97, 1};
+constexpr CGColor kTextColor{0, 0, 0, 1};
+constexpr CGColor kSeparatorColor{0.78, 0.78, 0.8, 1};
+constexpr CGColor kTintColor{0, 0.48, 1, 1};
+
+// An action's title centred in its cell.
+void drawAction(CGContext& context, const UIAlertAction& action, CGRect cell) {
+  const CGTextStyle style{17, action.style() == UIAlertActionStyle::cancel ? CGFontWeight::bold : CGFontWeight::regular,
+                          kTintColor};
+  const CGFloat width = cell.size.width - 2 * kActionInset;
+  const CGFloat height = CGContext::sizeOfText(action.title(), style, width).height;
+  context.drawText(action.title(),
+                   CGRectMake(cell.origin.x + kActionInset, cell.midY() - height / 2, width, height), style);
+}
+
+// Draws the alert's dialog centred in its bounds; the dimming is the
+// layer's background.
+class AlertLayer final : public CALayer {
+ public:
+  explicit AlertLayer(std::weak_ptr<const UIAlertController> alert) : alert_(std::move(alert)) {}
+
+  void drawInContext(CGContext& context) override {
+    KIVO_ASSERT_MAIN_THREAD();
+    const auto alert = alert_.lock();
+    if (!alert) return;
+    const CGTextStyle titleStyle{17, CGFontWeight::bold, kTextColor};
+    const CGTextStyle messageStyle{13, CGFontWeight::regular, kTextColor};
+    const CGFloat textWidth = kDialogWidth - 2 * kSideInset;
+    const std::string& title = alert->title();
+    const std::string& message = alert->message();
+    const CGFloat titleHeight = title.empty() ? 0 : CGContext::sizeOfText(title, titleStyle, textWidth).height;
+    const CGFloat messageHeight = message.empty() ? 0 : CGContext::sizeOfText(message, messageStyle, textWidth).height;
+    const CGFloat gap = title.empty() || message.empty() ? 0 : kParagraphGap;
+    const CGFloat textHeight = kTopInset + titleHeight + gap + messageHeight + kBottomInset;
+
+    // Separators are one pixel thick at the context's scale.
+    const CGAffineTransform ctm = context.getCTM();
+    const CGFloat scale = std::hypot(ctm.a, ctm.b);
+    const CGFloat hairline = scale > 0 ? 1 / scale : 1;
+
+    const auto& actions = alert->actions();
+    const bool sideBySide = actions.size() == 2;
+    const std::size_t rows = sideBySide ? 1 : actions.size();
+    const CGFloat height = textHeight + static_cast<CGFloat>(rows) * (hairline + kActionHeight);
+    const CGRect area = bounds();
+    const CGRect dialog = CGRectMake(area.midX() - kDialogWidth / 2, area.midY() - height / 2, kDialogWidth, height);
+    const CGFloat left = dialog.origin.x;
+
+    context.setFillColor(kPanelColor);
+    context.fillRoundedRect(dialog, kCornerRadius);
+    CGFloat y = dialog.origin.y + kTopInset;
+    if (!title.empty()) context.drawText(title, CGRectMake(left + kSideInset, y, textWidth, titleHeight), titleStyle);
+    y += titleHeight + gap;
+    if (!message.empty())
+      context.drawText(message, CGRectMake(left + kSideInset, y, textWidth, messageHeight), messageStyle);
+    y = dialog.origin.y + textHeight;
+
+    if (sideBySide) {
+      // The cancel action on the left.
+      const std::size_t first = actions[1]->style() == UIAlertActionStyle::cancel &&
+                                        actions[0]->style() != UIAlertActionStyle::cancel
+                                    ? 1
+                                    : 0;
+      const CGFloat half = (kDialogWidth - hairline) / 2;
+      context.setFillColor(kSeparatorColor);
+      context.fillRect(CGRectMake(left, y, kDialogWidth, hairline));
+      context.fillRect(CGRectMake(left + half, y + hairline, hairline, kActionHeight));
+      drawAction(context, *actions[first], CGRectMake(left, y + hairline, half, kActionHeight));
+      drawAction(context, *actions[1 - first], CGRectMake(left + half + hairline, y + hairline, half, kActionHeight));
+      return;
+    }
+    // One action a row, the cancel action last.
+    for (const bool cancelPass : {false, true}) {
+      for (const auto& action : actions) {
+        if ((action->style() == UIAlertActionStyle::cancel) != cancelPass) continue;
+        context.setFillColor(kSeparatorColor);
+        context.fillRect(CGRectMake(left, y, kDialogWidth, hairline));
+        drawAction(context, *action, CGRectMake(left, y + hairline, kDialogWidth, kActionHeight));
+        y += hairline + kActionHeight;
+      }
+    }
+  }
+
+ private:
+  std::weak_ptr<const UIAlertController> alert_;
+};
+
+class AlertView final : public UIView {
+ public:
+  AlertView(CGRect frame, std::weak_ptr<const UIAlertController> alert) : UIView(frame), alert_(std::move(alert)) {}
+
+ protected:
+  std::shared_ptr<CALayer> makeLayer() const override { return std::make_shared<AlertLayer>(alert_); }
+
+ private:
+  std::weak_ptr<const UIAlertController> alert_;
+};
+
+}  // namespace
+
 std::shared_ptr<UIAlertAction> UIAlertAction::actionWithTitle(std::string title, UIAlertActionStyle style,
                                                               Handler handler) {
   return std::make_shared<UIAlertAction>(std::move(title), style, std::move(handler));
@@ -9,6 +127,14 @@ std::shared_ptr<UIAlertController> UIAlertController::alertControllerWithTitle(s
                                                                                std::string message,
                                                                                UIAlertControllerStyle style) {
   return std::make_shared<UIAlertController>(std::move(title), std::move(message), style);
+}
+
+void UIAlertController::loadView() {
+  // The layer holds the alert weakly: the alert owns its view.
+  auto view = std::make_shared<AlertView>(UIScreen::main().bounds(),
+                                          std::static_pointer_cast<const UIAlertController>(shared_from_this()));
+  view->setBackgroundColor({0, 0, 0, 0.4});
+  setView(std::move(view));
 }
 
 bool UIAlertController::tapActionWithStyle(UIAlertActionStyle style) {

@@ -1,5 +1,11 @@
 #pragma once
 // Alerts: a title, a message and actions with handlers. Main thread only.
+//
+// An alert's view covers the screen, dimming what is under it, and draws the
+// dialog in its middle: a rounded light panel 270 points wide with the title
+// (bold) and the message as centred paragraphs, and under a thin line the
+// actions' titles in the tint colour, two side by side (the cancel action
+// bold on the left) or each in its own row.
 
 #include <cstdint>
 #include <functional>
@@ -51,6 +57,9 @@ class UIAlertController : public UIViewController {
   std::string traceName() const override { return "UIAlertController"; }
   /// alert "TITLE" "MESSAGE" followed by each action as STYLE "TITLE".
   std::string traceDescription() const override;
+
+ protected:
+  void loadView() override;
 
  private:
   std::string title_;

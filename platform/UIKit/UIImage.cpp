@@ -7,7 +7,21 @@
 #include <iterator>
 
 UIImage::UIImage(std::uint32_t width, std::uint32_t height, std::vector<std::uint8_t> rgba)
-    : width_(width), height_(height), pixels_(std::move(rgba)) {}
+    : width_(width),
+      height_(height),
+      pixels_(std::make_shared<const std::vector<std::uint8_t>>(std::move(rgba))) {}
+
+CGImageRef UIImage::CGImage() const {
+  std::call_once(imageMade_, [this] {
+    const bool drawable = width_ > 0 && height_ > 0 && width_ <= kMaximumSide && height_ <= kMaximumSide &&
+                          pixels_->size() >= std::size_t{width_} * height_ * 4;
+    if (!drawable) return;
+    image_ = std::make_shared<const ::CGImage>(static_cast<int>(width_), static_cast<int>(height_),
+                                               std::size_t{width_} * 4, CGImagePixelLayout::rgbaStraight,
+                                               pixels_->data(), pixels_);
+  });
+  return image_;
+}
 
 std::shared_ptr<UIImage> UIImage::imageWithPixels(std::uint32_t width, std::uint32_t height,
                                                   std::vector<std::uint8_t> rgba) {

@@ -4,10 +4,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "CoreGraphics/CGGeometry.h"
+#include "CoreGraphics/CGImage.h"
 #include "Foundation/Data.h"
 
 class UIImage {
@@ -28,7 +30,11 @@ class UIImage {
   std::uint32_t pixelWidth() const { return width_; }
   std::uint32_t pixelHeight() const { return height_; }
   /// Row-major RGBA8, straight alpha, pixelWidth() * pixelHeight() * 4 bytes.
-  const std::vector<std::uint8_t>& rgbaPixels() const { return pixels_; }
+  const std::vector<std::uint8_t>& rgbaPixels() const { return *pixels_; }
+  /// The pixels as a drawing image, made on first use and then shared; it
+  /// keeps the pixels alive as long as it lives. Null when the image is
+  /// larger than drawing accepts (kMaximumSide a side) or has no pixels.
+  CGImageRef CGImage() const;
 
   /// Largest side accepted from a file, guarding against absurd headers.
   static constexpr std::uint32_t kMaximumSide = 16384;
@@ -38,5 +44,7 @@ class UIImage {
  private:
   std::uint32_t width_;
   std::uint32_t height_;
-  std::vector<std::uint8_t> pixels_;
+  std::shared_ptr<const std::vector<std::uint8_t>> pixels_;
+  mutable std::once_flag imageMade_;
+  mutable CGImageRef image_;
 };

@@ -5,6 +5,7 @@
 
 #include "Dispatch/Dispatch.h"
 #include "UIKit/UIGestureRecognizer.h"
+#include "UIKit/UIImage.h"
 #include "UIKit/UIViewController.h"
 
 namespace {
@@ -28,6 +29,7 @@ CGRect UIView::frame() const { return CGRect{origin_, bounds_.size}; }
 void UIView::setFrame(CGRect frame) {
   bounds_.size = frame.size;
   origin_ = frame.origin;
+  updateLayerGeometry();
 }
 
 CGPoint UIView::center() const {
@@ -36,6 +38,7 @@ CGPoint UIView::center() const {
 
 void UIView::setCenter(CGPoint center) {
   origin_ = {center.x - bounds_.size.width / 2, center.y - bounds_.size.height / 2};
+  updateLayerGeometry();
 }
 
 void UIView::setBounds(CGRect bounds) {
@@ -43,6 +46,27 @@ void UIView::setBounds(CGRect bounds) {
   const CGPoint keep = center();
   bounds_ = bounds;
   setCenter(keep);
+}
+
+void UIView::updateLayerGeometry() const {
+  if (!layer_) return;
+  layer_->setBounds(bounds_);
+  layer_->setPosition(center());
+}
+
+void UIView::setHidden(bool hidden) {
+  hidden_ = hidden;
+  if (layer_) layer_->setHidden(hidden);
+}
+
+void UIView::setBackgroundColor(UIColor color) {
+  backgroundColor_ = color;
+  if (layer_) layer_->setBackgroundColor(color.CGColor());
+}
+
+void UIView::setClipsToBounds(bool clips) {
+  clipsToBounds_ = clips;
+  if (layer_) layer_->setMasksToBounds(clips);
 }
 
 double UIView::alpha() const { return alpha_; }
@@ -85,6 +109,12 @@ std::shared_ptr<CALayer> UIView::layer() const {
   if (!layer_) {
     layer_ = makeLayer();
     layer_->setOpacity(static_cast<float>(alpha_));
+    layer_->setHidden(hidden_);
+    layer_->setBackgroundColor(backgroundColor_.CGColor());
+    layer_->setMasksToBounds(clipsToBounds_);
+    updateLayerGeometry();
+    // Each subview's layer is made here if it was not yet, with its own.
+    for (const auto& subview : subviews_) layer_->addSublayer(subview->layer());
   }
   return layer_;
 }
@@ -110,12 +140,14 @@ void UIView::addSubview(const std::shared_ptr<UIView>& view) {
   keep->removeFromSuperview();
   subviews_.push_back(keep);
   keep->superview_ = weak_from_this();
+  if (layer_) layer_->addSublayer(keep->layer());
 }
 
 void UIView::sendSubviewToBack(const std::shared_ptr<UIView>& view) {
   auto it = std::find(subviews_.begin(), subviews_.end(), view);
   if (it == subviews_.end()) return;
   std::rotate(subviews_.begin(), it, it + 1);
+  if (layer_) layer_->insertSublayer(view->layer(), 0);
 }
 
 void UIView::removeFromSuperview() {
@@ -124,6 +156,7 @@ void UIView::removeFromSuperview() {
   if (!parent) return;
   auto keep = shared_from_this();  // the parent may hold the last reference
   std::erase_if(parent->subviews_, [this](const auto& v) { return v.get() == this; });
+  if (layer_) layer_->removeFromSuperlayer();
   if (auto owner = owner_.lock()) owner->rootViewRemoved();
 }
 
@@ -194,3 +227,9 @@ void UIView::layoutIfNeeded() {
 }
 
 std::shared_ptr<UIImageView> UIImageView::create(CGRect frame) { return std::make_shared<UIImageView>(frame); }
+
+void UIImageView::setImage(std::shared_ptr<UIImage> image) {
+  KIVO_ASSERT_MAIN_THREAD();
+  image_ = std::move(image);
+  layer()->setContents(image_ ? image_->CGImage() : nullptr);
+}

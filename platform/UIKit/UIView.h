@@ -8,7 +8,11 @@
 //
 // Views are reference objects made with the static `create` functions (or a
 // subclass's own). The backing layer is made on first use by `makeLayer()`,
-// which a subclass overrides to be backed by a layer class of its own.
+// which a subclass overrides to be backed by a layer class of its own. Once
+// made, the layer mirrors the view: bounds, centre (its position), hidden,
+// background colour, alpha (its opacity), clipsToBounds (masksToBounds), and
+// the subviews' layers as sublayers in the subviews' order. What is drawn is
+// the layer tree; hit-testing stays with the views.
 
 #include <cstdint>
 #include <functional>
@@ -16,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "CoreGraphics/CGContext.h"
 #include "CoreGraphics/CGGeometry.h"
 #include "QuartzCore/CALayer.h"
 
@@ -27,6 +32,8 @@ struct UIColor {
   static UIColor blackColor() { return {0, 0, 0, 1}; }
   static UIColor whiteColor() { return {1, 1, 1, 1}; }
   static UIColor clearColor() { return {0, 0, 0, 0}; }
+  /// The same colour for drawing.
+  ::CGColor CGColor() const { return {red, green, blue, alpha}; }
   friend bool operator==(const UIColor&, const UIColor&) = default;
 };
 
@@ -48,7 +55,7 @@ class UIView : public std::enable_shared_from_this<UIView> {
 
   // --- Appearance -------------------------------------------------------
   bool isHidden() const { return hidden_; }
-  void setHidden(bool hidden) { hidden_ = hidden; }
+  void setHidden(bool hidden);
   /// The model alpha (the layer's opacity). Set inside an `animateWithDuration`
   /// block, it animates from the value on screen; set outside one, it takes
   /// effect at once and ends a running alpha animation.
@@ -57,7 +64,11 @@ class UIView : public std::enable_shared_from_this<UIView> {
   /// The alpha on screen now, with animations applied.
   double presentationAlpha() const;
   const UIColor& backgroundColor() const { return backgroundColor_; }
-  void setBackgroundColor(UIColor color) { backgroundColor_ = color; }
+  void setBackgroundColor(UIColor color);
+  /// Whether subviews are clipped to the bounds when drawn (not when
+  /// hit-tested). Off until set.
+  bool clipsToBounds() const { return clipsToBounds_; }
+  void setClipsToBounds(bool clips);
   bool isUserInteractionEnabled() const { return userInteractionEnabled_; }
   void setUserInteractionEnabled(bool enabled) { userInteractionEnabled_ = enabled; }
 
@@ -73,7 +84,8 @@ class UIView : public std::enable_shared_from_this<UIView> {
   bool isDescendantOfView(const UIView& view) const;
 
   // --- Layer ------------------------------------------------------------
-  /// The backing layer, made by `makeLayer()` on first use.
+  /// The backing layer, made by `makeLayer()` on first use with the view's
+  /// state and its subviews' layers.
   std::shared_ptr<CALayer> layer() const;
 
   // --- Gestures ---------------------------------------------------------
@@ -113,6 +125,8 @@ class UIView : public std::enable_shared_from_this<UIView> {
  private:
   friend class UIViewController;
   CGPoint toRoot(CGPoint point) const;
+  /// The layer's bounds and position from the view's, when it is made.
+  void updateLayerGeometry() const;
   CGPoint fromRoot(CGPoint point) const;
 
   // The frame's origin is stored (not derived from the centre) so that a
@@ -120,6 +134,7 @@ class UIView : public std::enable_shared_from_this<UIView> {
   CGRect bounds_;
   CGPoint origin_;
   bool hidden_ = false;
+  bool clipsToBounds_ = false;
   UIColor backgroundColor_ = UIColor::clearColor();
   bool userInteractionEnabled_ = true;
   std::weak_ptr<UIView> superview_;
@@ -132,13 +147,13 @@ class UIView : public std::enable_shared_from_this<UIView> {
 
 class UIImage;
 
-/// A view showing one image.
+/// A view showing one image, stretched over its bounds (its layer's contents).
 class UIImageView : public UIView {
  public:
   static std::shared_ptr<UIImageView> create(CGRect frame = CGRectZero);
   using UIView::UIView;
   const std::shared_ptr<UIImage>& image() const { return image_; }
-  void setImage(std::shared_ptr<UIImage> image) { image_ = std::move(image); }
+  void setImage(std::shared_ptr<UIImage> image);
 
  private:
   std::shared_ptr<UIImage> image_;
