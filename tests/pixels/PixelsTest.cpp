@@ -17,6 +17,8 @@
 #include <string>
 
 #include "CoreGraphics/CGContext.h"
+#include "KivoCamera.h"
+#include "KivoFocusView.h"
 #include "Runner.h"
 #include "UIKit/UIImage.h"
 #include "UIKit/UIScreen.h"
@@ -99,6 +101,33 @@ TEST(ScreenSnapshots, MatchTheReviewedImages) {
     }
   }
   if (!HasFailure()) fs::remove_all(scratch);
+}
+
+// A name is a plain file name in the snapshot directory; a screen too large
+// to draw is refused before any drawing.
+TEST(ScreenSnapshots, NamesAndSizesOutsideTheLimitsAreWrongLines) {
+  const std::string longest(kMaxSnapshotNameLength, 'n');
+  const std::vector<std::pair<std::string, bool>> names = {
+      {"a", true},          {"A-b_c.9", true}, {"x.png", true},   {longest, true}, {longest + "n", false},
+      {".hidden", false},   {"..", false},     {"a/b", false},    {"../a", false}, {"caf\xC3\xA9", false},
+      {"a\\b", false},    {"~", false},      {"*", false},      {"%2e", false},
+  };
+  for (const auto& [name, valid] : names) {
+    std::ostream discard(nullptr);
+    Runner runner({}, discard);
+    bool accepted = true;
+    try {
+      runner.run("snapshot " + name);
+    } catch (const ScenarioError&) {
+      accepted = false;
+    }
+    EXPECT_EQ(accepted, valid) << name;
+  }
+  std::ostream discard(nullptr);
+  Runner runner({}, discard);
+  runner.run("world screen 6000 6000");
+  runner.run("world screen-scale 1");
+  EXPECT_THROW(runner.run("snapshot big"), ScenarioError) << "36 million pixels";
 }
 
 // --- Animations over time ----------------------------------------------------------

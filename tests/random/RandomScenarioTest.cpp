@@ -72,6 +72,11 @@ bool wellFormed(const std::string& line, const std::vector<std::string>& words) 
   if (line == "dealloc KivoCamera") return true;
   if (line.starts_with('"')) return line.size() > 1 && line.ends_with('"');
   if (words[0] == "print") return line.starts_with(words[1] + " = ");
+  if (words[0] == "snapshot") {
+    const std::string size = line.substr(std::min(line.size(), words[1].size() + 14));
+    return line.starts_with("snapshot " + words[1] + ".png ") && size.find('x') != std::string::npos &&
+           size.find_first_not_of("0123456789x") == std::string::npos;
+  }
   if (line.starts_with("result isAuthorized ")) return kivocam::joinWords(words) == "call isAuthorized";
   const auto at = line.rfind(" @");
   if (at == std::string::npos) return false;
