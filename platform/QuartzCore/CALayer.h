@@ -81,7 +81,8 @@ class CALayer : public std::enable_shared_from_this<CALayer> {
   /// its presentation "transform.scale" and faded by its presentation
   /// "opacity", clipped to the bounds where `masksToBounds`. The layer's own
   /// opacity and scale are left to its superlayer; rendering starts at full
-  /// alpha and restores the context's state when done.
+  /// alpha and restores the context's state when done. A hidden layer
+  /// renders nothing.
   void renderInContext(CGContext& context);
 
   // --- Animation ------------------------------------------------------------
