@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "AVFoundation/AVCaptureSession.h"
@@ -36,7 +37,7 @@ class Screen {
     world_.trace().setRecording(false);
     camera_ = KivoCamera::create();
     world_.markControllerCreated();
-    camera_->setVideoGravity(AVLayerVideoGravityResizeAspectFill);
+    camera_->setVideoGravity(std::string(AVLayerVideoGravityResizeAspectFill));
     host_.attach(camera_, [this] { camera_->addToController(host_.controller()); });
     host_.appear();
     world_.advance(0.5);
