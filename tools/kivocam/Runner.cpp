@@ -113,6 +113,9 @@ void Runner::run(std::string_view line) {
   } catch (const ScenarioError&) {
     flushOutput();
     throw;
+  } catch (const RunFailure&) {
+    flushOutput();
+    throw;  // a file of the run's that cannot be written, not the line's fault
   } catch (const RunBudgetExceeded& e) {
     flushOutput();
     throw ScenarioError(std::string("the queues never settle: ") + e.what());
