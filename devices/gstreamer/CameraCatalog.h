@@ -1,0 +1,117 @@
+#pragma once
+// The cameras GStreamer finds, as the real device layer sees them.
+//
+// Discovery reads GStreamer's device monitor (class "Video/Source"). Each
+// device a provider offers (v4l2, libcamera, PipeWire) comes as a record: its
+// display name, its property set and the video modes of its caps. Several
+// providers may offer the same camera; `describeCameras` keeps one of each
+// and gives every camera a stable one-word name, a device type and a
+// position. That mapping is a pure function of the records, so it is tested
+// on property sets without GStreamer.
+//
+// How cameras map to positions: a camera whose provider states a location
+// ("api.libcamera.location" front or back) takes it; the others are placed in
+// discovery order: the first camera not yet placed is the back camera, the
+// next the front one, any further ones are back cameras too. Every camera is
+// a wide-angle camera. A host overrides any of this by name.
+//
+// Thread-safe: the catalog's methods may be called from any thread.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "AVFoundation/AVCaptureTypes.h"
+
+typedef struct _GstElement GstElement;
+
+namespace gstcam {
+
+/// One way a camera can deliver: a size, a frame rate and whether the
+/// frames come compressed as JPEG (most USB webcams above 640 x 480).
+struct VideoMode {
+  int width = 0;
+  int height = 0;
+  double frameRate = 0;
+  bool jpeg = false;
+  friend bool operator==(const VideoMode&, const VideoMode&) = default;
+};
+
+/// A device as a provider offers it: the property set as text, key to value.
+struct DeviceRecord {
+  std::string displayName;
+  std::map<std::string, std::string> properties;
+  std::vector<VideoMode> modes;
+};
+
+/// A host's choice for one camera, by name.
+struct CameraPlacement {
+  AVCaptureDevicePosition position = AVCaptureDevicePosition::back;
+  std::string deviceType{AVCaptureDeviceTypeBuiltInWideAngleCamera};
+};
+using CameraPlacements = std::map<std::string, CameraPlacement, std::less<>>;
+
+/// One camera after deduplication.
+struct CameraDescription {
+  /// Stable, one word: letters, digits, '-', '_' and '.'.
+  std::string name;
+  std::string displayName;
+  AVCaptureDevicePosition position = AVCaptureDevicePosition::back;
+  std::string deviceType{AVCaptureDeviceTypeBuiltInWideAngleCamera};
+  /// "v4l2", "libcamera", "pipewire", or "test" for the built-in test source.
+  std::string provider;
+  /// The kernel device node (/dev/videoN) when the provider names one.
+  std::optional<std::string> devicePath;
+  std::vector<VideoMode> modes;
+  /// Which of the records given to `describeCameras` it came from.
+  std::size_t record = 0;
+};
+
+/// Deduplicates, names and places the cameras of `records` (see above).
+std::vector<CameraDescription> describeCameras(const std::vector<DeviceRecord>& records,
+                                               const CameraPlacements& placements = {});
+
+/// The built-in test camera: GStreamer's videotestsrc showing the SMPTE
+/// colour bars, named "test", a back wide-angle camera.
+CameraDescription testCamera();
+
+/// The session presets a camera's modes support, and the mode each one uses.
+std::vector<std::string> supportedPresets(const std::vector<VideoMode>& modes);
+std::optional<VideoMode> modeForPreset(const std::vector<VideoMode>& modes, std::string_view preset);
+
+/// The live list of cameras: starts GStreamer's device monitor, keeps the
+/// cameras it finds up to date from the monitor's bus (added, removed), and
+/// makes a source element for a camera.
+class CameraCatalog {
+ public:
+  using Removed = std::function<void(const std::string& name)>;
+
+  /// `includeDevices` false: only the test camera (no monitor is started).
+  /// `onRemoved` is called, from the catalog's own thread, when a camera
+  /// goes away.
+  CameraCatalog(bool includeDevices, CameraPlacements placements, Removed onRemoved);
+  ~CameraCatalog();
+  CameraCatalog(const CameraCatalog&) = delete;
+  CameraCatalog& operator=(const CameraCatalog&) = delete;
+
+  /// The cameras now, the test camera last.
+  std::vector<CameraDescription> cameras() const;
+  /// A new source element for the camera (floating reference), or null when
+  /// it is gone.
+  GstElement* createSource(const std::string& name) const;
+
+ private:
+  struct State;
+  std::shared_ptr<State> state_;
+};
+
+/// GStreamer initialised once per process (gst_init without arguments).
+/// Returns false, with the reason, when it cannot be.
+bool ensureGStreamer(std::string* reason = nullptr);
+
+}  // namespace gstcam

@@ -1,0 +1,37 @@
+#pragma once
+// The real device layer: the capture framework's seam (AVCaptureBackend)
+// over GStreamer. Cameras come from the catalog (CameraCatalog.h); each
+// camera in use runs one pipeline, source -> decode (JPEG sources) ->
+// convert -> application sink, whose frames feed the streams the capture
+// objects start (a preview's current picture, a video data output's every
+// frame, a still's next frame).
+//
+// Thread-safe, like every device layer: its verbs may be called from any
+// queue. Frames are delivered on one serial queue per stream; a stream whose
+// consumer is still busy with a frame drops the ones that come meanwhile (it
+// keeps at most one waiting), so a slow consumer never builds a queue.
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "AVFoundation/AVCaptureBackend.h"
+#include "CameraCatalog.h"
+
+namespace gstcam {
+
+struct BackendOptions {
+  /// Only this camera ("test" for the built-in test camera), which is then
+  /// the back wide-angle camera whatever discovery says; none: every camera
+  /// found, and no test camera.
+  std::optional<std::string> onlyCamera;
+  /// A host's placement of cameras by name (see CameraCatalog.h).
+  CameraPlacements placements;
+};
+
+/// The layer, ready to install (ScopedAVCaptureBackend). Throws
+/// std::runtime_error naming the reason when GStreamer cannot be started or
+/// `onlyCamera` names no camera there is.
+std::shared_ptr<AVCaptureBackend> makeCaptureBackend(BackendOptions options);
+
+}  // namespace gstcam
