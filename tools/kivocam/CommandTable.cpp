@@ -476,6 +476,13 @@ std::vector<Section> CommandTable::sections() {
   };
 }
 
+bool simulatesCamera(const Command& command) {
+  const std::string_view name = command.name;
+  return name == "world camera" || name == "world no-cameras" || name == "world permission" || name == "answer" ||
+         name.starts_with("fail ") || name == "device" || name == "notify runtime-error" ||
+         name == "notify interrupted" || name == "notify interruption-ended";
+}
+
 const std::vector<Section>& commandSections() {
   static const std::vector<Section> sections = CommandTable::sections();
   return sections;

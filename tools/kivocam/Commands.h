@@ -192,6 +192,9 @@ Value readArg(const Arg& arg, std::string_view word, const std::string& what);
 std::string describe(const Arg& arg);
 /// Why a line with those needs cannot run now, as printed after its name.
 std::string_view needsMessage(Needs needs);
+/// Whether the command simulates a camera (its cameras, permission, faults,
+/// device changes, session notifications): a wrong line with a real camera.
+bool simulatesCamera(const Command& command);
 
 /// The camera options of `world camera`: +NAME/-NAME switches and
 /// NAME=VALUE settings, each changing the camera's description.

@@ -25,8 +25,8 @@ namespace {
 
 constexpr std::string_view kTitle =
     "kivocam - runs a KivoCamera scenario on the simulated platform and prints its trace";
-constexpr std::string_view kUsage[] = {"kivocam run FILE [--photos DIR] [--snapshots DIR] [--realtime]",
-                                       "kivocam --help"};
+constexpr std::string_view kUsage[] = {"kivocam run FILE [--photos DIR] [--snapshots DIR] [--realtime] [--camera NAME]",
+                                       "kivocam cameras", "kivocam --help"};
 
 constexpr std::size_t kColumn = 38;
 constexpr std::size_t kWidth = 100;
@@ -63,7 +63,14 @@ Topic options() {
                     {"--snapshots DIR",
                      "where `snapshot` lines write their images (default: the current directory; DIR is created if "
                      "missing)"},
-                    {"--realtime", "threaded queues and the real clock; `advance` waits for real"}}};
+                    {"--realtime", "threaded queues and the real clock; `advance` waits for real"},
+                    {"--camera NAME",
+                     "a real camera (a name from `kivocam cameras`, or `test`: the media framework's test source "
+                     "showing colour bars) as the world's only camera, the back wide-angle one; implies "
+                     "`--realtime`. Lines that simulate a camera (`world camera`, `world no-cameras`, `world "
+                     "permission`, `answer`, `fail ...`, `device ...`, `notify runtime-error`, `notify interrupted`, "
+                     "`notify interruption-ended`) are wrong lines then. Needs a build with real cameras: configure "
+                     "with GStreamer installed"}}};
 }
 
 Topic exitStatus() {
@@ -168,6 +175,10 @@ Topic runnerChoices() {
                   " accelerometer updates in all. An `advance` whose running video streams would take the run past "
                   "the frame budget is refused before any time passes; otherwise an advance stops right after the "
                   "moment the run goes past either budget. Both are wrong lines.",
+              "`kivocam cameras` prints one line a camera, `NAME POSITION TYPE`, the "
+              "built-in test source last (`test back wide`); without real cameras in the build it says what to "
+              "install and ends with exit status 2, as `--camera` does. With `--camera` the trace's order follows "
+              "real time.",
               "`snapshot NAME` writes `NAME.png`, 8-bit RGB (RGBA where the screen is not opaque), of the screen's "
               "bounds times its scale in pixels, at most 16384 a side and 33554432 pixels in all (a larger screen "
               "makes the line wrong); an existing file of that name is replaced, and a symbolic link in its place "

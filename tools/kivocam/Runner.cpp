@@ -4,7 +4,9 @@
 #include <new>
 #include <ostream>
 
+#include "AVFoundation/AVCaptureBackend.h"
 #include "KivoCamera.h"
+#include "RealCameras.h"
 #include "RunnerDelegate.h"
 #include "sim/HostScreen.h"
 #include "sim/World.h"
@@ -23,8 +25,11 @@ constexpr double kDrainSeconds = 15;
 
 Runner::Runner(RunnerOptions options, std::ostream& output)
     : options_(std::move(options)), output_(output) {
+  if (options_.realCamera) options_.realtime = true;
   world_ = std::make_unique<sim::World>(options_.realtime ? sim::World::Mode::realtime
                                                           : sim::World::Mode::deterministic);
+  if (options_.realCamera)
+    realCamera_ = std::make_unique<ScopedAVCaptureBackend>(realCameraLayer(*options_.realCamera));
   world_->trace().setRecording(options_.recordTrace);
   world_->setWorkBudget({.videoFrames = options_.maxVideoFrames,
                          .accelerometerUpdates = options_.maxAccelerometerUpdates});
@@ -56,6 +61,7 @@ void Runner::finish() {
   delegate_.reset();
   drain();
   host_.reset();
+  realCamera_.reset();
   world_.reset();
   const std::lock_guard lock(outputMutex_);
   output_.flush();
@@ -137,6 +143,9 @@ void Runner::run(std::string_view line) {
 
 void Runner::perform(const std::vector<std::string>& words) {
   const Match match = matchLine(words);
+  if (realCamera_ && simulatesCamera(*match.command))
+    throw ScenarioError(std::string(match.command->name) +
+                        ": needs the simulated camera (this run uses a real one, --camera)");
   if (const auto problem = unmet(match.command->needs))
     throw ScenarioError(std::string(match.command->name) + ": " + std::string(*problem));
   match.command->perform(*this, match.args);
@@ -149,7 +158,7 @@ std::optional<std::string_view> Runner::unmet(Needs needs) const {
     case Needs::controller: met = camera_ != nullptr; break;
     case Needs::noController: met = camera_ == nullptr; break;
     case Needs::beforeCreate: met = !world_->controllerCreated(); break;
-    case Needs::session: met = world_->capture().newestSession() != nullptr; break;
+    case Needs::session: met = newestSession() != nullptr; break;
     case Needs::openRequest: met = world_->capture().hasOpenPermissionRequest(); break;
     case Needs::alert: met = host_->presentedAlert() != nullptr; break;
   }
@@ -158,6 +167,13 @@ std::optional<std::string_view> Runner::unmet(Needs needs) const {
 }
 
 sim::CaptureSimulation& Runner::capture() { return world_->capture(); }
+
+std::shared_ptr<AVCaptureSession> Runner::newestSession() const {
+  // A real device layer does not tell the world of sessions: the
+  // controller's is the one there is.
+  if (auto session = world_->capture().newestSession()) return session;
+  return camera_ ? camera_->session() : nullptr;
+}
 
 void Runner::useDelegate(std::shared_ptr<KivoCameraDelegate> delegate) {
   delegate_ = std::move(delegate);

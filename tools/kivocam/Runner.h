@@ -27,7 +27,9 @@
 
 #include "KivoCameraDelegate.h"
 
+class AVCaptureSession;
 class KivoCamera;
+class ScopedAVCaptureBackend;
 
 namespace sim {
 class World;
@@ -41,6 +43,10 @@ struct RunnerOptions {
   /// Threaded queues and the real clock instead of the deterministic
   /// scheduler.
   bool realtime = false;
+  /// A real camera by name (see RealCameras.h) instead of the simulated
+  /// ones; implies `realtime`. Lines that would simulate a camera are wrong
+  /// lines then.
+  std::optional<std::string> realCamera = std::nullopt;
   /// Where delivered photos are written as photo-N.jpg; none: not written.
   std::optional<std::filesystem::path> photosDirectory = std::nullopt;
   /// The longest single `advance` accepted; longer ones are wrong lines.
@@ -84,6 +90,8 @@ class RunFailure : public std::runtime_error {
 class Runner {
  public:
   /// The trace goes to `output`; a stream without a buffer discards it.
+  /// Throws CameraUnavailable (RealCameras.h) when a real camera was asked
+  /// for and cannot be used.
   Runner(RunnerOptions options, std::ostream& output);
   /// Finishes the run (see `finish`) if it was not finished.
   ~Runner();
@@ -112,6 +120,8 @@ class Runner {
   /// Why a line with those needs cannot run now (the text it is refused
   /// with, after the command's name), or none when it can.
   std::optional<std::string_view> unmet(Needs needs) const;
+  /// The newest capture session the run has seen, or null.
+  std::shared_ptr<AVCaptureSession> newestSession() const;
 
  private:
   friend struct CommandTable;  // the command table's handlers, which perform the lines
@@ -134,6 +144,8 @@ class Runner {
   // Guards output_: in the realtime mode trace lines come from any thread.
   std::mutex outputMutex_;
   std::unique_ptr<sim::World> world_;
+  // The real device layer over the world's simulated one, with --camera.
+  std::unique_ptr<ScopedAVCaptureBackend> realCamera_;
   std::unique_ptr<sim::HostScreen> host_;
   std::unique_ptr<PhotoWriter> photos_;
   std::shared_ptr<KivoCameraDelegate> delegate_;

@@ -154,7 +154,7 @@ RunnerPath of(std::shared_ptr<T> (*find)(Runner&), std::string (*read)(T&)) {
 
 std::shared_ptr<KivoMotionManager> motion(Runner& r) { return r.camera() ? r.camera()->motionManager() : nullptr; }
 std::shared_ptr<KivoOrientation> estimator(Runner& r) { return r.camera() ? r.camera()->orientation() : nullptr; }
-std::shared_ptr<AVCaptureSession> session(Runner& r) { return r.world().capture().newestSession(); }
+std::shared_ptr<AVCaptureSession> session(Runner& r) { return r.newestSession(); }
 std::shared_ptr<AVCaptureDevice> device(Runner& r) {
   const auto current = r.camera() ? r.camera()->videoDevice() : nullptr;
   return current ? current : r.world().capture().currentCamera();
@@ -214,7 +214,8 @@ const std::vector<Path<RunnerPath>>& otherPaths() {
       {"device.ISO", "", of<D>(device, [](D& d) { return formatNumber(d.ISO()); })},
       {"connection.videoOrientation", "the photo connection's, raw; nil without one",
        [](Runner& r) {
-         const auto output = r.world().capture().photoOutput();
+         auto output = r.world().capture().photoOutput();
+         if (!output && r.camera()) output = r.camera()->photoOutput();
          const auto connection = output ? output->videoConnection() : nullptr;
          return connection ? raw(connection->videoOrientation()) : kNil;
        }},

@@ -1,7 +1,8 @@
 // kivocam: runs one scenario file against the camera component on the
 // simulated platform and prints its trace.
 //
-//   kivocam run FILE [--photos DIR] [--snapshots DIR] [--realtime]
+//   kivocam run FILE [--photos DIR] [--snapshots DIR] [--realtime] [--camera NAME]
+//   kivocam cameras
 //   kivocam --help
 //
 // Exit status: 0 when every line ran, 1 for a wrong line (one that would
@@ -24,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "RealCameras.h"
 #include "Runner.h"
 #include "Scenario.h"
 #include "ScenarioFile.h"
@@ -31,7 +33,9 @@
 namespace {
 
 constexpr std::string_view kUsage =
-    "usage: kivocam run FILE [--photos DIR] [--snapshots DIR] [--realtime]\n       kivocam --help\n";
+    "usage: kivocam run FILE [--photos DIR] [--snapshots DIR] [--realtime] [--camera NAME]\n"
+    "       kivocam cameras\n"
+    "       kivocam --help\n";
 
 int usage(std::string_view problem) {
   std::cerr << "kivocam: " << kivocam::escapeControls(problem) << '\n' << kUsage;
@@ -116,6 +120,19 @@ int runKivocam(const std::vector<std::string_view>& args) {
     return 0;
   }
   if (args.empty()) return usage("no command");
+  if (args[0] == "cameras") {
+    if (args.size() > 1) return usage("cameras takes no arguments, not " + kivocam::quote(args[1]));
+    std::vector<std::string> cameras;
+    try {
+      cameras = kivocam::listCameras();
+    } catch (const kivocam::CameraUnavailable& unavailable) {
+      std::cerr << "kivocam: " << kivocam::escapeControls(unavailable.what()) << '\n';
+      return 2;
+    }
+    for (const auto& line : cameras) out << kivocam::escapeControls(line) << '\n';
+    if (!out.flush()) return writeFailure("list of cameras");
+    return 0;
+  }
   if (args[0] != "run") return usage("unknown command " + kivocam::quote(args[0]));
 
   std::optional<std::string> file;
@@ -129,6 +146,9 @@ int runKivocam(const std::vector<std::string_view>& args) {
     } else if (args[i] == "--snapshots") {
       if (i + 1 == args.size()) return usage("--snapshots needs a directory");
       options.snapshotsDirectory = std::filesystem::path(args[++i]);
+    } else if (args[i] == "--camera") {
+      if (i + 1 == args.size()) return usage("--camera needs a camera's name (see kivocam cameras)");
+      options.realCamera = std::string(args[++i]);
     } else if (args[i] == "--realtime") {
       options.realtime = true;
     } else if (args[i].starts_with("-") && args[i] != "-") {
@@ -159,6 +179,10 @@ int runKivocam(const std::vector<std::string_view>& args) {
   kivocam::ScenarioResult result;
   try {
     result = kivocam::runScenario(text, options, out);
+  } catch (const kivocam::CameraUnavailable& unavailable) {
+    std::cerr << "kivocam: --camera " << kivocam::escapeControls(*options.realCamera) << ": "
+              << kivocam::escapeControls(unavailable.what()) << '\n';
+    return 2;
   } catch (const kivocam::RunFailure& stopped) {
     if (!out.flush()) return writeFailure("trace");
     return failure(stopped.what());
