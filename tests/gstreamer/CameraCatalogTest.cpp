@@ -9,7 +9,39 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
+
 #include "CameraCatalog.h"
+
+// A device provider whose cameras a test adds and removes, to drive the live
+// catalog's monitor without hardware.
+struct KivoTestDevice {
+  GstDevice parent;
+};
+struct KivoTestDeviceClass {
+  GstDeviceClass parent;
+};
+G_DEFINE_TYPE(KivoTestDevice, kivo_test_device, GST_TYPE_DEVICE)
+static void kivo_test_device_init(KivoTestDevice*) {}
+static void kivo_test_device_class_init(KivoTestDeviceClass* klass) {
+  GST_DEVICE_CLASS(klass)->create_element = [](GstDevice*, const gchar* name) {
+    return gst_element_factory_make("videotestsrc", name);
+  };
+}
+struct KivoTestProvider {
+  GstDeviceProvider parent;
+};
+struct KivoTestProviderClass {
+  GstDeviceProviderClass parent;
+};
+G_DEFINE_TYPE(KivoTestProvider, kivo_test_provider, GST_TYPE_DEVICE_PROVIDER)
+static void kivo_test_provider_init(KivoTestProvider*) {}
+static void kivo_test_provider_class_init(KivoTestProviderClass* klass) {
+  GST_DEVICE_PROVIDER_CLASS(klass)->start = [](GstDeviceProvider*) -> gboolean { return TRUE; };
+  gst_device_provider_class_set_static_metadata(GST_DEVICE_PROVIDER_CLASS(klass), "Test cameras", "Video/Source",
+                                                "Cameras a test adds", "KivoCamera");
+}
 
 namespace gstcam {
 namespace {
@@ -211,6 +243,55 @@ TEST(CameraCatalogTest, LiveCatalogListsTheTestCameraLastAndMakesItsSource) {
     gst_object_unref(source);
     EXPECT_EQ(catalog.createSource("no-such-camera"), nullptr);
   }
+}
+
+TEST(CameraCatalogTest, LiveCatalogFollowsCamerasComingAndGoing) {
+  ASSERT_TRUE(ensureGStreamer());
+  static bool registered = gst_device_provider_register(nullptr, "kivotestprovider", GST_RANK_PRIMARY,
+                                                        kivo_test_provider_get_type());
+  ASSERT_TRUE(registered);
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::string> removed;
+  CameraCatalog catalog(true, {}, [&](const std::string& name) {
+    std::lock_guard lock(mutex);
+    removed.push_back(name);
+    changed.notify_all();
+  });
+  GstDeviceProvider* provider = gst_device_provider_factory_get_by_name("kivotestprovider");
+  ASSERT_NE(provider, nullptr);
+  GstCaps* caps = gst_caps_from_string("video/x-raw, width=640, height=480, framerate=30/1");
+  GstStructure* properties = gst_structure_new("props", "device.path", G_TYPE_STRING, "/dev/video77", nullptr);
+  auto* device = GST_DEVICE(g_object_ref_sink(g_object_new(kivo_test_device_get_type(), "display-name", "Desk Cam",
+                                                           "device-class", "Video/Source", "caps", caps,
+                                                           "properties", properties, nullptr)));
+  gst_caps_unref(caps);
+  gst_structure_free(properties);
+
+  auto listed = [&](const std::string& name) {
+    auto cameras = catalog.cameras();
+    return std::any_of(cameras.begin(), cameras.end(), [&](const auto& c) { return c.name == name; });
+  };
+  gst_device_provider_device_add(provider, GST_DEVICE(gst_object_ref(device)));
+  for (int i = 0; i < 500 && !listed("desk-cam"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(listed("desk-cam"));
+  EXPECT_EQ(catalog.cameras().back().name, "test");
+  if (GstElement* source = catalog.createSource("desk-cam")) {
+    gst_object_unref(gst_object_ref_sink(source));
+  } else {
+    ADD_FAILURE() << "no source for a listed camera";
+  }
+
+  gst_device_provider_device_remove(provider, device);
+  {
+    std::unique_lock lock(mutex);
+    changed.wait_for(lock, std::chrono::seconds(5), [&] { return !removed.empty(); });
+    EXPECT_EQ(removed, std::vector<std::string>{"desk-cam"});
+  }
+  EXPECT_FALSE(listed("desk-cam"));
+  EXPECT_EQ(catalog.createSource("desk-cam"), nullptr);
+  gst_object_unref(device);
+  gst_object_unref(provider);
 }
 
 }  // namespace
