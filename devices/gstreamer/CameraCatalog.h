@@ -110,7 +110,9 @@ std::optional<VideoMode> modeForPreset(const std::vector<VideoMode>& modes, std:
 
 /// The live list of cameras: starts GStreamer's device monitor, keeps the
 /// cameras it finds up to date from the monitor's bus (added, removed), and
-/// makes a source element for a camera.
+/// makes a source element for a camera. A camera keeps its name and position
+/// while it is there, whatever comes and goes meanwhile; a camera that comes
+/// takes the name a fresh listing would give it, suffixed when that is taken.
 class CameraCatalog {
  public:
   using Removed = std::function<void(const std::string& name)>;

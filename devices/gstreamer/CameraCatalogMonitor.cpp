@@ -4,6 +4,7 @@
 #include <gst/gst.h>
 
 #include <algorithm>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -174,6 +175,7 @@ struct CameraCatalog::State {
   std::vector<GstDevice*> devices;  // one reference each; records[i] is devices[i]'s
   std::vector<DeviceRecord> records;
   std::vector<CameraDescription> cameras;
+  std::vector<GstDevice*> kept;  // one reference each; kept[i] is cameras[i]'s device
 
   ~State() {
     if (watcher.joinable()) {
@@ -186,6 +188,7 @@ struct CameraCatalog::State {
     }
     if (bus) gst_object_unref(bus);
     for (GstDevice* device : devices) gst_object_unref(device);
+    for (GstDevice* device : kept) gst_object_unref(device);
   }
 
   // With the lock held.
@@ -200,6 +203,49 @@ struct CameraCatalog::State {
     records.erase(records.begin() + (it - devices.begin()));
     gst_object_unref(*it);
     devices.erase(it);
+  }
+
+  // Describes the cameras again after a change, with the lock held, and
+  // returns the names of those that are gone. A camera still there keeps its
+  // name and place while the catalog lives, so that a camera going away
+  // never renames (or moves) another one; a new camera takes the name it
+  // would have in a fresh listing, or that name with the next free suffix.
+  std::vector<std::string> describe() {
+    auto fresh = describeCameras(records, placements);
+    std::set<std::string> taken{"test"};
+    std::vector<bool> known(fresh.size(), false);
+    for (std::size_t i = 0; i < fresh.size(); ++i) {
+      for (std::size_t j = 0; j < cameras.size(); ++j) {
+        if (kept[j] != devices[fresh[i].record] || taken.contains(cameras[j].name)) continue;
+        fresh[i].name = cameras[j].name;
+        fresh[i].position = cameras[j].position;
+        fresh[i].deviceType = cameras[j].deviceType;
+        taken.insert(fresh[i].name);
+        known[i] = true;
+      }
+    }
+    for (std::size_t i = 0; i < fresh.size(); ++i) {
+      if (known[i]) continue;
+      std::string name = fresh[i].name;
+      for (int suffix = 2; taken.contains(name); ++suffix) name = fresh[i].name + "-" + std::to_string(suffix);
+      if (name != fresh[i].name) {
+        fresh[i].name = name;
+        if (auto placement = placements.find(name); placement != placements.end()) {
+          fresh[i].position = placement->second.position;
+          fresh[i].deviceType = placement->second.deviceType;
+        }
+      }
+      taken.insert(name);
+    }
+    std::vector<std::string> gone;
+    for (const CameraDescription& camera : cameras) {
+      if (!taken.contains(camera.name)) gone.push_back(camera.name);
+    }
+    for (GstDevice* device : kept) gst_object_unref(device);
+    kept.clear();
+    for (const CameraDescription& camera : fresh) kept.push_back(GST_DEVICE(gst_object_ref(devices[camera.record])));
+    cameras = std::move(fresh);
+    return gone;
   }
 
   // Follows the monitor's bus until told to stop; reports the cameras a
@@ -235,19 +281,19 @@ struct CameraCatalog::State {
             gst_message_parse_device_changed(message, &device, &previous);
             remove(previous);
             add(device);
+            // The same camera, described anew: it keeps its name and place.
+            for (GstDevice*& camera : kept) {
+              if (camera != previous) continue;
+              gst_object_unref(camera);
+              camera = GST_DEVICE(gst_object_ref(device));
+            }
             break;
           default:
             break;
         }
         if (device) gst_object_unref(device);
         if (previous) gst_object_unref(previous);
-        auto before = std::move(cameras);
-        cameras = describeCameras(records, placements);
-        for (const CameraDescription& camera : before) {
-          bool kept = std::any_of(cameras.begin(), cameras.end(),
-                                  [&](const CameraDescription& now) { return now.name == camera.name; });
-          if (!kept) gone.push_back(camera.name);
-        }
+        gone = describe();
       }
       gst_message_unref(message);
       if (onRemoved) {
@@ -279,7 +325,7 @@ CameraCatalog::CameraCatalog(bool includeDevices, CameraPlacements placements, R
     GList* devices = gst_device_monitor_get_devices(state.monitor);
     for (GList* item = devices; item; item = item->next) state.add(GST_DEVICE(item->data));
     g_list_free_full(devices, gst_object_unref);
-    state.cameras = describeCameras(state.records, state.placements);
+    state.describe();
   }
   // Devices added while the list was read are on the bus too; add() keeps
   // each device once.

@@ -246,37 +246,46 @@ TEST(CameraCatalogTest, LiveCatalogFollowsCamerasComingAndGoing) {
   });
   GstDeviceProvider* provider = gst_device_provider_factory_get_by_name("kivotestprovider");
   ASSERT_NE(provider, nullptr);
+  // Twins. Alone, the first to come is "desk-cam"; a fresh listing would
+  // give that name to the other one (port 2.4 sorts first), which comes next.
   GstCaps* caps = gst_caps_from_string("video/x-raw, width=640, height=480, framerate=30/1");
-  GstStructure* properties = gst_structure_new("props", "device.path", G_TYPE_STRING, "/dev/video77", nullptr);
-  auto* device = GST_DEVICE(g_object_ref_sink(g_object_new(kivo_test_device_get_type(), "display-name", "Desk Cam",
-                                                           "device-class", "Video/Source", "caps", caps,
-                                                           "properties", properties, nullptr)));
-  gst_caps_unref(caps);
-  gst_structure_free(properties);
-
-  auto listed = [&](const std::string& name) {
-    auto cameras = catalog.cameras();
-    return std::any_of(cameras.begin(), cameras.end(), [&](const auto& c) { return c.name == name; });
+  auto twin = [&](const char* node, const char* busPath) {
+    GstStructure* properties = gst_structure_new("props", "device.path", G_TYPE_STRING, node, "device.bus_path",
+                                                 G_TYPE_STRING, busPath, nullptr);
+    auto* device = GST_DEVICE(g_object_ref_sink(g_object_new(kivo_test_device_get_type(), "display-name",
+                                                             "Desk Cam", "device-class", "Video/Source", "caps",
+                                                             caps, "properties", properties, nullptr)));
+    gst_structure_free(properties);
+    gst_device_provider_device_add(provider, GST_DEVICE(gst_object_ref(device)));
+    return device;
   };
-  gst_device_provider_device_add(provider, GST_DEVICE(gst_object_ref(device)));
-  for (int i = 0; i < 500 && !listed("desk-cam"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_TRUE(listed("desk-cam"));
-  EXPECT_EQ(catalog.cameras().back().name, "test");
-  if (GstElement* source = catalog.createSource("desk-cam")) {
+  GstDevice* second = twin("/dev/video78", "pci-0000:00:14.0-usb-0:3:1.0");
+  GstDevice* first = twin("/dev/video77", kUsb);
+  gst_caps_unref(caps);
+
+  auto names = [&] {
+    std::vector<std::string> names;
+    for (const auto& camera : catalog.cameras()) names.push_back(camera.name);
+    return names;
+  };
+  auto removedAfter = [&](GstDevice* device, std::size_t count) {
+    gst_device_provider_device_remove(provider, device);
+    gst_object_unref(device);
+    std::unique_lock lock(mutex);
+    changed.wait_for(lock, std::chrono::seconds(5), [&] { return removed.size() >= count; });
+    return removed;
+  };
+  for (int i = 0; i < 500 && names().size() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(names(), (std::vector<std::string>{"desk-cam", "desk-cam-2", "test"}));
+  if (GstElement* source = catalog.createSource("desk-cam-2")) {
     gst_object_unref(gst_object_ref_sink(source));
   } else {
     ADD_FAILURE() << "no source for a listed camera";
   }
-
-  gst_device_provider_device_remove(provider, device);
-  {
-    std::unique_lock lock(mutex);
-    changed.wait_for(lock, std::chrono::seconds(5), [&] { return !removed.empty(); });
-    EXPECT_EQ(removed, std::vector<std::string>{"desk-cam"});
-  }
-  EXPECT_FALSE(listed("desk-cam"));
+  EXPECT_EQ(removedAfter(second, 1), std::vector<std::string>{"desk-cam"});
+  EXPECT_EQ(names(), (std::vector<std::string>{"desk-cam-2", "test"})) << "the twin keeps its name";
   EXPECT_EQ(catalog.createSource("desk-cam"), nullptr);
-  gst_object_unref(device);
+  EXPECT_EQ(removedAfter(first, 2), (std::vector<std::string>{"desk-cam", "desk-cam-2"}));
   gst_object_unref(provider);
 }
 
