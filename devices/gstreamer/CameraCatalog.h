@@ -77,11 +77,14 @@ struct CameraDescription {
   /// source opens it itself only when the provider is v4l2).
   std::optional<std::string> devicePath;
   std::vector<VideoMode> modes;
-  /// Which of the records given to `describeCameras` it came from.
+  /// Which of the records given to `describeCameras` it came from (the
+  /// record kept for it); in a live catalog's listing, of the catalog's own.
   std::size_t record = 0;
 };
 
-/// Deduplicates, names and places the cameras of `records` (see above).
+/// Deduplicates, names and places the cameras of `records` (see above), in
+/// the order of the records kept. A record without a mode the pipeline can
+/// use (a raw Bayer node behind an image processor) is no camera.
 std::vector<CameraDescription> describeCameras(const std::vector<DeviceRecord>& records,
                                                const CameraPlacements& placements = {});
 
@@ -101,7 +104,7 @@ CameraDescription testCamera();
 ///     exact size when there is one, otherwise the smallest above it;
 ///   Photo: the largest mode (by area);
 ///   High: the largest 16:9 mode, or the largest when none is 16:9;
-///   Medium, Low: the mode nearest (by area) to 480x360 and 192x144.
+///   Medium, Low: the mode nearest in area (by ratio) to 480x360 and 192x144.
 /// Among modes of the chosen size: the highest frame rate up to 30, then raw
 /// before JPEG (no decoding), then the lower rate. No modes: no presets.
 /// Unknown presets and the input-priority marker have no mode.
