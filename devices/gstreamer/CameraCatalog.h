@@ -14,9 +14,9 @@
 //
 // How cameras map to positions: a camera whose provider states a location
 // ("api.libcamera.location" front or back) takes it; the others are placed in
-// discovery order: the first camera not yet placed is the back camera, the
-// next the front one, any further ones are back cameras too. Every camera is
-// a wide-angle camera. A host overrides any of this by name.
+// discovery order in the positions still free: the back one first, then the
+// front one; any further ones are back cameras too. Every camera is a
+// wide-angle camera. A host overrides any of this by name.
 //
 // Thread-safe: the catalog's methods may be called from any thread.
 
@@ -32,6 +32,7 @@
 
 #include "AVFoundation/AVCaptureTypes.h"
 
+typedef struct _GstCaps GstCaps;
 typedef struct _GstElement GstElement;
 
 namespace gstcam {
@@ -84,6 +85,12 @@ struct CameraDescription {
 std::vector<CameraDescription> describeCameras(const std::vector<DeviceRecord>& records,
                                                const CameraPlacements& placements = {});
 
+/// The modes of a device's caps the pipeline can take: raw video and JPEG in
+/// system memory. Fixed sizes as listed; a range of sizes gives the common
+/// sizes within it and its largest. Each listed frame rate, the top of a
+/// range; 0 when the caps state none.
+std::vector<VideoMode> modesOfCaps(const GstCaps* caps);
+
 /// The built-in test camera: GStreamer's videotestsrc showing the SMPTE
 /// colour bars, named "test", a back wide-angle camera.
 CameraDescription testCamera();
@@ -110,7 +117,9 @@ class CameraCatalog {
 
   /// `includeDevices` false: only the test camera (no monitor is started).
   /// `onRemoved` is called, from the catalog's own thread, when a camera
-  /// goes away.
+  /// goes away; it must not destroy the catalog. Throws std::runtime_error
+  /// naming the reason when GStreamer cannot be initialised. A monitor that
+  /// cannot start (no provider) leaves only the test camera.
   CameraCatalog(bool includeDevices, CameraPlacements placements, Removed onRemoved);
   ~CameraCatalog();
   CameraCatalog(const CameraCatalog&) = delete;
