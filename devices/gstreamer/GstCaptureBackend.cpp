@@ -147,6 +147,8 @@ class StreamState final : public FrameListener, public std::enable_shared_from_t
     scheduleDelivery();
   }
 
+  bool deliversEveryFrame() const { return queue_.has_value(); }
+
   /// No frame is started after this.
   void stop() {
     FrameRef dropped;
@@ -206,7 +208,7 @@ class GstStream final : public AVCaptureStream {
  public:
   GstStream(std::shared_ptr<CameraPipeline> pipeline, std::shared_ptr<StreamState> state)
       : pipeline_(std::move(pipeline)), state_(std::move(state)) {
-    pipeline_->addListener(state_);
+    if (state_->deliversEveryFrame()) pipeline_->addListener(state_);
   }
 
   ~GstStream() override {
@@ -334,6 +336,26 @@ class StillCapture final : public FrameListener, public std::enable_shared_from_
   std::shared_ptr<CameraPipeline> pipeline_;
 };
 
+// What the catalog's thread and GStreamer's streaming threads hold of the
+// layer: a hand-off of failures to the session queue, where the layer deals
+// with them. So only a queue's block ever holds the layer on its way.
+class FailureReporter {
+ public:
+  using Handler = std::function<void(const std::string& camera, std::uint64_t generation, const NSError& error)>;
+  explicit FailureReporter(Handler handler) : handler_(std::move(handler)) {}
+
+  void report(std::string camera, std::uint64_t generation, NSError error) {
+    if (!isExecutorInstalled()) return;
+    queue_.get().async([handler = handler_, camera = std::move(camera), generation, error = std::move(error)] {
+      handler(camera, generation, error);
+    });
+  }
+
+ private:
+  const Handler handler_;
+  LazyQueue queue_{"com.kivocamera.platform.session"};
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -345,11 +367,14 @@ class GstCaptureBackend final : public AVCaptureBackend, public std::enable_shar
 
   /// Starts discovery; the catalog reports removals to this layer while it lives.
   void open() {
+    reporter_ = std::make_shared<FailureReporter>(
+        [weakSelf = weak_from_this()](const std::string& camera, std::uint64_t generation, const NSError& error) {
+          if (const auto self = weakSelf.lock()) self->tearDownAndReport(camera, generation, error);
+        });
     const bool devicesToo = !options_.onlyCamera || *options_.onlyCamera != "test";
     catalog_ = std::make_unique<CameraCatalog>(
-        devicesToo, options_.placements, [weakSelf = weak_from_this()](const std::string& name) {
-          if (const auto self = weakSelf.lock())
-            self->cameraFailed(name, 0, captureError(AVErrorDeviceNotConnected, "The camera " + name + " is gone"));
+        devicesToo, options_.placements, [reporter = reporter_](const std::string& name) {
+          reporter->report(name, 0, captureError(AVErrorDeviceNotConnected, "The camera " + name + " is gone"));
         });
     if (options_.onlyCamera && !describe(*options_.onlyCamera))
       throw std::runtime_error("there is no camera named '" + *options_.onlyCamera + "'");
@@ -597,9 +622,8 @@ class GstCaptureBackend final : public AVCaptureBackend, public std::enable_shar
     std::string failure;
     auto pipeline = CameraPipeline::start(
         catalog_->createSource(name), mode, camera->controlValues(),
-        [weakSelf = weak_from_this(), name, generation](const std::string& message) {
-          if (const auto self = weakSelf.lock())
-            self->cameraFailed(name, generation, captureError(AVErrorUnknown, message));
+        [reporter = reporter_, name, generation](const std::string& message) {
+          reporter->report(name, generation, captureError(AVErrorUnknown, message));
         },
         &failure);
     if (!pipeline) return nullptr;
@@ -608,16 +632,9 @@ class GstCaptureBackend final : public AVCaptureBackend, public std::enable_shar
     return pipeline;
   }
 
-  /// A camera's pipeline failed (`generation` 0: the camera is gone): on the
-  /// session queue, the pipeline is torn down, so that the next start builds
+  /// A camera's pipeline failed (`generation` 0: the camera is gone). On the
+  /// session queue: the pipeline is torn down, so that the next start builds
   /// a new one, and every running session on that camera hears of it.
-  void cameraFailed(const std::string& name, std::uint64_t generation, NSError error) {
-    if (!isExecutorInstalled()) return;
-    sessionQueue_.get().async([weakSelf = weak_from_this(), name, generation, error = std::move(error)] {
-      if (const auto self = weakSelf.lock()) self->tearDownAndReport(name, generation, error);
-    });
-  }
-
   void tearDownAndReport(const std::string& name, std::uint64_t generation, const NSError& error) {
     std::shared_ptr<CameraPipeline> failed;
     std::shared_ptr<Camera> camera;
@@ -644,6 +661,7 @@ class GstCaptureBackend final : public AVCaptureBackend, public std::enable_shar
   }
 
   const BackendOptions options_;
+  std::shared_ptr<FailureReporter> reporter_;
   std::unique_ptr<CameraCatalog> catalog_;
   std::mutex buildMutex_;
   mutable std::mutex mutex_;
@@ -653,7 +671,6 @@ class GstCaptureBackend final : public AVCaptureBackend, public std::enable_shar
   std::vector<std::weak_ptr<AVCaptureSession>> sessions_;
   std::atomic<std::int64_t> lastPhotoSettingsID_{0};
   LazyQueue permissionQueue_{"com.kivocamera.platform.permission"};
-  LazyQueue sessionQueue_{"com.kivocamera.platform.session"};
 };
 
 std::shared_ptr<AVCaptureBackend> makeCaptureBackend(BackendOptions options) {
