@@ -106,8 +106,25 @@ namespace {
 
 using CoreRef = std::shared_ptr<CameraPipeline::Core>;
 
-CoreRef& coreOf(gpointer data) { return *static_cast<CoreRef*>(data); }
-void releaseCore(gpointer data) { delete static_cast<CoreRef*>(data); }
+// What the callbacks' user data points to. GStreamer hands it to its threads
+// through GLib's own locks, which ThreadSanitizer does not see; taking the
+// core under this mutex, locked once when it is made, orders the hand-off
+// where it can see it.
+class CallbackData {
+ public:
+  explicit CallbackData(CoreRef core) : core_(std::move(core)) { std::lock_guard<std::mutex> published(mutex_); }
+  CoreRef core() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return core_;
+  }
+
+ private:
+  std::mutex mutex_;
+  CoreRef core_;
+};
+
+CoreRef coreOf(gpointer data) { return static_cast<CallbackData*>(data)->core(); }
+void releaseCore(gpointer data) { delete static_cast<CallbackData*>(data); }
 
 GstFlowReturn onNewSample(GstAppSink* sink, gpointer data) {
   CallbackScope scope;
@@ -195,9 +212,9 @@ std::shared_ptr<CameraPipeline> CameraPipeline::start(GstElement* source, const 
   core->onError = std::move(onError);
   GstAppSinkCallbacks callbacks{};
   callbacks.new_sample = onNewSample;
-  gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, new CoreRef(core), releaseCore);
+  gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, new CallbackData(core), releaseCore);
   GstBus* bus = gst_element_get_bus(pipeline);
-  gst_bus_set_sync_handler(bus, onBusMessage, new CoreRef(core), releaseCore);
+  gst_bus_set_sync_handler(bus, onBusMessage, new CallbackData(core), releaseCore);
   gst_object_unref(bus);
 
   // From here the destructor takes the pipeline down, whatever happens.
