@@ -1,7 +1,8 @@
 # Runs a scenario with --photos and checks the photos it wrote.
 #
 #   cmake -DKIVOCAM=<kivocam> -DSCENARIO=<file.kvs> -DPHOTOS_DIR=<dir>
-#         [-DCOUNT=<photos expected, default 1>] -P CheckPhotos.cmake
+#         [-DCOUNT=<photos expected, default 1>] [-DCAMERA=<real camera>]
+#         -P CheckPhotos.cmake
 #
 # PHOTOS_DIR is removed first, so kivocam has to create it. Then exactly
 # photo-1.jpg ... photo-COUNT.jpg must be there, each a JPEG file: it starts
@@ -17,11 +18,16 @@ if(NOT DEFINED COUNT OR COUNT STREQUAL "")
   set(COUNT 1)
 endif()
 
+set(CAMERA_ARGS "")
+if(DEFINED CAMERA AND NOT CAMERA STREQUAL "")
+  set(CAMERA_ARGS --camera "${CAMERA}")
+endif()
+
 set(ENV{LC_ALL} C)
 file(REMOVE_RECURSE "${PHOTOS_DIR}")
 
 execute_process(
-  COMMAND "${KIVOCAM}" run "${SCENARIO}" --photos "${PHOTOS_DIR}" --snapshots "${PHOTOS_DIR}"
+  COMMAND "${KIVOCAM}" run "${SCENARIO}" --photos "${PHOTOS_DIR}" --snapshots "${PHOTOS_DIR}" ${CAMERA_ARGS}
   RESULT_VARIABLE status
   OUTPUT_VARIABLE trace
   ERROR_VARIABLE errors)

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -198,6 +199,10 @@ int runKivocam(const std::vector<std::string_view>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The libcamera device provider logs its own start-up at warning level;
+  // the trace and the camera list stay clean unless the user asks for more.
+  // Set before any thread starts (setenv is not thread-safe).
+  ::setenv("LIBCAMERA_LOG_LEVELS", "*:ERROR", 0);
   try {
     return runKivocam(std::vector<std::string_view>(argv + 1, argv + argc));
   } catch (const std::bad_alloc&) {
