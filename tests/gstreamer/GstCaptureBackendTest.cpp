@@ -35,13 +35,14 @@ struct Lit {
 };
 constexpr std::array<Lit, 7> kBars{{{1, 1, 1}, {1, 1, 0}, {0, 1, 1}, {0, 1, 0}, {1, 0, 1}, {1, 0, 0}, {0, 0, 1}}};
 
-// Lit channels well up, dark ones well down: room for 75% bars, video
-// range, chroma subsampling and JPEG, none for swapped channels or planes.
+// The bars are at full strength: room for rounding, chroma subsampling and
+// JPEG at a bar's middle, none for swapped channels or planes, nor for a
+// video-range picture taken for a full-range one (235 and 16).
 testing::AssertionResult shows(const std::array<std::uint8_t, 3>& rgb, int bar) {
   const Lit want = kBars.at(static_cast<std::size_t>(bar));
   const bool lit[3] = {want.r, want.g, want.b};
   for (int c = 0; c < 3; ++c)
-    if (lit[c] ? rgb[c] < 140 : rgb[c] > 70)
+    if (lit[c] ? rgb[c] < 242 : rgb[c] > 13)
       return testing::AssertionFailure() << "bar " << bar << " reads " << int(rgb[0]) << "," << int(rgb[1]) << ","
                                          << int(rgb[2]);
   return testing::AssertionSuccess();
