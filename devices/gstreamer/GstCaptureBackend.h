@@ -11,6 +11,7 @@
 // consumer is still busy with a frame drops the ones that come meanwhile (it
 // keeps at most one waiting), so a slow consumer never builds a queue.
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,5 +34,14 @@ struct BackendOptions {
 /// std::runtime_error naming the reason when GStreamer cannot be started or
 /// `onlyCamera` names no camera there is.
 std::shared_ptr<AVCaptureBackend> makeCaptureBackend(BackendOptions options);
+
+// Diagnostics, for tests and tools.
+
+/// Pipelines alive in the process (built and not yet torn down).
+std::size_t livePipelineCount();
+/// Posts an error on the bus of the pipeline `layer` (made by
+/// makeCaptureBackend) runs for `camera`, as one of its elements would; false
+/// when that camera has no pipeline running there.
+bool postPipelineError(AVCaptureBackend& layer, const std::string& camera, const std::string& message);
 
 }  // namespace gstcam
