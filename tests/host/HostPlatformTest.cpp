@@ -21,6 +21,13 @@ namespace {
 
 constexpr double kGenerousTimeout = 30.0;
 
+// The test camera where the build has real cameras, so no real one is asked.
+KivoHostOptions testCameraOptions() {
+  KivoHostOptions options;
+  if (KivoHostPlatform::hasRealCameras()) options.camera = "test";
+  return options;
+}
+
 void appear(UIViewController& screen, bool appearing) {
   screen.beginAppearanceTransition(appearing, false);
   if (appearing) screen.view()->layoutIfNeeded();
@@ -38,8 +45,7 @@ TEST(KivoHostPlatformTest, SetsUpAndTearsDownTwiceWithACameraShownInBetween) {
     std::shared_ptr<KivoCamera> kept;
     std::weak_ptr<KivoCamera> watch;
     {
-      KivoHostOptions options;
-      if (KivoHostPlatform::hasRealCameras()) options.camera = "test";
+      KivoHostOptions options = testCameraOptions();
       options.trackingEvent = [&](const std::string& name, const TrackingParameters&) {
         std::lock_guard<std::mutex> lock(mutex);
         events.push_back(name);
@@ -82,13 +88,11 @@ TEST(KivoHostPlatformTest, SetsUpAndTearsDownTwiceWithACameraShownInBetween) {
 
 TEST(KivoHostPlatformTest, RefusesASecondPlatformAndBadOptionsInstallingNothing) {
   {
-    KivoHostPlatform platform;
-    EXPECT_THROW(KivoHostPlatform{}, std::logic_error);
+    KivoHostPlatform platform(testCameraOptions());
+    EXPECT_THROW(KivoHostPlatform{testCameraOptions()}, std::logic_error);
   }
   EXPECT_THROW(KivoHostPlatform({.screenScale = 4}), std::invalid_argument);
-  if (!KivoHostPlatform::hasRealCameras()) {
-    EXPECT_THROW(KivoHostPlatform({.camera = "test"}), std::runtime_error);
-  }
+  EXPECT_THROW(KivoHostPlatform({.camera = "no-such-camera"}), std::runtime_error);
   EXPECT_FALSE(isExecutorInstalled());
 }
 
