@@ -62,6 +62,12 @@ extern thread_local OperationQueue* tCurrentOperationQueue;
 /// main run loop sleeps on a condition variable, and a host's own event loop
 /// polls a descriptor (an eventfd, made when the host first asks for it) that
 /// is readable while a wake-up is pending. Guarded by the scheduler's mutex.
+///
+/// Invariant, once the descriptor exists: `raised_` is whether it is
+/// readable, and it is raised whenever the main queue has a block ready,
+/// except while a drain on the main thread is running them (a drain clears
+/// it first and settles it last). It is only ever cleared under the lock
+/// together with a check that no main work is ready, or by a drain.
 class MainWaiter {
  public:
   MainWaiter() = default;
