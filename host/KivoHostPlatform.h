@@ -22,6 +22,14 @@
 // Log lines go to standard output, as they always do, and the memory check
 // reads the machine's statistics (/proc/meminfo).
 //
+// In a GLib loop (a QSocketNotifier of type Read does the same in Qt):
+//
+//   g_unix_fd_add(platform.mainQueueDescriptor(), G_IO_IN,
+//                 [](int, GIOCondition, void* p) {
+//                   static_cast<KivoHostPlatform*>(p)->drainMainQueue();
+//                   return gboolean(G_SOURCE_CONTINUE);
+//                 }, &platform);
+//
 // Only one may exist at a time, and not beside a sim::World. Destroying it
 // tears everything down in reverse order, the executor last: blocks still
 // queued are dropped, and a controller the host still holds then finds an
