@@ -17,8 +17,8 @@
 //     re-focus after a move);
 //   - the host's tracker: `Kivo()` hands each analytics event to the
 //     options' callback;
-//   - the resource lookup: the installed copy, else the source tree's, after
-//     the options' directory if given.
+//   - the resource lookup (Kivo/KivoResource.h: the installed copy, else
+//     the source tree's), with the options' directory first if given.
 // Log lines go to standard output, as they always do, and the memory check
 // reads the machine's statistics (/proc/meminfo).
 //
