@@ -38,6 +38,15 @@ GstCaps* modeCaps(const std::optional<VideoMode>& mode) {
   return caps;
 }
 
+// v4l2src takes its controls as a structure; other sources have no such property.
+void applyControls(GstElement* source, const ControlValues& controls) {
+  if (controls.empty() || !g_object_class_find_property(G_OBJECT_GET_CLASS(source), "extra-controls")) return;
+  GstStructure* structure = gst_structure_new_empty("controls");
+  for (const auto& [name, value] : controls) gst_structure_set(structure, name.c_str(), G_TYPE_INT, value, nullptr);
+  g_object_set(source, "extra-controls", structure, nullptr);
+  gst_structure_free(structure);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -149,7 +158,8 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data) {
 std::atomic<std::size_t> CameraPipeline::live_{0};
 
 std::shared_ptr<CameraPipeline> CameraPipeline::start(GstElement* source, const std::optional<VideoMode>& mode,
-                                                      ErrorHandler onError, std::string* failure) {
+                                                      const ControlValues& controls, ErrorHandler onError,
+                                                      std::string* failure) {
   const auto fail = [failure](std::string reason) {
     if (failure) *failure = std::move(reason);
     return nullptr;
@@ -164,6 +174,7 @@ std::shared_ptr<CameraPipeline> CameraPipeline::start(GstElement* source, const 
     return fail("GStreamer lacks capsfilter, jpegdec, videoconvert or appsink (plugins base and good)");
   }
 
+  applyControls(source, controls);
   GstElement* pipeline = gst_pipeline_new(nullptr);
   gst_bin_add_many(GST_BIN(pipeline), source, filter, convert, sink, nullptr);
   if (decode) gst_bin_add(GST_BIN(pipeline), decode);
@@ -190,14 +201,14 @@ std::shared_ptr<CameraPipeline> CameraPipeline::start(GstElement* source, const 
   gst_object_unref(bus);
 
   // From here the destructor takes the pipeline down, whatever happens.
-  std::shared_ptr<CameraPipeline> made(new CameraPipeline(pipeline, core));
+  std::shared_ptr<CameraPipeline> made(new CameraPipeline(pipeline, source, core));
   if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
     return fail("the camera would not start");
   return made;
 }
 
-CameraPipeline::CameraPipeline(GstElement* pipeline, std::shared_ptr<Core> core)
-    : pipeline_(pipeline), core_(std::move(core)) {
+CameraPipeline::CameraPipeline(GstElement* pipeline, GstElement* source, std::shared_ptr<Core> core)
+    : pipeline_(pipeline), source_(source), core_(std::move(core)) {
   live_.fetch_add(1);
 }
 
@@ -259,6 +270,8 @@ FrameRef CameraPipeline::latestFrame() const {
   std::lock_guard<std::mutex> lock(core_->mutex);
   return core_->latest;
 }
+
+void CameraPipeline::setControls(const ControlValues& controls) { applyControls(source_, controls); }
 
 void CameraPipeline::postError(const std::string& message) {
   GError* error = g_error_new_literal(GST_CORE_ERROR, GST_CORE_ERROR_FAILED, message.c_str());

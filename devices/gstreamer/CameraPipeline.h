@@ -29,6 +29,7 @@
 #include <gst/video/video.h>
 
 #include "CameraCatalog.h"
+#include "CameraControls.h"
 #include "CoreMedia/CMTime.h"
 #include "FrameConversion.h"
 
@@ -72,12 +73,13 @@ class CameraPipeline {
  public:
   using ErrorHandler = std::function<void(const std::string& message)>;
 
-  /// Builds the pipeline around `source` (its reference is taken) and sets
-  /// it playing; none, with the reason in `failure`, when an element is
-  /// missing, the caps cannot link or the source refuses to start (its
-  /// error also reaches `onError`).
+  /// Builds the pipeline around `source` (its reference is taken), with its
+  /// `controls`, and sets it playing; none, with the reason in `failure`,
+  /// when an element is missing, the caps cannot link or the source refuses
+  /// to start (its error also reaches `onError`).
   static std::shared_ptr<CameraPipeline> start(GstElement* source, const std::optional<VideoMode>& mode,
-                                               ErrorHandler onError, std::string* failure);
+                                               const ControlValues& controls, ErrorHandler onError,
+                                               std::string* failure);
   ~CameraPipeline();
   CameraPipeline(const CameraPipeline&) = delete;
   CameraPipeline& operator=(const CameraPipeline&) = delete;
@@ -92,6 +94,9 @@ class CameraPipeline {
   /// The newest frame, or none before the first one and after stop().
   FrameRef latestFrame() const;
 
+  /// Hands the source new control values (a source without controls ignores them).
+  void setControls(const ControlValues& controls);
+
   /// Posts an ERROR message on the bus as one of the elements would.
   void postError(const std::string& message);
 
@@ -101,9 +106,10 @@ class CameraPipeline {
   struct Core;
 
  private:
-  CameraPipeline(GstElement* pipeline, std::shared_ptr<Core> core);
+  CameraPipeline(GstElement* pipeline, GstElement* source, std::shared_ptr<Core> core);
 
   GstElement* const pipeline_;
+  GstElement* const source_;  // owned by the pipeline
   const std::shared_ptr<Core> core_;
   static std::atomic<std::size_t> live_;
 };

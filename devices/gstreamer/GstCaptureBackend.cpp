@@ -12,6 +12,7 @@
 #include "AVFoundation/AVCaptureConnection.h"
 #include "AVFoundation/AVCaptureDevice.h"
 #include "AVFoundation/AVCaptureSession.h"
+#include "CameraControls.h"
 #include "CameraPipeline.h"
 #include "FrameConversion.h"
 #include "StillEncoder.h"
@@ -20,8 +21,8 @@ namespace gstcam {
 
 namespace {
 
-/// How far digital zoom goes on a camera without a zoom control.
-constexpr double kDigitalZoomLimit = 4;
+/// How far zoom goes: digitally, or over the whole range of a zoom control.
+constexpr double kZoomLimit = 4;
 /// A still whose frame has not come by then fails.
 constexpr double kStillTimeoutSeconds = 5;
 
@@ -50,15 +51,28 @@ class LazyQueue {
 };
 
 // One camera as the layer knows it: its description, its device object (the
-// same for the layer's life) and its digital zoom. Thread-safe.
+// same for the layer's life), its controls and their values, and its digital
+// zoom. Thread-safe.
 class Camera {
  public:
-  Camera(CameraDescription description, std::shared_ptr<AVCaptureDevice> device)
-      : description_(std::move(description)), device_(std::move(device)) {}
+  Camera(CameraDescription description, CameraControls controls, std::shared_ptr<AVCaptureDevice> device)
+      : description_(std::move(description)), controls_(controls), device_(std::move(device)) {}
 
   const CameraDescription& description() const { return description_; }
+  const CameraControls& controls() const { return controls_; }
   const std::shared_ptr<AVCaptureDevice>& device() const { return device_; }
   double frameInterval() const { return 1.0 / device_->activeFormat().maxFrameRate; }
+
+  /// The control values set so far, which every pipeline of the camera starts with.
+  ControlValues controlValues() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return values_;
+  }
+  ControlValues setControl(const std::string& name, int value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    values_[name] = value;
+    return values_;
+  }
 
   /// A zoom change from now: a jump, or a ramp of `rate` powers of two a
   /// second from where the zoom has got to.
@@ -88,8 +102,10 @@ class Camera {
   }
 
   const CameraDescription description_;
+  const CameraControls controls_;
   const std::shared_ptr<AVCaptureDevice> device_;
   mutable std::mutex mutex_;
+  ControlValues values_;
   double from_ = 1, target_ = 1, start_ = 0;
   float rate_ = 0;
 };
@@ -130,6 +146,8 @@ class StreamState final : public FrameListener, public std::enable_shared_from_t
     }
     scheduleDelivery();
   }
+
+  bool deliversEveryFrame() const { return queue_.has_value(); }
 
   /// No frame is started after this.
   void stop() {
@@ -190,7 +208,7 @@ class GstStream final : public AVCaptureStream {
  public:
   GstStream(std::shared_ptr<CameraPipeline> pipeline, std::shared_ptr<StreamState> state)
       : pipeline_(std::move(pipeline)), state_(std::move(state)) {
-    pipeline_->addListener(state_);
+    if (state_->deliversEveryFrame()) pipeline_->addListener(state_);
   }
 
   ~GstStream() override {
@@ -318,6 +336,26 @@ class StillCapture final : public FrameListener, public std::enable_shared_from_
   std::shared_ptr<CameraPipeline> pipeline_;
 };
 
+// What the catalog's thread and GStreamer's streaming threads hold of the
+// layer: a hand-off of failures to the session queue, where the layer deals
+// with them. So only a queue's block ever holds the layer on its way.
+class FailureReporter {
+ public:
+  using Handler = std::function<void(const std::string& camera, std::uint64_t generation, const NSError& error)>;
+  explicit FailureReporter(Handler handler) : handler_(std::move(handler)) {}
+
+  void report(std::string camera, std::uint64_t generation, NSError error) {
+    if (!isExecutorInstalled()) return;
+    queue_.get().async([handler = handler_, camera = std::move(camera), generation, error = std::move(error)] {
+      handler(camera, generation, error);
+    });
+  }
+
+ private:
+  const Handler handler_;
+  LazyQueue queue_{"com.kivocamera.platform.session"};
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -329,11 +367,14 @@ class GstCaptureBackend final : public AVCaptureBackend, public std::enable_shar
 
   /// Starts discovery; the catalog reports removals to this layer while it lives.
   void open() {
+    reporter_ = std::make_shared<FailureReporter>(
+        [weakSelf = weak_from_this()](const std::string& camera, std::uint64_t generation, const NSError& error) {
+          if (const auto self = weakSelf.lock()) self->tearDownAndReport(camera, generation, error);
+        });
     const bool devicesToo = !options_.onlyCamera || *options_.onlyCamera != "test";
     catalog_ = std::make_unique<CameraCatalog>(
-        devicesToo, options_.placements, [weakSelf = weak_from_this()](const std::string& name) {
-          if (const auto self = weakSelf.lock())
-            self->cameraFailed(name, 0, captureError(AVErrorDeviceNotConnected, "The camera " + name + " is gone"));
+        devicesToo, options_.placements, [reporter = reporter_](const std::string& name) {
+          reporter->report(name, 0, captureError(AVErrorDeviceNotConnected, "The camera " + name + " is gone"));
         });
     if (options_.onlyCamera && !describe(*options_.onlyCamera))
       throw std::runtime_error("there is no camera named '" + *options_.onlyCamera + "'");
@@ -382,13 +423,30 @@ class GstCaptureBackend final : public AVCaptureBackend, public std::enable_shar
                                       const AVCaptureControlChange& change) override {
     const auto camera = knownCamera(*device);
     if (!camera) return captureError(AVErrorDeviceNotConnected, "Cannot use a missing device");
+    const CameraControls& controls = camera->controls();
+    std::optional<std::pair<std::string, int>> setting;
     if (const auto* zoom = std::get_if<AVCaptureControl::VideoZoom>(&change)) {
-      camera->zoom(*zoom, CACurrentMediaTime());
+      // An optical zoom jumps to the factor; a digital one may ramp.
+      if (controls.zoom)
+        setting.emplace("zoom_absolute", zoomControlValue(*controls.zoom, zoom->factor, kZoomLimit));
+      else
+        camera->zoom(*zoom, CACurrentMediaTime());
+    } else if (const auto* focus = std::get_if<AVCaptureControl::FocusMode>(&change)) {
+      if (controls.continuousFocus)
+        setting.emplace("focus_automatic_continuous", focus->mode == AVCaptureFocusMode::continuousAutoFocus);
+    } else if (const auto* exposure = std::get_if<AVCaptureControl::ExposureMode>(&change)) {
+      if (controls.autoExposure)
+        setting.emplace("auto_exposure", exposure->mode == AVCaptureExposureMode::continuousAutoExposure
+                                             ? kAutoExposureOn
+                                             : kAutoExposureOff);
     } else if (const auto* torch = std::get_if<AVCaptureControl::Torch>(&change)) {
       if (torch->mode != AVCaptureTorchMode::off) return captureError(AVErrorUnknown, "The camera has no torch");
     }
-    // Focus, exposure, white balance and low light: the modes the framework
-    // allows this camera are the ones it keeps by itself.
+    // Anything else the framework allows this camera (a locked focus, the
+    // white balance) is what the camera does by itself.
+    if (!setting) return std::nullopt;
+    const ControlValues values = camera->setControl(setting->first, setting->second);
+    if (const auto pipeline = runningPipeline(camera->description().name)) pipeline->setControls(values);
     return std::nullopt;
   }
 
@@ -447,14 +505,9 @@ class GstCaptureBackend final : public AVCaptureBackend, public std::enable_shar
   // --- Diagnostics
 
   bool postError(const std::string& name, const std::string& message) {
-    std::shared_ptr<CameraPipeline> pipeline;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (const auto found = pipelines_.find(name); found != pipelines_.end()) pipeline = found->second.pipeline.lock();
-    }
-    if (!pipeline || pipeline->isStopped()) return false;
-    pipeline->postError(message);
-    return true;
+    const auto pipeline = runningPipeline(name);
+    if (pipeline) pipeline->postError(message);
+    return pipeline != nullptr;
   }
 
  private:
@@ -462,6 +515,15 @@ class GstCaptureBackend final : public AVCaptureBackend, public std::enable_shar
     std::weak_ptr<CameraPipeline> pipeline;
     std::uint64_t generation = 0;
   };
+
+  std::shared_ptr<CameraPipeline> runningPipeline(const std::string& name) const {
+    std::shared_ptr<CameraPipeline> pipeline;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (const auto found = pipelines_.find(name); found != pipelines_.end()) pipeline = found->second.pipeline.lock();
+    }
+    return pipeline && !pipeline->isStopped() ? pipeline : nullptr;
+  }
 
   std::vector<CameraDescription> visibleCameras() const {
     auto cameras = catalog_->cameras();
@@ -477,18 +539,19 @@ class GstCaptureBackend final : public AVCaptureBackend, public std::enable_shar
   }
 
   /// The device of a camera as this layer describes it: the only camera is
-  /// the back wide one; no torch, flash, focus point, exposure bias or
-  /// low-light boost, since the sources offer none of them here.
-  AVCaptureDeviceDescription deviceDescription(const CameraDescription& camera) const {
+  /// the back wide one; continuous focus and exposure where the camera has
+  /// those controls; no torch, flash, focus point, exposure bias or low-light
+  /// boost, which the sources do not offer.
+  AVCaptureDeviceDescription deviceDescription(const CameraDescription& camera, const CameraControls& controls) const {
     AVCaptureDeviceDescription description;
     description.uniqueID = camera.name;
     description.deviceType = options_.onlyCamera ? std::string(AVCaptureDeviceTypeBuiltInWideAngleCamera)
                                                  : camera.deviceType;
     description.position = options_.onlyCamera ? AVCaptureDevicePosition::back : camera.position;
     description.focusPointOfInterestSupported = false;
-    description.continuousAutoFocusSupported = false;
+    description.continuousAutoFocusSupported = controls.continuousFocus;
     description.smoothAutoFocusSupported = false;
-    description.continuousAutoExposureSupported = false;
+    description.continuousAutoExposureSupported = controls.autoExposure;
     description.continuousAutoWhiteBalanceSupported = false;
     description.lowLightBoostSupported = false;
     description.minExposureTargetBias = 0;
@@ -499,16 +562,21 @@ class GstCaptureBackend final : public AVCaptureBackend, public std::enable_shar
     double rate = 0;
     for (const auto& mode : camera.modes) rate = std::max(rate, mode.frameRate);
     if (rate > 0 && std::isfinite(rate)) description.frameRate = rate;
-    description.maxVideoZoomFactor = kDigitalZoomLimit;
+    description.maxVideoZoomFactor = kZoomLimit;
     return description;
   }
 
   std::shared_ptr<Camera> cameraFor(const CameraDescription& description) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (const auto found = cameras_.find(description.name); found != cameras_.end()) return found->second;
+    }
+    // Probed once, outside the lock: it opens the camera's node.
+    const CameraControls controls = probeControls(description);
+    auto made = std::make_shared<Camera>(description, controls,
+                                         AVCaptureDevice::create(deviceDescription(description, controls)));
     std::lock_guard<std::mutex> lock(mutex_);
-    auto& camera = cameras_[description.name];
-    if (!camera)
-      camera = std::make_shared<Camera>(description, AVCaptureDevice::create(deviceDescription(description)));
-    return camera;
+    return cameras_.try_emplace(description.name, std::move(made)).first->second;
   }
 
   /// The camera behind a device of this layer, or none.
@@ -553,10 +621,9 @@ class GstCaptureBackend final : public AVCaptureBackend, public std::enable_shar
     const auto mode = modeForPreset(camera->description().modes, presetFor(*camera));
     std::string failure;
     auto pipeline = CameraPipeline::start(
-        catalog_->createSource(name), mode,
-        [weakSelf = weak_from_this(), name, generation](const std::string& message) {
-          if (const auto self = weakSelf.lock())
-            self->cameraFailed(name, generation, captureError(AVErrorUnknown, message));
+        catalog_->createSource(name), mode, camera->controlValues(),
+        [reporter = reporter_, name, generation](const std::string& message) {
+          reporter->report(name, generation, captureError(AVErrorUnknown, message));
         },
         &failure);
     if (!pipeline) return nullptr;
@@ -565,16 +632,9 @@ class GstCaptureBackend final : public AVCaptureBackend, public std::enable_shar
     return pipeline;
   }
 
-  /// A camera's pipeline failed (`generation` 0: the camera is gone): on the
-  /// session queue, the pipeline is torn down, so that the next start builds
+  /// A camera's pipeline failed (`generation` 0: the camera is gone). On the
+  /// session queue: the pipeline is torn down, so that the next start builds
   /// a new one, and every running session on that camera hears of it.
-  void cameraFailed(const std::string& name, std::uint64_t generation, NSError error) {
-    if (!isExecutorInstalled()) return;
-    sessionQueue_.get().async([weakSelf = weak_from_this(), name, generation, error = std::move(error)] {
-      if (const auto self = weakSelf.lock()) self->tearDownAndReport(name, generation, error);
-    });
-  }
-
   void tearDownAndReport(const std::string& name, std::uint64_t generation, const NSError& error) {
     std::shared_ptr<CameraPipeline> failed;
     std::shared_ptr<Camera> camera;
@@ -601,6 +661,7 @@ class GstCaptureBackend final : public AVCaptureBackend, public std::enable_shar
   }
 
   const BackendOptions options_;
+  std::shared_ptr<FailureReporter> reporter_;
   std::unique_ptr<CameraCatalog> catalog_;
   std::mutex buildMutex_;
   mutable std::mutex mutex_;
@@ -610,7 +671,6 @@ class GstCaptureBackend final : public AVCaptureBackend, public std::enable_shar
   std::vector<std::weak_ptr<AVCaptureSession>> sessions_;
   std::atomic<std::int64_t> lastPhotoSettingsID_{0};
   LazyQueue permissionQueue_{"com.kivocamera.platform.permission"};
-  LazyQueue sessionQueue_{"com.kivocamera.platform.session"};
 };
 
 std::shared_ptr<AVCaptureBackend> makeCaptureBackend(BackendOptions options) {

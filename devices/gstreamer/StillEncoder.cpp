@@ -57,10 +57,11 @@ std::optional<Data> encodeJPEG(const std::vector<std::uint8_t>& rgb, int width, 
   if (width < 1 || height < 1 || rgb.size() < static_cast<std::size_t>(width) * height * 3) return std::nullopt;
   unsigned char* buffer = nullptr;
   unsigned long size = 0;
-  const bool encoded = encodeInto(rgb.data(), width, height, quality < 0 ? 0 : quality > 100 ? 100 : quality,
-                                  &buffer, &size);
-  std::optional<Data> data;
-  if (encoded) data.emplace(buffer, buffer + size);
+  if (!encodeInto(rgb.data(), width, height, quality < 0 ? 0 : quality > 100 ? 100 : quality, &buffer, &size)) {
+    std::free(buffer);
+    return std::nullopt;
+  }
+  Data data(buffer, buffer + size);
   std::free(buffer);
   return data;
 }

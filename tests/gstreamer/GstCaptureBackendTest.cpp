@@ -108,6 +108,7 @@ struct PhotoLog final : AVCapturePhotoCaptureDelegate {
 class GstCaptureBackendTest : public testing::Test {
  protected:
   void SetUp() override {
+    session->setSessionPreset(AVCaptureSessionPreset640x480);
     session->addInput(AVCaptureDeviceInput::createWithDevice(camera));
     ASSERT_EQ(session->inputs().size(), 1u);
     output->setSampleBufferDelegate(frames, DispatchQueue("test.frames"));
@@ -144,7 +145,7 @@ class GstCaptureBackendTest : public testing::Test {
   const std::shared_ptr<FrameLog> frames = std::make_shared<FrameLog>();
   // The stream's size: the test camera's mode for the session's preset.
   const gstcam::VideoMode mode =
-      gstcam::modeForPreset(gstcam::testCamera().modes, AVCaptureSessionPresetHigh).value_or(gstcam::VideoMode{});
+      gstcam::modeForPreset(gstcam::testCamera().modes, AVCaptureSessionPreset640x480).value_or(gstcam::VideoMode{});
 };
 
 // --- Frames in every format and orientation ---------------------------------
