@@ -4,7 +4,8 @@
 # and runs against that prefix alone. Fails on the first step that goes wrong.
 #
 #   cmake -DBUILD_DIR=<built tree> -DSOURCE_DIR=<source dir> -DWORK_DIR=<scratch dir>
-#         -DLIBDIR=<lib dir name> -DEXPECT_KIVOCAM=ON|OFF -DGENERATOR=<generator>
+#         -DLIBDIR=<lib dir name> -DEXPECT_KIVOCAM=ON|OFF [-DEXPECT_GSTREAMER=ON|OFF]
+#         -DGENERATOR=<generator>
 #         [-DMAKE_PROGRAM=...] -DCXX_COMPILER=<compiler> [-DBUILD_TYPE=...]
 #         [-DCXX_FLAGS=...] [-DEXE_LINKER_FLAGS=...] -P CheckInstall.cmake
 foreach(required BUILD_DIR SOURCE_DIR WORK_DIR LIBDIR GENERATOR CXX_COMPILER)
@@ -37,6 +38,8 @@ set(expected
   ${LIBDIR}/libkivocamera.a
   ${LIBDIR}/libkivo_platform.a
   ${LIBDIR}/libkivo_sim.a
+  ${LIBDIR}/libkivo_host.a
+  include/kivocamera/host/KivoHostPlatform.h
   include/kivocamera/component/KivoCamera.h
   include/kivocamera/component/KivoCameraDelegate.h
   include/kivocamera/component/KivoCameraLocalizableKey.h
@@ -49,6 +52,9 @@ set(expected
   ${LIBDIR}/cmake/KivoCamera/KivoCameraTargets.cmake)
 if(EXPECT_KIVOCAM)
   list(APPEND expected bin/kivocam)
+endif()
+if(EXPECT_GSTREAMER)
+  list(APPEND expected ${LIBDIR}/libkivo_gstreamer.a include/kivocamera/devices/gstreamer/GstCaptureBackend.h)
 endif()
 # Every resource the lookup may ask for, and nothing but them.
 file(GLOB_RECURSE resources RELATIVE ${SOURCE_DIR}/resources ${SOURCE_DIR}/resources/*)

@@ -5,21 +5,29 @@
 #   lib/libkivocamera.a                         the component
 #   lib/libkivo_platform.a                      the platform layer
 #   lib/libkivo_sim.a                           the simulated world
+#   lib/libkivo_host.a                          the platform of a real host
+#   lib/libkivo_gstreamer.a                     real cameras (when built)
 #   include/kivocamera/component/KivoCamera.h   component and Localizable headers,
 #                                               included by file name
 #   include/kivocamera/platform/UIKit/UIView.h  platform headers, included by
 #                                               framework folder
 #   include/kivocamera/sim/World.h              simulator headers, included as
 #                                               "sim/...", from include/kivocamera
+#   include/kivocamera/host/KivoHostPlatform.h  the host platform's header, by
+#                                               file name
+#   include/kivocamera/devices/gstreamer/       the GStreamer layer's headers,
+#                                               by file name (when built)
 #   share/kivocamera/                           resources (installed by
 #                                               platform/Kivo, beside the lookup)
 #   lib/cmake/KivoCamera/                       package configuration
 #
 # A host then does find_package(KivoCamera) and links KivoCamera::KivoCamera
-# (the component and the platform layer) and, for its tests,
-# KivoCamera::Simulator (the simulated world and the platform layer). Each
-# imported target sees only the include roots of what it links, as in the
-# build tree.
+# (the component and the platform layer), KivoCamera::Host (the platform set
+# up for a real host, with real cameras when the package has them) and, for
+# its tests, KivoCamera::Simulator (the simulated world and the platform
+# layer). Each imported target sees only the include roots of what it links,
+# as in the build tree. Without GStreamer the package has no
+# KivoCamera::GStreamer and its configuration needs no pkg-config.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -35,9 +43,11 @@ endif()
 set_target_properties(kivocamera PROPERTIES EXPORT_NAME KivoCamera)
 set_target_properties(kivo_platform PROPERTIES EXPORT_NAME Platform)
 set_target_properties(kivo_sim PROPERTIES EXPORT_NAME Simulator)
+set_target_properties(kivo_host PROPERTIES EXPORT_NAME Host)
 add_library(KivoCamera::KivoCamera ALIAS kivocamera)
 add_library(KivoCamera::Platform ALIAS kivo_platform)
 add_library(KivoCamera::Simulator ALIAS kivo_sim)
+add_library(KivoCamera::Host ALIAS kivo_host)
 
 # INCLUDES DESTINATION becomes each imported target's include root.
 install(TARGETS kivo_platform EXPORT KivoCameraTargets
@@ -49,9 +59,33 @@ install(TARGETS kivocamera EXPORT KivoCameraTargets
 install(TARGETS kivo_sim EXPORT KivoCameraTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${KIVO_INSTALL_INCLUDE_ROOT})
+install(TARGETS kivo_host EXPORT KivoCameraTargets
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  INCLUDES DESTINATION ${KIVO_INSTALL_INCLUDE_ROOT}/host)
+
+# The GStreamer layer goes with kivo_host, which links it. Its own link to
+# GStreamer is found again by the package configuration (pkg-config).
+set(KIVO_PACKAGE_WITH_GSTREAMER OFF)
+if(TARGET kivo_gstreamer)
+  set(KIVO_PACKAGE_WITH_GSTREAMER ON)
+  # Its warning flags (a private link of a static library, so part of its
+  # link interface) are the build tree's own and name no library: leave them
+  # out of the package.
+  get_target_property(links kivo_gstreamer INTERFACE_LINK_LIBRARIES)
+  list(REMOVE_ITEM links "$<LINK_ONLY:kivo_warnings>")
+  set_target_properties(kivo_gstreamer PROPERTIES INTERFACE_LINK_LIBRARIES "${links}")
+  set_target_properties(kivo_gstreamer PROPERTIES EXPORT_NAME GStreamer)
+  add_library(KivoCamera::GStreamer ALIAS kivo_gstreamer)
+  install(TARGETS kivo_gstreamer EXPORT KivoCameraTargets
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    INCLUDES DESTINATION ${KIVO_INSTALL_INCLUDE_ROOT}/devices/gstreamer)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/devices/gstreamer/
+    DESTINATION ${KIVO_INSTALL_INCLUDE_ROOT}/devices/gstreamer
+    FILES_MATCHING PATTERN "*.h")
+endif()
 
 # Every header is installed: the public ones include most of the others.
-foreach(pair "Classes;component" "Localizable;component" "platform;platform" "sim;sim")
+foreach(pair "Classes;component" "Localizable;component" "platform;platform" "sim;sim" "host;host")
   list(GET pair 0 from)
   list(GET pair 1 to)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/${from}/

@@ -194,6 +194,14 @@ bool ThreadedExecutor::runMainLoopUntil(const std::function<bool()>& done, doubl
   return core_->runMainLoopUntil(done, timeoutSeconds);
 }
 
+bool ThreadedExecutor::runMainLoop(const std::function<bool()>& done) { return core_->runMainLoop(done); }
+
+void ThreadedExecutor::stopMainLoop() { core_->stopMainLoop(); }
+
+int ThreadedExecutor::mainQueueDescriptor() { return core_->mainQueueDescriptor(); }
+
+std::size_t ThreadedExecutor::drainMainQueue() { return core_->drainMainQueue(); }
+
 double ThreadedExecutor::now() const { return core_->now(); }
 
 void ThreadedExecutor::setMainQueueObserver(std::function<void(const MainQueueBlockTiming&)> observer) {

@@ -85,8 +85,9 @@ struct MainQueueBlockTiming {
 };
 
 /// Each serial queue is drained by a pool of worker threads (one block of a
-/// queue at a time), the main queue by whichever thread pumps the main run loop
-/// (the thread that created the executor), delayed blocks by a timer thread;
+/// queue at a time), the main queue by the thread that created the executor
+/// (its main run loop, or a host's event loop through the main-queue
+/// descriptor), delayed blocks by a timer thread;
 /// the clock is the monotonic clock. Destruction stops the threads after the
 /// blocks they are running, then drops every pending block.
 class ThreadedExecutor {
@@ -103,6 +104,35 @@ class ThreadedExecutor {
   /// `done` is checked after every block and at least every 10 ms. Returns
   /// whether `done()` became true.
   bool runMainLoopUntil(const std::function<bool()>& done, double timeoutSeconds);
+
+  /// Runs main-queue blocks until `done()` is true (checked like
+  /// runMainLoopUntil) or `stopMainLoop` is called; returns whether `done()`
+  /// became true. For hosts without an event loop of their own.
+  bool runMainLoop(const std::function<bool()>& done = {});
+  /// Ends the running `runMainLoop`; when none is running, the next one
+  /// returns at once. Thread-safe: any thread or queue may ask.
+  void stopMainLoop();
+
+  // --- The main queue in a host's event loop ------------------------------
+  // A GLib, Qt or plain poll loop on the main thread watches the descriptor
+  // for reading and calls drainMainQueue when it is readable. The descriptor
+  // is level-correct: it is readable whenever the main queue has a block
+  // ready (one queued from any thread, a delayed one that came due, the rest
+  // of a drain); now and then it may be readable with nothing to run (the
+  // main queue was suspended meanwhile), and a drain then runs nothing.
+
+  /// The descriptor (an eventfd) that is readable while main-queue work is
+  /// ready. Made on the first call and the same afterwards; owned by the
+  /// executor and closed when it is destroyed, so remove it from the loop
+  /// before. Throws std::system_error when the system has none to give.
+  /// Thread-safe.
+  int mainQueueDescriptor();
+  /// Runs, on the calling (main) thread, the main-queue blocks that were
+  /// ready when it was called, in order, and returns how many ran. It
+  /// clears the descriptor before running them and raises it again when
+  /// work remains or arrives. Inside a main-queue block it runs nothing (the
+  /// main queue is serial). Aborts on any thread but the main thread.
+  std::size_t drainMainQueue();
 
   double now() const;
 

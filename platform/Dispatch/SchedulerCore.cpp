@@ -2,13 +2,17 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <sstream>
+#include <system_error>
+#include <sys/eventfd.h>
 #include <time.h>
+#include <unistd.h>
 
 #include "Dispatch/Executor.h"
 
@@ -78,6 +82,45 @@ std::string joinLabels(const std::vector<std::string>& labels) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// MainWaiter: the host's descriptor
+
+MainWaiter::~MainWaiter() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int MainWaiter::descriptor() {
+  if (fd_ < 0) {
+    const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (fd < 0) throw std::system_error(errno, std::generic_category(), "Dispatch: the main queue's descriptor");
+    fd_ = fd;
+    raised_ = false;
+  }
+  return fd_;
+}
+
+void MainWaiter::raise() {
+  if (fd_ < 0 || raised_) return;
+  const std::uint64_t one = 1;
+  // The counter is 0 or 1, so the write cannot find it full.
+  while (::write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
+  }
+  raised_ = true;
+}
+
+void MainWaiter::clear() {
+  if (fd_ < 0 || !raised_) return;
+  std::uint64_t count = 0;
+  while (::read(fd_, &count, sizeof count) < 0 && errno == EINTR) {
+  }
+  raised_ = false;
+}
+
+int MainWaiter::release() {
+  raised_ = false;
+  return std::exchange(fd_, -1);
+}
 
 // ---------------------------------------------------------------------------
 // QueueImpl
@@ -455,39 +498,115 @@ void SchedulerCore::timerLoop() {
   }
 }
 
+void SchedulerCore::requireMainThread(const char* what) const {
+  if (std::this_thread::get_id() != mainThread)
+    dispatchFatal(std::string(what) + " must be called on the thread that created the executor (the main thread)");
+  if (tCurrentQueue != nullptr && !tCurrentQueue->isMain)
+    dispatchFatal(std::string(what) + " called from a block of queue \"" + tCurrentQueue->label + "\"");
+}
+
 bool SchedulerCore::runMainLoopUntil(const std::function<bool()>& done, double timeoutSeconds) {
   using namespace std::chrono;
-  if (std::this_thread::get_id() != mainThread)
-    dispatchFatal("the main run loop must be pumped by the thread that created the executor");
+  requireMainThread("the main run loop");
   const auto deadline = steady_clock::now() + duration_cast<steady_clock::duration>(
                                                   duration<double>(std::max(0.0, timeoutSeconds)));
+  return pumpMainQueue(done, deadline);
+}
+
+bool SchedulerCore::runMainLoop(const std::function<bool()>& done) {
+  requireMainThread("runMainLoop");
+  return pumpMainQueue(done, std::nullopt);
+}
+
+void SchedulerCore::stopMainLoop() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  stopMainLoop_ = true;
+  mainWaiter_.wakeAll();
+}
+
+bool SchedulerCore::pumpMainQueue(const std::function<bool()>& done,
+                                  std::optional<std::chrono::steady_clock::time_point> deadline) {
+  using namespace std::chrono;
+  // Whatever is left when the loop returns shows on the host's descriptor.
+  struct Settle {
+    SchedulerCore& core;
+    ~Settle() {
+      std::lock_guard<std::mutex> lock(core.mutex_);
+      core.mainWaiter_.settle(core.hasWorkLocked(Picker::main));
+    }
+  } settle{*this};
   for (;;) {
     if (done && done()) return true;
     const auto now = steady_clock::now();
-    if (now >= deadline) return false;
+    if (deadline && now >= *deadline) return false;
+    // Only the run without a deadline answers a stop.
     std::unique_lock<std::mutex> lock(mutex_);
-    const auto wakeAt = std::min(deadline, now + milliseconds(10));
+    const auto stopped = [&] { return !deadline && stopMainLoop_; };
+    if (stopped()) {
+      stopMainLoop_ = false;
+      return done && done();
+    }
+    const auto wakeAt = std::min(deadline.value_or(steady_clock::time_point::max()), now + milliseconds(10));
     if (!stopping_ && !hasWorkLocked(Picker::main)) mainWaiter_.waitUntil(lock, wakeAt);
     if (stopping_) return done && done();
+    if (stopped()) continue;
+    auto [queue, task] = takeNextLocked(Picker::main);
+    const bool observed = queue && stampMainQueue_ && mainQueueObserver_;
+    lock.unlock();
+    if (queue) runMainBlock(std::move(queue), std::move(task), observed);
+  }
+}
+
+int SchedulerCore::mainQueueDescriptor() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const int fd = mainWaiter_.descriptor();
+  mainWaiter_.settle(hasWorkLocked(Picker::main));
+  return fd;
+}
+
+std::size_t SchedulerCore::drainMainQueue() {
+  requireMainThread("drainMainQueue");
+  // Only the blocks queued before the drain run: a block that queues more
+  // (or a burst from other threads) cannot keep the host's loop here. The
+  // descriptor is cleared first, so whatever arrives meanwhile raises it.
+  std::uint64_t end = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    mainWaiter_.clear();
+    end = nextSeq_;
+  }
+  std::size_t ran = 0;
+  for (;;) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    // Inside a main-queue block the main queue is busy: nothing is ready.
+    if (!hasWorkLocked(Picker::main) || mainRaw_->ready.front().seq >= end) {
+      mainWaiter_.settle(hasWorkLocked(Picker::main));
+      return ran;
+    }
     auto [queue, task] = takeNextLocked(Picker::main);
     const bool observed = queue && stampMainQueue_ && mainQueueObserver_;
     lock.unlock();
     if (!queue) continue;
-    if (!observed) {
-      execute(std::move(queue), std::move(task));
-      continue;
-    }
-    // A block that became ready before the observer was set carries no stamp
-    // and counts as ready when it is taken.
-    const double started = steadySeconds();
-    const double startedCpu = threadCpuSeconds();
-    const double readyAt = task.readyAt > 0 ? task.readyAt : started;
-    execute(std::move(queue), std::move(task));
-    const MainQueueBlockTiming timing{std::max(0.0, started - readyAt), steadySeconds() - started,
-                                      threadCpuSeconds() - startedCpu};
-    // A main-queue block may itself have replaced or cleared the observer.
-    if (mainQueueObserver_) mainQueueObserver_(timing);
+    runMainBlock(std::move(queue), std::move(task), observed);
+    ++ran;
   }
+}
+
+void SchedulerCore::runMainBlock(std::shared_ptr<QueueImpl> queue, Task task, bool observed) {
+  if (!observed) {
+    execute(std::move(queue), std::move(task));
+    return;
+  }
+  // A block that became ready before the observer was set carries no stamp
+  // and counts as ready when it is taken.
+  const double started = steadySeconds();
+  const double startedCpu = threadCpuSeconds();
+  const double readyAt = task.readyAt > 0 ? task.readyAt : started;
+  execute(std::move(queue), std::move(task));
+  const MainQueueBlockTiming timing{std::max(0.0, started - readyAt), steadySeconds() - started,
+                                    threadCpuSeconds() - startedCpu};
+  // A main-queue block may itself have replaced or cleared the observer.
+  if (mainQueueObserver_) mainQueueObserver_(timing);
 }
 
 void SchedulerCore::setMainQueueObserver(MainQueueObserver observer) {
@@ -512,10 +631,16 @@ void SchedulerCore::shutdown() {
     stopping_ = true;
     workerCv_.notify_all();
     timerCv_.notify_all();
-    mainWaiter_.wakeForShutdown();
+    mainWaiter_.wakeAll();
   }
   for (auto& thread : threads_) thread.join();
   threads_.clear();
+  int descriptor = -1;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    descriptor = mainWaiter_.release();
+  }
+  if (descriptor >= 0) ::close(descriptor);
 
   // Drop everything still pending. Destroying blocks can release queues (and
   // with them more blocks), so collect under the lock and destroy outside it.

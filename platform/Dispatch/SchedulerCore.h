@@ -6,6 +6,7 @@
 // number of its first block, so the smallest key is the oldest runnable block
 // of all queues: that gives global submission order and serial queues at once.
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -57,15 +58,27 @@ extern thread_local QueueImpl* tCurrentQueue;
 /// The operation queue whose operation runs on this thread, if any.
 extern thread_local OperationQueue* tCurrentOperationQueue;
 
-/// What the main loop sleeps on while the main queue has nothing ready. Its
-/// own type so that the wake-up can later also be made visible to a host's
-/// event loop (a descriptor that becomes readable) without touching the
-/// scheduler. Guarded by the scheduler's mutex.
+/// What the main thread waits on while the main queue has nothing ready: the
+/// main run loop sleeps on a condition variable, and a host's own event loop
+/// polls a descriptor (an eventfd, made when the host first asks for it) that
+/// is readable while a wake-up is pending. Guarded by the scheduler's mutex.
+///
+/// Invariant, once the descriptor exists: `raised_` is whether it is
+/// readable, and it is raised whenever the main queue has a block ready,
+/// except while a drain on the main thread is running them (a drain clears
+/// it first and settles it last). It is only ever cleared under the lock
+/// together with a check that no main work is ready, or by a drain.
 class MainWaiter {
  public:
-  /// Wakes the main loop if it is waiting.
+  MainWaiter() = default;
+  ~MainWaiter();
+  MainWaiter(const MainWaiter&) = delete;
+  MainWaiter& operator=(const MainWaiter&) = delete;
+
+  /// Wakes the main loop if it is waiting and raises the descriptor.
   void wake() {
     if (waiting_) cv_.notify_one();
+    raise();
   }
   /// Waits until woken, `until`, or a spurious wake-up; the caller re-checks.
   template <class Clock, class Duration>
@@ -74,11 +87,27 @@ class MainWaiter {
     cv_.wait_until(lock, until);
     waiting_ = false;
   }
-  void wakeForShutdown() { cv_.notify_all(); }
+  /// Wakes the main loop for a reason other than work (a stop, shutdown).
+  void wakeAll() { cv_.notify_all(); }
+
+  /// The descriptor, made on the first call. Throws std::system_error when
+  /// the system has none to give.
+  int descriptor();
+  /// Makes the descriptor readable (`raise`) or not (`clear`); nothing
+  /// without a descriptor. Each costs a system call only when it changes the
+  /// descriptor's state.
+  void raise();
+  void clear();
+  /// Raises the descriptor when `work` is ready and clears it otherwise.
+  void settle(bool work) { work ? raise() : clear(); }
+  /// Hands the descriptor over to be closed, outside the lock; -1 if none.
+  int release();
 
  private:
   std::condition_variable cv_;
   bool waiting_ = false;
+  int fd_ = -1;
+  bool raised_ = false;
 };
 
 class SchedulerCore : public std::enable_shared_from_this<SchedulerCore> {
@@ -122,6 +151,15 @@ class SchedulerCore : public std::enable_shared_from_this<SchedulerCore> {
   // Threaded mode.
   void startThreads(unsigned workers);
   bool runMainLoopUntil(const std::function<bool()>& done, double timeoutSeconds);
+  /// Runs main-queue blocks until `done()` holds or a stop is requested.
+  bool runMainLoop(const std::function<bool()>& done);
+  /// Ends the current `runMainLoop`, or the next one when none is running.
+  void stopMainLoop();
+  /// The descriptor that is readable while main-queue work is ready.
+  int mainQueueDescriptor();
+  /// Runs the main-queue blocks that are ready now, then settles the
+  /// descriptor; returns how many ran.
+  std::size_t drainMainQueue();
   using MainQueueObserver = std::function<void(const MainQueueBlockTiming&)>;
   void setMainQueueObserver(MainQueueObserver observer);
 
@@ -167,6 +205,16 @@ class SchedulerCore : public std::enable_shared_from_this<SchedulerCore> {
   std::vector<std::string> busyQueueLabelsLocked() const;
   void workerLoop();
   void timerLoop();
+  /// Aborts, naming `what`, unless called on the main thread outside the
+  /// blocks of other queues.
+  void requireMainThread(const char* what) const;
+  /// Pumps the main queue until `done()`, the deadline, or (without a
+  /// deadline) a stop.
+  bool pumpMainQueue(const std::function<bool()>& done,
+                     std::optional<std::chrono::steady_clock::time_point> deadline);
+  /// Runs one main-queue block taken by the caller, reporting its timing to
+  /// the observer when `observed`.
+  void runMainBlock(std::shared_ptr<QueueImpl> queue, Task task, bool observed);
   double steadySeconds() const;
   Nanos steadyNanos() const;
   Nanos clockLocked() const { return mode == Mode::deterministic ? virtualNow_ : steadyNanos(); }
@@ -181,7 +229,10 @@ class SchedulerCore : public std::enable_shared_from_this<SchedulerCore> {
   //   timer:   sleeps until the earliest delayed block (timerWakeAt_); an
   //            earlier one wakes it.
   //   main:    the main loop waits on the main waiter while the main queue
-  //            has nothing ready; a main block becoming ready wakes it.
+  //            has nothing ready; a main block becoming ready wakes it and
+  //            raises the host's descriptor. A drain clears the descriptor
+  //            before it runs anything and settles it after, so the
+  //            descriptor is readable whenever main work is left.
   std::condition_variable workerCv_;
   unsigned idleWorkers_ = 0;
   std::condition_variable timerCv_;
@@ -196,6 +247,7 @@ class SchedulerCore : public std::enable_shared_from_this<SchedulerCore> {
   std::shared_ptr<OperationQueue> mainOperationQueue_;
   bool stopped_ = false;   // no more blocks accepted
   bool stopping_ = false;  // threads asked to exit
+  bool stopMainLoop_ = false;  // the next (or current) runMainLoop returns
 
   // Deterministic mode; the clock is written by the driving thread only but
   // read anywhere, hence guarded by the mutex.

@@ -7,6 +7,7 @@
 #include <limits>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -76,24 +77,32 @@ natural_t pagesOf(std::uint64_t bytes, vm_size_t pageSize) {
 kern_return_t readMachineStatistics(vm_statistics_data_t& info) {
   std::FILE* file = std::fopen("/proc/meminfo", "r");
   if (file == nullptr) return KERN_FAILURE;
+  std::string text;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
+  std::fclose(file);
+  return hostStatisticsFromMeminfo(text, systemPageSize(), info);
+}
+
+}  // namespace
+
+kern_return_t hostStatisticsFromMeminfo(std::string_view text, vm_size_t pageSize, vm_statistics_data_t& info) {
+  if (pageSize == 0) return KERN_INVALID_ARGUMENT;
   std::optional<std::uint64_t> freeBytes;
   std::optional<std::uint64_t> inactiveBytes;
-  char buffer[256];
-  while (std::fgets(buffer, sizeof buffer, file) != nullptr) {
-    const std::string_view line(buffer);
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     if (!freeBytes) freeBytes = meminfoBytes(line, "MemFree");
     if (!inactiveBytes) inactiveBytes = meminfoBytes(line, "Inactive");
   }
-  std::fclose(file);
   if (!freeBytes || !inactiveBytes) return KERN_FAILURE;
-  const vm_size_t pageSize = systemPageSize();
   info = vm_statistics_data_t{};
   info.free_count = pagesOf(*freeBytes, pageSize);
   info.inactive_count = pagesOf(*inactiveBytes, pageSize);
   return KERN_SUCCESS;
 }
-
-}  // namespace
 
 host_t mach_host_self() { return kHostPort; }
 

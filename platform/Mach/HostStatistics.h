@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string_view>
 
 using kern_return_t = int;
 using natural_t = std::uint32_t;
@@ -68,6 +69,13 @@ kern_return_t host_statistics(host_t host, host_flavor_t flavor,
 
 // Bytes per page of the counts above.
 vm_size_t vm_page_size();
+
+// The statistics a /proc/meminfo text gives (what host_statistics reads on
+// this machine): `info` gets free_count from MemFree and inactive_count from
+// Inactive, in pages of `pageSize` bytes, the other counters 0. Fails,
+// leaving `info` untouched, with KERN_FAILURE when either line is missing or
+// has no number, KERN_INVALID_ARGUMENT for a page size of 0.
+kern_return_t hostStatisticsFromMeminfo(std::string_view text, vm_size_t pageSize, vm_statistics_data_t& info);
 
 // Answers host_statistics in place of the machine: fills the record and
 // returns KERN_SUCCESS, or returns a failure code. Called without any lock

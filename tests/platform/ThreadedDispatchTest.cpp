@@ -1,12 +1,15 @@
 // The threaded executor, meant to run under ThreadSanitizer: per-queue order,
-// no overlap within a queue, delayed blocks, the main run loop, and a clean
-// shutdown. Assertions never depend on how long anything took.
+// no overlap within a queue, delayed blocks, the main run loop, the main
+// queue in a host's poll loop, and a clean shutdown. Assertions never depend
+// on how long anything took.
 
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -16,6 +19,12 @@
 namespace {
 
 constexpr double kGenerousTimeout = 30.0;
+
+// Whether `fd` becomes readable within `seconds` (0: is readable now).
+bool readable(int fd, double seconds) {
+  pollfd entry{fd, POLLIN, 0};
+  return ::poll(&entry, 1, static_cast<int>(seconds * 1000)) == 1 && (entry.revents & POLLIN) != 0;
+}
 
 TEST(ThreadedDispatchTest, EachQueueRunsItsBlocksInOrderAndNeverTwoAtOnce) {
   ThreadedExecutor executor(3);
@@ -150,6 +159,68 @@ TEST(ThreadedDispatchTest, QueuesCreatedAndDroppedFromManyThreads) {
   EXPECT_TRUE(executor.runMainLoopUntil([&] { return keptRan.load() == expected; }, kGenerousTimeout))
       << keptRan.load() << " of " << expected;
   EXPECT_LE(droppedRan.load(), expected);
+}
+
+// The descriptor a host's loop watches: raised by a main block queued from
+// another thread and by a delayed one coming due (the timer's doing),
+// cleared by the drain; a block queued during a drain waits for the next
+// one, with the descriptor raised for it.
+TEST(ThreadedDispatchTest, TheMainQueueDescriptorIsReadableWhileMainWorkIsReady) {
+  ThreadedExecutor executor;
+  const int fd = executor.mainQueueDescriptor();
+  std::vector<std::string> ran;  // main thread only
+  EXPECT_FALSE(readable(fd, 0));
+
+  std::thread([&] { DispatchQueue::main().async([&] { ran.push_back("from a thread"); }); }).join();
+  ASSERT_TRUE(readable(fd, kGenerousTimeout));
+  EXPECT_EQ(executor.drainMainQueue(), 1u);
+  EXPECT_FALSE(readable(fd, 0));
+
+  DispatchQueue::main().asyncAfter(0.01, [&] {
+    ran.push_back("delayed");
+    DispatchQueue::main().async([&] { ran.push_back("queued by the delayed one"); });
+  });
+  ASSERT_TRUE(readable(fd, kGenerousTimeout));
+  EXPECT_EQ(executor.drainMainQueue(), 1u);
+  EXPECT_TRUE(readable(fd, 0));
+  EXPECT_EQ(executor.drainMainQueue(), 1u);
+  EXPECT_FALSE(readable(fd, 0));
+  EXPECT_EQ(ran, (std::vector<std::string>{"from a thread", "delayed", "queued by the delayed one"}));
+}
+
+// A plain poll loop drains a burst from another thread, passed on through a
+// serial queue, in order and completely.
+TEST(ThreadedDispatchTest, APollLoopDrainsABurstOfMainBlocksInOrder) {
+  ThreadedExecutor executor(2);
+  constexpr std::size_t kBlocks = 5000;
+  std::vector<std::size_t> seen;  // main thread only
+  DispatchQueue relay("relay");
+  std::thread producer([&] {
+    for (std::size_t n = 0; n < kBlocks; ++n)
+      relay.async([&seen, n] { DispatchQueue::main().async([&seen, n] { seen.push_back(n); }); });
+  });
+  const int fd = executor.mainQueueDescriptor();
+  while (seen.size() < kBlocks && readable(fd, kGenerousTimeout)) executor.drainMainQueue();
+  producer.join();
+  ASSERT_EQ(seen.size(), kBlocks);
+  for (std::size_t n = 0; n < kBlocks; ++n) ASSERT_EQ(seen[n], n);
+}
+
+// The blocking run for hosts without a loop ends when another thread asks,
+// and a stop asked for before the run is not lost.
+TEST(ThreadedDispatchTest, RunMainLoopRunsUntilAStopIsRequested) {
+  ThreadedExecutor executor;
+  DispatchQueue worker("worker");
+  int ranOnMain = 0;
+  DispatchQueue::main().async([&] {
+    ++ranOnMain;
+    worker.async([&] { executor.stopMainLoop(); });
+  });
+  EXPECT_FALSE(executor.runMainLoop([] { return false; }));
+  EXPECT_EQ(ranOnMain, 1);
+
+  executor.stopMainLoop();
+  EXPECT_FALSE(executor.runMainLoop());
 }
 
 }  // namespace
