@@ -68,12 +68,6 @@ install(TARGETS kivo_host EXPORT KivoCameraTargets
 set(KIVO_PACKAGE_WITH_GSTREAMER OFF)
 if(TARGET kivo_gstreamer)
   set(KIVO_PACKAGE_WITH_GSTREAMER ON)
-  # Its warning flags (a private link of a static library, so part of its
-  # link interface) are the build tree's own and name no library: leave them
-  # out of the package.
-  get_target_property(links kivo_gstreamer INTERFACE_LINK_LIBRARIES)
-  list(REMOVE_ITEM links "$<LINK_ONLY:kivo_warnings>")
-  set_target_properties(kivo_gstreamer PROPERTIES INTERFACE_LINK_LIBRARIES "${links}")
   set_target_properties(kivo_gstreamer PROPERTIES EXPORT_NAME GStreamer)
   add_library(KivoCamera::GStreamer ALIAS kivo_gstreamer)
   install(TARGETS kivo_gstreamer EXPORT KivoCameraTargets
