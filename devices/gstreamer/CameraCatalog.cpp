@@ -310,25 +310,21 @@ constexpr FixedPreset kFixedPresets[] = {
 
 double area(const VideoMode& m) { return static_cast<double>(m.width) * m.height; }
 
-// Among modes of one size: the highest rate up to 30 (more only costs
-// work), then raw before JPEG (no decoding), then the lower rate.
-bool preferredAtSize(const VideoMode& a, const VideoMode& b) {
-  auto key = [](const VideoMode& m) { return std::tuple(-std::min(m.frameRate, 30.0), m.jpeg, m.frameRate); };
-  return key(a) < key(b);
-}
-
-std::optional<VideoMode> bestOfSize(const std::vector<VideoMode>& modes, const VideoMode& size) {
+// Among modes of one size: the highest rate up to `maxRate` (more only
+// costs work), then raw before JPEG (no decoding), then the lower rate.
+std::optional<VideoMode> bestOfSize(const std::vector<VideoMode>& modes, const VideoMode& size, double maxRate) {
+  auto key = [maxRate](const VideoMode& m) { return std::tuple(-std::min(m.frameRate, maxRate), m.jpeg, m.frameRate); };
   std::optional<VideoMode> best;
   for (const VideoMode& m : modes) {
     if (m.width != size.width || m.height != size.height) continue;
-    if (!best || preferredAtSize(m, *best)) best = m;
+    if (!best || key(m) < key(*best)) best = m;
   }
   return best;
 }
 
 // The mode that minimises `cost` (a tuple), then its best of that size.
 template <class Cost>
-std::optional<VideoMode> pick(const std::vector<VideoMode>& modes, Cost cost) {
+std::optional<VideoMode> pick(const std::vector<VideoMode>& modes, double maxRate, Cost cost) {
   const VideoMode* chosen = nullptr;
   for (const VideoMode& m : modes) {
     auto c = cost(m);
@@ -336,43 +332,44 @@ std::optional<VideoMode> pick(const std::vector<VideoMode>& modes, Cost cost) {
     if (!chosen || *c < *cost(*chosen)) chosen = &m;
   }
   if (!chosen) return std::nullopt;
-  return bestOfSize(modes, *chosen);
+  return bestOfSize(modes, *chosen, maxRate);
 }
 
-std::optional<VideoMode> largest(const std::vector<VideoMode>& modes, bool widescreenOnly) {
-  return pick(modes, [&](const VideoMode& m) -> std::optional<std::tuple<double, int>> {
+std::optional<VideoMode> largest(const std::vector<VideoMode>& modes, double maxRate, bool widescreenOnly) {
+  return pick(modes, maxRate, [&](const VideoMode& m) -> std::optional<std::tuple<double, int>> {
     if (widescreenOnly && static_cast<long>(m.width) * 9 != static_cast<long>(m.height) * 16) return std::nullopt;
     return std::tuple(-area(m), -m.width);
   });
 }
 
-std::optional<VideoMode> nearest(const std::vector<VideoMode>& modes, int width, int height) {
+std::optional<VideoMode> nearest(const std::vector<VideoMode>& modes, double maxRate, int width, int height) {
   double target = static_cast<double>(width) * height;
-  return pick(modes, [&](const VideoMode& m) -> std::optional<std::tuple<double, double>> {
+  return pick(modes, maxRate, [&](const VideoMode& m) -> std::optional<std::tuple<double, double>> {
     return std::tuple(std::abs(std::log(area(m) / target)), -area(m));
   });
 }
 
 }  // namespace
 
-std::optional<VideoMode> modeForPreset(const std::vector<VideoMode>& given, std::string_view preset) {
+std::optional<VideoMode> modeForPreset(const std::vector<VideoMode>& given, std::string_view preset,
+                                       double maxRate) {
   auto modes = usableModes(given);
   if (modes.empty()) return std::nullopt;
   for (const FixedPreset& fixed : kFixedPresets) {
     if (preset != fixed.preset) continue;
     double aspect = static_cast<double>(fixed.width) / fixed.height;
-    return pick(modes, [&](const VideoMode& m) -> std::optional<std::tuple<double, double, int>> {
+    return pick(modes, maxRate, [&](const VideoMode& m) -> std::optional<std::tuple<double, double, int>> {
       if (m.width < fixed.width || m.height < fixed.height) return std::nullopt;
       return std::tuple(area(m), std::abs(static_cast<double>(m.width) / m.height - aspect), m.width);
     });
   }
-  if (preset == AVCaptureSessionPresetPhoto) return largest(modes, false);
+  if (preset == AVCaptureSessionPresetPhoto) return largest(modes, maxRate, false);
   if (preset == AVCaptureSessionPresetHigh) {
-    auto widescreen = largest(modes, true);
-    return widescreen ? widescreen : largest(modes, false);
+    auto widescreen = largest(modes, maxRate, true);
+    return widescreen ? widescreen : largest(modes, maxRate, false);
   }
-  if (preset == AVCaptureSessionPresetMedium) return nearest(modes, 480, 360);
-  if (preset == AVCaptureSessionPresetLow) return nearest(modes, 192, 144);
+  if (preset == AVCaptureSessionPresetMedium) return nearest(modes, maxRate, 480, 360);
+  if (preset == AVCaptureSessionPresetLow) return nearest(modes, maxRate, 192, 144);
   return std::nullopt;
 }
 

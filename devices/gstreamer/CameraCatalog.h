@@ -105,11 +105,14 @@ CameraDescription testCamera();
 ///   Photo: the largest mode (by area);
 ///   High: the largest 16:9 mode, or the largest when none is 16:9;
 ///   Medium, Low: the mode nearest in area (by ratio) to 480x360 and 192x144.
-/// Among modes of the chosen size: the highest frame rate up to 30, then raw
-/// before JPEG (no decoding), then the lower rate. No modes: no presets.
-/// Unknown presets and the input-priority marker have no mode.
+/// Among modes of the chosen size: the highest frame rate up to `maxRate`
+/// (30 unless the device was told otherwise), then raw before JPEG (no
+/// decoding), then the lower rate. No modes: no presets. Unknown presets and
+/// the input-priority marker have no mode.
+inline constexpr double kDefaultFrameRate = 30;
 std::vector<std::string> supportedPresets(const std::vector<VideoMode>& modes);
-std::optional<VideoMode> modeForPreset(const std::vector<VideoMode>& modes, std::string_view preset);
+std::optional<VideoMode> modeForPreset(const std::vector<VideoMode>& modes, std::string_view preset,
+                                       double maxRate = kDefaultFrameRate);
 
 /// The live list of cameras: starts GStreamer's device monitor, keeps the
 /// cameras it finds up to date from the monitor's bus (added, removed), and

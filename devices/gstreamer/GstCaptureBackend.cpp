@@ -61,7 +61,9 @@ class Camera {
   const CameraDescription& description() const { return description_; }
   const CameraControls& controls() const { return controls_; }
   const std::shared_ptr<AVCaptureDevice>& device() const { return device_; }
-  double frameInterval() const { return 1.0 / device_->activeFormat().maxFrameRate; }
+  /// The time between frames the device asks for (the camera's own rate,
+  /// or what the host set), from the next time the camera starts.
+  double frameInterval() const { return CMTimeGetSeconds(device_->activeVideoMinFrameDuration()); }
 
   /// The control values set so far, which every pipeline of the camera starts with.
   ControlValues controlValues() const {
@@ -442,8 +444,9 @@ class GstCaptureBackend final : public AVCaptureBackend, public std::enable_shar
     } else if (const auto* torch = std::get_if<AVCaptureControl::Torch>(&change)) {
       if (torch->mode != AVCaptureTorchMode::off) return captureError(AVErrorUnknown, "The camera has no torch");
     }
-    // Anything else the framework allows this camera (a locked focus, the
-    // white balance) is what the camera does by itself.
+    // A new frame duration is read when the camera next starts. Anything else
+    // the framework allows this camera (a locked focus, the white balance) is
+    // what the camera does by itself.
     if (!setting) return std::nullopt;
     const ControlValues values = camera->setControl(setting->first, setting->second);
     if (const auto pipeline = runningPipeline(camera->description().name)) pipeline->setControls(values);
@@ -559,9 +562,14 @@ class GstCaptureBackend final : public AVCaptureBackend, public std::enable_shar
     description.supportedColorSpaces = {rawValue(AVCaptureColorSpace::sRGB)};
     description.activeColorSpace = rawValue(AVCaptureColorSpace::sRGB);
     description.supportedSessionPresets = supportedPresets(camera.modes);
+    // Up to 30 frames a second unless the host asks for more (the device's
+    // minimum frame duration), as far as the fastest mode goes.
     double rate = 0;
     for (const auto& mode : camera.modes) rate = std::max(rate, mode.frameRate);
-    if (rate > 0 && std::isfinite(rate)) description.frameRate = rate;
+    if (rate > 0 && std::isfinite(rate)) {
+      description.frameRate = std::min(rate, kDefaultFrameRate);
+      description.maxFrameRate = rate;
+    }
     description.maxVideoZoomFactor = kZoomLimit;
     return description;
   }
@@ -618,7 +626,7 @@ class GstCaptureBackend final : public AVCaptureBackend, public std::enable_shar
       }
       generation = ++lastGeneration_;
     }
-    const auto mode = modeForPreset(camera->description().modes, presetFor(*camera));
+    const auto mode = modeForPreset(camera->description().modes, presetFor(*camera), 1 / camera->frameInterval());
     std::string failure;
     auto pipeline = CameraPipeline::start(
         catalog_->createSource(name), mode, camera->controlValues(),

@@ -66,13 +66,16 @@ struct Torch { AVCaptureTorchMode mode; float level; };
 /// To `factor` (within 1 ... the format's maximum), at once when `rate` is 0,
 /// otherwise at `rate` powers of two per second from where the zoom is now.
 struct VideoZoom { double factor; float rate; };
+/// At most one frame every `minimum` (valid, positive, within the format).
+struct MinFrameDuration { CMTime minimum; };
 }  // namespace AVCaptureControl
 
 using AVCaptureControlChange =
     std::variant<AVCaptureControl::FocusMode, AVCaptureControl::FocusPointOfInterest,
                  AVCaptureControl::SmoothAutoFocus, AVCaptureControl::ExposureMode,
                  AVCaptureControl::ExposureTargetBias, AVCaptureControl::WhiteBalanceMode,
-                 AVCaptureControl::LowLightBoost, AVCaptureControl::Torch, AVCaptureControl::VideoZoom>;
+                 AVCaptureControl::LowLightBoost, AVCaptureControl::Torch, AVCaptureControl::VideoZoom,
+                 AVCaptureControl::MinFrameDuration>;
 
 // ---------------------------------------------------------------------------
 // Frames

@@ -11,6 +11,18 @@
 
 using av_detail::traceCall;
 
+namespace {
+
+// One frame at the camera's own rate: exactly 1/rate for a whole rate.
+CMTime defaultFrameDuration(double frameRate) {
+  if (!(frameRate > 0) || !std::isfinite(frameRate)) return kCMTimeInvalid;
+  if (frameRate == std::floor(frameRate) && frameRate <= kCMTimeMaxTimescale)
+    return CMTimeMake(1, static_cast<CMTimeScale>(frameRate));
+  return CMTimeMakeWithSeconds(1 / frameRate, kCMTimeMaxTimescale);
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Class side
 
@@ -48,7 +60,8 @@ AVCaptureDevice::AVCaptureDevice(AVCaptureDeviceDescription description)
                                                                  : AVCaptureExposureMode::locked),
       whiteBalanceMode_(description_.continuousAutoWhiteBalanceSupported
                             ? AVCaptureWhiteBalanceMode::continuousAutoWhiteBalance
-                            : AVCaptureWhiteBalanceMode::locked) {}
+                            : AVCaptureWhiteBalanceMode::locked),
+      minFrameDuration_(defaultFrameDuration(description_.frameRate)) {}
 
 // ---------------------------------------------------------------------------
 // Identity and formats
@@ -60,7 +73,7 @@ bool AVCaptureDevice::supportsAVCaptureSessionPreset(AVCaptureSessionPreset pres
 
 AVCaptureDeviceFormat AVCaptureDevice::activeFormat() const {
   return AVCaptureDeviceFormat{description_.supportedColorSpaces, description_.maxVideoZoomFactor,
-                               description_.frameRate};
+                               std::max(description_.frameRate, description_.maxFrameRate)};
 }
 
 std::int64_t AVCaptureDevice::activeColorSpace() const { return description_.activeColorSpace; }
@@ -376,6 +389,29 @@ void AVCaptureDevice::rampToVideoZoomFactor(double factor, float rate) {
     return;
   std::lock_guard<std::mutex> lock(mutex_);
   zoomFactor_ = clamped;
+}
+
+// ---------------------------------------------------------------------------
+// Frame rate
+
+CMTime AVCaptureDevice::activeVideoMinFrameDuration() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return minFrameDuration_;
+}
+
+void AVCaptureDevice::setActiveVideoMinFrameDuration(CMTime duration) {
+  traceCall(uniqueID(), "setActiveVideoMinFrameDuration:", [&] {
+    return CMTIME_IS_NUMERIC(duration) ? formatNumber(CMTimeGetSeconds(duration)) : std::string("invalid");
+  });
+  if (CMTIME_IS_INVALID(duration)) duration = defaultFrameDuration(description_.frameRate);
+  const double seconds = CMTIME_IS_NUMERIC(duration) ? CMTimeGetSeconds(duration) : 0;
+  // A little slack: 1/60 s rounded to the time's scale still means 60 a second.
+  const bool withinFormat = seconds > 0 && std::isfinite(seconds) && seconds * activeFormat().maxFrameRate >= 1 - 1e-9;
+  if (!apply("setActiveVideoMinFrameDuration:", withinFormat, "frame duration",
+             AVCaptureControl::MinFrameDuration{duration}))
+    return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  minFrameDuration_ = duration;
 }
 
 // ---------------------------------------------------------------------------

@@ -48,7 +48,8 @@ struct AVCaptureDeviceDescription {
   std::vector<std::int64_t> supportedColorSpaces{0, 1};
   std::int64_t activeColorSpace = 0;
   std::vector<std::string> supportedSessionPresets{AVCaptureSessionPresetsAll.begin(), AVCaptureSessionPresetsAll.end()};
-  double frameRate = 30;            // video frames per second
+  double frameRate = 30;            // video frames per second unless told otherwise
+  double maxFrameRate = 0;          // the fastest the active format allows; 0: frameRate
   double maxVideoZoomFactor = 16;   // the active format's limit
 };
 
@@ -156,6 +157,13 @@ class AVCaptureDevice : public std::enable_shared_from_this<AVCaptureDevice> {
   /// (a rate that is not positive, or not finite, jumps at once).
   void rampToVideoZoomFactor(double factor, float rate);
 
+  // ---- Frame rate. The shortest time between frames, within the active
+  // format's limit (a longer one is fine). An invalid time restores the
+  // camera's own rate; a shorter one than the format allows is a programming
+  // error. A device layer may take a change only from the camera's next start.
+  CMTime activeVideoMinFrameDuration() const;
+  void setActiveVideoMinFrameDuration(CMTime duration);
+
   // ---- Observation (the token ends it). Changes are reported on the thread
   // that makes them.
   KeyValueObservation observeISO(unsigned options, ChangeHandler<float> handler);
@@ -198,5 +206,6 @@ class AVCaptureDevice : public std::enable_shared_from_this<AVCaptureDevice> {
   AVCaptureTorchMode torchMode_ = AVCaptureTorchMode::off;
   float torchLevel_ = 0;
   double zoomFactor_ = 1;  // the last factor applied (a ramp's target)
+  CMTime minFrameDuration_;
   mutable std::optional<DispatchQueue> cameraQueue_;
 };

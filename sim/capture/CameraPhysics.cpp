@@ -184,11 +184,11 @@ std::unique_ptr<AVCaptureStream> CameraPhysics::startStream(const std::shared_pt
   state->format.store(CVPixelBuffer::isSupportedPixelFormat(request.pixelFormat)
                           ? request.pixelFormat
                           : kCVPixelFormatType_420YpCbCr8BiPlanarVideoRange);
-  const double fps = device->activeFormat().maxFrameRate;
-  if (request.everyFrame && fps > 0 && std::isfinite(fps)) {
+  const double interval = CMTimeGetSeconds(device->activeVideoMinFrameDuration());
+  if (request.everyFrame && interval > 0 && std::isfinite(interval)) {
     state->queue.emplace("com.kivocamera.platform.video-capture");
     state->start = CACurrentMediaTime();
-    state->interval = 1.0 / fps;
+    state->interval = interval;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       std::erase_if(streams_, [](const std::weak_ptr<const Stream>& stream) { return stream.expired(); });

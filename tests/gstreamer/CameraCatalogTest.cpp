@@ -176,6 +176,9 @@ TEST(CameraCatalogTest, PresetsTakeTheNearestModeAboveAndTheLargestForPhoto) {
 
   EXPECT_EQ(modeForPreset({{1280, 960, 30, true}}, AVCaptureSessionPresetHigh), (VideoMode{1280, 960, 30, true}))
       << "no 16:9 mode";
+  // A faster rate when the device asks for it; the raw mode when every rate is above the limit.
+  EXPECT_EQ(modeForPreset(webcam, AVCaptureSessionPreset1280x720, 60), (VideoMode{1280, 720, 60, true}));
+  EXPECT_EQ(modeForPreset(webcam, AVCaptureSessionPreset1280x720, 5), (VideoMode{1280, 720, 10, false}));
   std::vector<std::string> small;
   for (auto preset : {AVCaptureSessionPresetPhoto, AVCaptureSessionPresetHigh, AVCaptureSessionPresetMedium,
                       AVCaptureSessionPresetLow}) {

@@ -10,6 +10,7 @@
 #include <glib.h>
 
 #include <array>
+#include <cmath>
 #include <atomic>
 #include <filesystem>
 #include <mutex>
@@ -187,6 +188,37 @@ INSTANTIATE_TEST_SUITE_P(Formats, GstFrameTest,
                                                    Orientation::portrait},
                                          FrameCase{kCVPixelFormatType_32BGRA, Orientation::landscapeRight},
                                          FrameCase{kCVPixelFormatType_32BGRA, Orientation::portraitUpsideDown}));
+
+// The test camera's frames come whole frames of its rate apart: 1/30 s by
+// default, 1/60 s from the start after the device asked for that. The second
+// run is at another size, so a late frame of the first is told apart.
+TEST_F(GstCaptureBackendTest, TheDevicesMinimumFrameDurationSetsTheRateFromTheNextStart) {
+  // Whether a frame of `width` pixels is an odd number of 60ths after the first such.
+  const auto oddSixtieth = [&](int width) {
+    std::lock_guard<std::mutex> lock(frames->mutex);
+    std::optional<double> first;
+    bool odd = false;
+    for (const auto& frame : frames->frames) {
+      if (CMSampleBufferGetImageBuffer(frame)->width() != width) continue;
+      const double at = CMTimeGetSeconds(frame->presentationTimeStamp());
+      if (!first) first = at;
+      const double sixtieths = (at - *first) * 60;
+      EXPECT_NEAR(sixtieths, std::round(sixtieths), 1e-3) << "a frame between frames of 60 a second";
+      odd = odd || std::llround(sixtieths) % 2 == 1;
+    }
+    return odd;
+  };
+  ASSERT_TRUE(startAndWaitForFrames());
+  EXPECT_FALSE(oddSixtieth(mode.height)) << "60 frames a second before anyone asked";
+  session->stopRunning();
+
+  session->setSessionPreset(AVCaptureSessionPreset1280x720);
+  ASSERT_TRUE(camera->lockForConfiguration());
+  camera->setActiveVideoMinFrameDuration(CMTimeMake(1, 60));
+  camera->unlockForConfiguration();
+  session->startRunning();
+  EXPECT_TRUE(waitFor([&] { return oddSixtieth(720); })) << "no frame between the frames of 30 a second";
+}
 
 // --- Photos ------------------------------------------------------------------
 

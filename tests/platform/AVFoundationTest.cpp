@@ -1,7 +1,7 @@
 // Capture devices, sessions and their outputs over the simulated layer, where
 // the scenario traces do not reach: a change without the configuration lock,
 // observations that end with their token and do not keep their device, the
-// preview's picture and the frames of a swapped camera, a capture without an active connection, and the photo
+// preview's picture, the frames of a swapped camera and of a faster rate, a capture without an active connection, and the photo
 // output's weak hold on its delegate.
 
 #include "Foundation/TraceFormat.h"
@@ -22,7 +22,7 @@ TEST(AVDeviceDeathTest, AChangeWithoutTheLockStopsADebugBuild) {
   void (*const changes[])(AVCaptureDevice&) = {
       [](auto& d) { d.setVideoZoomFactor(2); }, [](auto& d) { d.rampToVideoZoomFactor(2, 1); },
       [](auto& d) { d.setFocusPointOfInterest({0.1, 0.2}); }, [](auto& d) { d.setExposureTargetBias(1); },
-      [](auto& d) { d.setTorchModeOnWithLevel(0.5f); }};
+      [](auto& d) { d.setTorchModeOnWithLevel(0.5f); }, [](auto& d) { d.setActiveVideoMinFrameDuration(CMTimeMake(1, 60)); }};
   for (const auto change : changes) {
     EXPECT_DEATH(
         {
@@ -105,6 +105,39 @@ TEST_F(AVSessionTest, FramesComeFromTheCameraThatIsInTheSessionNow) {
   session->addInput(inputFor("front-wide"));
   second();
   EXPECT_THAT(perSecond, ElementsAre(30, 0, 10));
+}
+
+// A camera of 30 frames a second whose format goes to 60: it runs faster
+// from its next start when asked, and back at its own rate for an invalid
+// duration. Faster than the format allows stops a debug build.
+TEST_F(AVSessionTest, TheMinimumFrameDurationSetsTheRateOfTheNextStart) {
+  world.setNoCameras();
+  world.addCamera(sim::camera(AVCaptureDevicePosition::back, sim::CameraType::wide,
+                              [](auto& d) { d.maxFrameRate = 60; }));
+  const auto device = world.camera("back-wide");
+  auto output = AVCaptureVideoDataOutput::create();
+  auto frames = std::make_shared<FrameRecorder>();
+  output->setSampleBufferDelegate(frames, DispatchQueue("frames"));
+  session->addInput(inputFor("back-wide"));
+  session->addOutput(output);
+  std::vector<std::size_t> perSecond;
+  for (const CMTime duration : {CMTimeMake(1, 60), kCMTimeInvalid}) {
+    ASSERT_TRUE(device->lockForConfiguration());
+    device->setActiveVideoMinFrameDuration(duration);
+    device->unlockForConfiguration();
+    session->startRunning();
+    const std::size_t before = frames->frames.size();
+    executor.advance(1);
+    perSecond.push_back(frames->frames.size() - before);
+    session->stopRunning();
+  }
+  EXPECT_THAT(perSecond, ElementsAre(60, 30));
+#ifndef NDEBUG
+  ASSERT_TRUE(device->lockForConfiguration());
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(device->setActiveVideoMinFrameDuration(CMTimeMake(1, 61)), "unsupported frame duration");
+  device->unlockForConfiguration();
+#endif
 }
 
 // --- Photos -------------------------------------------------------------------
