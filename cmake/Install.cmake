@@ -6,6 +6,8 @@
 #   lib/libkivo_platform.a                      the platform layer
 #   lib/libkivo_sim.a                           the simulated world
 #   lib/libkivo_host.a                          the platform of a real host
+#   lib/libkivo_surface.a                       the host surface (GUI hosts,
+#                                               and the simulator's host screen)
 #   lib/libkivo_gstreamer.a                     real cameras (when built)
 #   include/kivocamera/component/KivoCamera.h   component and Localizable headers,
 #                                               included by file name
@@ -13,8 +15,8 @@
 #                                               framework folder
 #   include/kivocamera/sim/World.h              simulator headers, included as
 #                                               "sim/...", from include/kivocamera
-#   include/kivocamera/host/KivoHostPlatform.h  the host platform's header, by
-#                                               file name
+#   include/kivocamera/host/KivoHostPlatform.h  the host platform's and the host
+#                                               surface's headers, by file name
 #   include/kivocamera/devices/gstreamer/       the GStreamer layer's headers,
 #                                               by file name (when built)
 #   share/kivocamera/                           resources (installed by
@@ -44,10 +46,12 @@ set_target_properties(kivocamera PROPERTIES EXPORT_NAME KivoCamera)
 set_target_properties(kivo_platform PROPERTIES EXPORT_NAME Platform)
 set_target_properties(kivo_sim PROPERTIES EXPORT_NAME Simulator)
 set_target_properties(kivo_host PROPERTIES EXPORT_NAME Host)
+set_target_properties(kivo_surface PROPERTIES EXPORT_NAME Surface)
 add_library(KivoCamera::KivoCamera ALIAS kivocamera)
 add_library(KivoCamera::Platform ALIAS kivo_platform)
 add_library(KivoCamera::Simulator ALIAS kivo_sim)
 add_library(KivoCamera::Host ALIAS kivo_host)
+add_library(KivoCamera::Surface ALIAS kivo_surface)
 
 # INCLUDES DESTINATION becomes each imported target's include root.
 install(TARGETS kivo_platform EXPORT KivoCameraTargets
@@ -59,6 +63,9 @@ install(TARGETS kivocamera EXPORT KivoCameraTargets
 install(TARGETS kivo_sim EXPORT KivoCameraTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${KIVO_INSTALL_INCLUDE_ROOT})
+install(TARGETS kivo_surface EXPORT KivoCameraTargets
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  INCLUDES DESTINATION ${KIVO_INSTALL_INCLUDE_ROOT}/host)
 install(TARGETS kivo_host EXPORT KivoCameraTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${KIVO_INSTALL_INCLUDE_ROOT}/host)

@@ -1,7 +1,9 @@
 #include "AVFoundation/AVCaptureVideoPreviewLayer.h"
 
 #include <algorithm>
+#include <cmath>
 
+#include "AVFoundation/AVCaptureDevice.h"
 #include "AVFoundation/AVCaptureSession.h"
 #include "Dispatch/Dispatch.h"
 
@@ -32,6 +34,13 @@ std::shared_ptr<AVCaptureVideoPreviewLayer> AVCaptureVideoPreviewLayer::layerWit
 
 CVPixelBufferRef AVCaptureVideoPreviewLayer::currentFrame() const {
   return session_ ? session_->currentFrame() : nullptr;
+}
+
+double AVCaptureVideoPreviewLayer::contentFrameInterval() const {
+  if (!session_ || !session_->isRunning()) return 0;
+  const auto device = session_->videoDevice();
+  const double interval = device ? CMTimeGetSeconds(device->activeVideoMinFrameDuration()) : 0;
+  return interval > 0 && std::isfinite(interval) ? interval : 0;
 }
 
 void AVCaptureVideoPreviewLayer::drawInContext(CGContext& context) {

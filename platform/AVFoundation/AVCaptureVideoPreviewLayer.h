@@ -30,7 +30,10 @@ class AVCaptureVideoPreviewLayer : public CALayer {
   ~AVCaptureVideoPreviewLayer() override = default;
 
   const std::shared_ptr<AVCaptureSession>& session() const { return session_; }
-  void setSession(std::shared_ptr<AVCaptureSession> session) { session_ = std::move(session); }
+  void setSession(std::shared_ptr<AVCaptureSession> session) {
+    session_ = std::move(session);
+    noteChange();
+  }
 
   /// The picture the layer shows now: its session's current camera picture
   /// while the session runs with a camera input, otherwise none (black).
@@ -39,9 +42,15 @@ class AVCaptureVideoPreviewLayer : public CALayer {
   /// AVLayerVideoGravityResizeAspect until set; an unknown gravity draws as
   /// resize-aspect.
   const std::string& videoGravity() const { return videoGravity_; }
-  void setVideoGravity(AVLayerVideoGravity gravity) { videoGravity_ = std::string(gravity); }
+  void setVideoGravity(AVLayerVideoGravity gravity) {
+    videoGravity_ = std::string(gravity);
+    noteChange();
+  }
 
   void drawInContext(CGContext& context) override;
+  /// A new picture every frame interval of the camera (its minimum frame
+  /// duration) while the session runs with a camera input; 0 otherwise.
+  double contentFrameInterval() const override;
 
  private:
   std::shared_ptr<AVCaptureSession> session_;

@@ -1,6 +1,7 @@
 #include "QuartzCore/CALayer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cassert>
 #include <cmath>
 
@@ -60,6 +61,7 @@ void CALayer::insertSublayer(const std::shared_ptr<CALayer>& layer, std::size_t 
   index = std::min(index, sublayers_.size());
   sublayers_.insert(sublayers_.begin() + static_cast<std::ptrdiff_t>(index), keep);
   keep->superlayer_ = weak_from_this();
+  noteChange();
 }
 
 void CALayer::removeFromSuperlayer() {
@@ -69,6 +71,7 @@ void CALayer::removeFromSuperlayer() {
   if (!parent) return;
   auto keep = shared_from_this();  // the parent may hold the last reference
   std::erase_if(parent->sublayers_, [this](const auto& l) { return l.get() == this; });
+  noteChange();
 }
 
 // --- Drawing ----------------------------------------------------------------------
@@ -129,13 +132,18 @@ void CALayer::addAnimation(const std::shared_ptr<CAAnimation>& animation, std::s
   if (!animation) return;
   removeAnimationForKey(key);
   animations_.push_back(Running{std::string(key), animation->copy(), CACurrentMediaTime()});
+  noteChange();
 }
 
 void CALayer::removeAnimationForKey(std::string_view key) {
-  std::erase_if(animations_, [&](const Running& r) { return r.key == key; });
+  if (std::erase_if(animations_, [&](const Running& r) { return r.key == key; }) > 0) noteChange();
 }
 
-void CALayer::removeAllAnimations() { animations_.clear(); }
+void CALayer::removeAllAnimations() {
+  if (animations_.empty()) return;
+  animations_.clear();
+  noteChange();
+}
 
 void CALayer::pruneFinished() const {
   const double now = CACurrentMediaTime();
@@ -143,6 +151,18 @@ void CALayer::pruneFinished() const {
     return r.animation->isRemovedOnCompletion() && r.animation->hasFinished(now - r.beginTime);
   });
 }
+
+bool CALayer::hasRunningAnimationsAt(double time) const {
+  return std::any_of(animations_.begin(), animations_.end(),
+                     [&](const Running& r) { return !r.animation->hasFinished(time - r.beginTime); });
+}
+
+namespace {
+std::atomic<std::uint64_t> layerChanges{0};
+}  // namespace
+
+std::uint64_t CALayer::changeCount() { return layerChanges.load(std::memory_order_relaxed); }
+void CALayer::noteChange() { layerChanges.fetch_add(1, std::memory_order_relaxed); }
 
 std::vector<std::string> CALayer::animationKeys() const {
   pruneFinished();
@@ -171,6 +191,7 @@ double CALayer::valueForKeyPath(std::string_view keyPath) const {
 }
 
 void CALayer::setValueForKeyPath(std::string_view keyPath, double value) {
+  noteChange();
   auto it = model_.find(keyPath);
   if (it != model_.end())
     it->second = value;

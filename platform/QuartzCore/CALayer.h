@@ -21,6 +21,7 @@
 // flattened into one picture first).
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -43,21 +44,39 @@ class CALayer : public std::enable_shared_from_this<CALayer> {
 
   // --- Geometry and appearance --------------------------------------------
   CGRect bounds() const { return bounds_; }
-  void setBounds(CGRect bounds) { bounds_ = bounds; }
+  void setBounds(CGRect bounds) {
+    bounds_ = bounds;
+    noteChange();
+  }
   CGPoint position() const { return position_; }
-  void setPosition(CGPoint position) { position_ = position; }
+  void setPosition(CGPoint position) {
+    position_ = position;
+    noteChange();
+  }
   /// Clear until set.
   CGColor backgroundColor() const { return backgroundColor_; }
-  void setBackgroundColor(CGColor color) { backgroundColor_ = color; }
+  void setBackgroundColor(CGColor color) {
+    backgroundColor_ = color;
+    noteChange();
+  }
   /// A hidden layer is not drawn, nor are its sublayers.
   bool isHidden() const { return hidden_; }
-  void setHidden(bool hidden) { hidden_ = hidden; }
+  void setHidden(bool hidden) {
+    hidden_ = hidden;
+    noteChange();
+  }
   /// Whether the sublayers are clipped to the bounds.
   bool masksToBounds() const { return masksToBounds_; }
-  void setMasksToBounds(bool masks) { masksToBounds_ = masks; }
+  void setMasksToBounds(bool masks) {
+    masksToBounds_ = masks;
+    noteChange();
+  }
   /// An image drawn stretched over the bounds, above the background.
   const CGImageRef& contents() const { return contents_; }
-  void setContents(CGImageRef image) { contents_ = std::move(image); }
+  void setContents(CGImageRef image) {
+    contents_ = std::move(image);
+    noteChange();
+  }
 
   // --- Tree ---------------------------------------------------------------
   const std::vector<std::shared_ptr<CALayer>>& sublayers() const { return sublayers_; }
@@ -104,9 +123,25 @@ class CALayer : public std::enable_shared_from_this<CALayer> {
   float opacity() const { return static_cast<float>(valueForKeyPath("opacity")); }
   void setOpacity(float opacity) { setValueForKeyPath("opacity", opacity); }
 
+  /// Whether an animation of this layer is still under way at media time `time`.
+  bool hasRunningAnimationsAt(double time) const;
+
+  // --- Redrawing --------------------------------------------------------------
+  /// Counts every change to any layer (geometry, look, the tree, animations,
+  /// model values): a picture drawn at one count is current while the count
+  /// stays and nothing animates or plays.
+  static std::uint64_t changeCount();
+  /// Seconds between new pictures of content that changes by itself (a
+  /// camera's live picture); 0 for content that changes only when told.
+  virtual double contentFrameInterval() const { return 0; }
+
   /// What is on screen now, or at media time `time`. Allocates nothing.
   double presentationValueForKeyPath(std::string_view keyPath) const;
   double presentationValueForKeyPath(std::string_view keyPath, double time) const;
+
+ protected:
+  /// Subclasses call it when a property of theirs changes what they draw.
+  static void noteChange();
 
  private:
   struct Running {

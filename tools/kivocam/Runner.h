@@ -30,10 +30,11 @@
 class AVCaptureSession;
 class KivoCamera;
 class ScopedAVCaptureBackend;
+class KivoHostSurface;
 
 namespace sim {
 class World;
-class HostScreen;
+using HostScreen = ::KivoHostSurface;
 class CaptureSimulation;
 }  // namespace sim
 
