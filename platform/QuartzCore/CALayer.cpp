@@ -191,12 +191,14 @@ double CALayer::valueForKeyPath(std::string_view keyPath) const {
 }
 
 void CALayer::setValueForKeyPath(std::string_view keyPath, double value) {
-  noteChange();
   auto it = model_.find(keyPath);
-  if (it != model_.end())
+  if (it != model_.end()) {
+    if (it->second == value) return;
     it->second = value;
-  else
+  } else {
     model_.emplace(std::string(keyPath), value);
+  }
+  noteChange();
 }
 
 double CALayer::presentationValueForKeyPath(std::string_view keyPath) const {

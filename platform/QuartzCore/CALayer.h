@@ -45,35 +45,41 @@ class CALayer : public std::enable_shared_from_this<CALayer> {
   // --- Geometry and appearance --------------------------------------------
   CGRect bounds() const { return bounds_; }
   void setBounds(CGRect bounds) {
+    if (bounds_ == bounds) return;
     bounds_ = bounds;
     noteChange();
   }
   CGPoint position() const { return position_; }
   void setPosition(CGPoint position) {
+    if (position_ == position) return;
     position_ = position;
     noteChange();
   }
   /// Clear until set.
   CGColor backgroundColor() const { return backgroundColor_; }
   void setBackgroundColor(CGColor color) {
+    if (backgroundColor_ == color) return;
     backgroundColor_ = color;
     noteChange();
   }
   /// A hidden layer is not drawn, nor are its sublayers.
   bool isHidden() const { return hidden_; }
   void setHidden(bool hidden) {
+    if (hidden_ == hidden) return;
     hidden_ = hidden;
     noteChange();
   }
   /// Whether the sublayers are clipped to the bounds.
   bool masksToBounds() const { return masksToBounds_; }
   void setMasksToBounds(bool masks) {
+    if (masksToBounds_ == masks) return;
     masksToBounds_ = masks;
     noteChange();
   }
   /// An image drawn stretched over the bounds, above the background.
   const CGImageRef& contents() const { return contents_; }
   void setContents(CGImageRef image) {
+    if (contents_ == image) return;
     contents_ = std::move(image);
     noteChange();
   }
