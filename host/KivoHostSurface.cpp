@@ -70,20 +70,20 @@ constexpr std::int64_t kMaxPixels = std::int64_t{1} << 25;
 
 // Whether anything visible in `layer`'s tree animates at `time`, and the
 // shortest frame interval of live content in it.
-void survey(const CALayer& layer, double time, bool& animating, double& liveInterval) {
+void survey(const CALayer& layer, double time, KivoHostSurface::Motion& motion) {
   if (layer.isHidden()) return;
-  animating = animating || layer.hasRunningAnimationsAt(time);
+  motion.animating = motion.animating || layer.hasRunningAnimationsAt(time);
   if (const double interval = layer.contentFrameInterval(); interval > 0)
-    liveInterval = liveInterval > 0 ? std::min(liveInterval, interval) : interval;
-  for (const auto& sublayer : layer.sublayers()) survey(*sublayer, time, animating, liveInterval);
+    motion.liveInterval = motion.liveInterval > 0 ? std::min(motion.liveInterval, interval) : interval;
+  for (const auto& sublayer : layer.sublayers()) survey(*sublayer, time, motion);
 }
 
-void surveyPresented(const UIViewController& controller, double time, bool& animating, double& liveInterval) {
-  for (const auto& child : controller.childViewControllers()) surveyPresented(*child, time, animating, liveInterval);
+void surveyPresented(const UIViewController& controller, double time, KivoHostSurface::Motion& motion) {
+  for (const auto& child : controller.childViewControllers()) surveyPresented(*child, time, motion);
   const auto presented = controller.presentedViewController();
   if (!presented) return;
-  survey(*presented->view()->layer(), time, animating, liveInterval);
-  surveyPresented(*presented, time, animating, liveInterval);
+  survey(*presented->view()->layer(), time, motion);
+  surveyPresented(*presented, time, motion);
 }
 
 }  // namespace
@@ -345,11 +345,8 @@ void KivoHostSurface::render(std::uint8_t* pixels, int width, int height, std::s
 
   // What this picture shows, for needsRedraw.
   const double now = CACurrentMediaTime();
-  bool animating = false;
-  double liveInterval = 0;
-  survey(*controller_->view()->layer(), now, animating, liveInterval);
-  surveyPresented(*controller_, now, animating, liveInterval);
-  *drawn_ = Drawn{true, CALayer::changeCount(), animating, liveInterval, now, std::move(context)};
+  const Motion motion = motionAt(now);
+  *drawn_ = Drawn{true, CALayer::changeCount(), motion.animating, motion.liveInterval, now, std::move(context)};
 
   const std::uint8_t* from = drawn_->context->data();
   const bool swap = order == PixelOrder::bgra;
@@ -364,19 +361,23 @@ void KivoHostSurface::render(std::uint8_t* pixels, int width, int height, std::s
   }
 }
 
+KivoHostSurface::Motion KivoHostSurface::motionAt(double time) const {
+  Motion motion;
+  survey(*controller_->view()->layer(), time, motion);
+  surveyPresented(*controller_, time, motion);
+  return motion;
+}
+
 bool KivoHostSurface::needsRedraw() const {
   KIVO_ASSERT_MAIN_THREAD();
   const Drawn& drawn = *drawn_;
   if (!drawn.any || drawn.animating || CALayer::changeCount() != drawn.changes) return true;
   const double now = CACurrentMediaTime();
-  bool animating = false;
-  double liveInterval = 0;
-  survey(*controller_->view()->layer(), now, animating, liveInterval);
-  surveyPresented(*controller_, now, animating, liveInterval);
-  if (animating || (liveInterval == 0) != (drawn.liveInterval == 0)) return true;
+  const Motion motion = motionAt(now);
+  if (motion.animating || (motion.liveInterval == 0) != (drawn.liveInterval == 0)) return true;
   // A camera's next frame, with a quarter of a frame's slack for the clock
   // that asks.
-  return liveInterval > 0 && now - drawn.at >= liveInterval * 0.75;
+  return motion.liveInterval > 0 && now - drawn.at >= motion.liveInterval * 0.75;
 }
 
 void KivoHostSurface::setRedrawHandler(std::function<void()> handler, double maximumRate) {

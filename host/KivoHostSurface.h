@@ -177,6 +177,17 @@ class KivoHostSurface {
   void requireEmbedded(const char* step) const;
   struct Redraw;
   static void scheduleRedrawCheck(const std::shared_ptr<Redraw>& redraw);
+
+ public:
+  /// What keeps the screen moving: an animation under way, and the shortest
+  /// frame interval of live content shown (0: none).
+  struct Motion {
+    bool animating = false;
+    double liveInterval = 0;
+  };
+
+ private:
+  Motion motionAt(double time) const;
   void requireAppearance(const char* step, Appearance expected) const;
   /// The view hit at `screenPoint`, or null; also null while an alert covers
   /// the screen.
