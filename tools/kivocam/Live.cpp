@@ -101,6 +101,7 @@ class LiveSession {
 };
 
 ScenarioResult LiveSession::run() {
+  KIVO_ASSERT_MAIN_THREAD();
   for (const std::string_view line : {"create", "attach", "appear"}) {
     try {
       runner_.run(line);

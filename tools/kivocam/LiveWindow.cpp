@@ -245,9 +245,11 @@ struct LiveWindow::State {
 
   // The surface's picture into the image, and the image to the window.
   void draw() {
+    const double start = CACurrentMediaTime();
     surface->render(reinterpret_cast<std::uint8_t*>(image->data), width, height,
                     static_cast<std::size_t>(image->bytes_per_line), order);
     put();
+    stats.drawSeconds += CACurrentMediaTime() - start;
   }
 
   void put() {

@@ -72,6 +72,7 @@ class LiveWindow {
   struct Stats {
     std::uint64_t drawn = 0;    // put into the window
     std::uint64_t skipped = 0;  // due while the last one was still in flight
+    double drawSeconds = 0;     // spent rendering and putting them
   };
 
   /// Connects to the display DISPLAY names. Throws DisplayUnavailable.
