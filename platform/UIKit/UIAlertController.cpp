@@ -1,6 +1,7 @@
 #include "UIKit/UIAlertController.h"
 
 #include <cmath>
+#include <vector>
 
 #include "CoreGraphics/CGContext.h"
 #include "Dispatch/Dispatch.h"
@@ -33,6 +34,66 @@ void drawAction(CGContext& context, const UIAlertAction& action, CGRect cell) {
                    CGRectMake(cell.origin.x + kActionInset, cell.midY() - height / 2, width, height), style);
 }
 
+CGFloat hairlineAt(CGFloat scale) { return scale > 0 ? 1 / scale : 1; }
+
+// Where each part of the dialog goes in a view of `area`, with separators
+// `hairline` points thick (one pixel at the drawing's scale).
+struct DialogLayout {
+  CGRect dialog;
+  CGRect title;
+  CGRect message;
+  std::vector<CGRect> separators;
+  std::vector<UIAlertController::ActionButton> buttons;
+};
+
+DialogLayout layOut(const UIAlertController& alert, CGRect area, CGFloat hairline) {
+  DialogLayout layout;
+  const CGTextStyle titleStyle{17, CGFontWeight::bold, kTextColor};
+  const CGTextStyle messageStyle{13, CGFontWeight::regular, kTextColor};
+  const CGFloat textWidth = kDialogWidth - 2 * kSideInset;
+  const std::string& title = alert.title();
+  const std::string& message = alert.message();
+  const CGFloat titleHeight = title.empty() ? 0 : CGContext::sizeOfText(title, titleStyle, textWidth).height;
+  const CGFloat messageHeight = message.empty() ? 0 : CGContext::sizeOfText(message, messageStyle, textWidth).height;
+  const CGFloat gap = title.empty() || message.empty() ? 0 : kParagraphGap;
+  const CGFloat textHeight = kTopInset + titleHeight + gap + messageHeight + kBottomInset;
+
+  const auto& actions = alert.actions();
+  const bool sideBySide = actions.size() == 2;
+  const std::size_t rows = sideBySide ? 1 : actions.size();
+  const CGFloat height = textHeight + static_cast<CGFloat>(rows) * (hairline + kActionHeight);
+  layout.dialog = CGRectMake(area.midX() - kDialogWidth / 2, area.midY() - height / 2, kDialogWidth, height);
+  const CGFloat left = layout.dialog.origin.x;
+  CGFloat y = layout.dialog.origin.y + kTopInset;
+  layout.title = CGRectMake(left + kSideInset, y, textWidth, titleHeight);
+  y += titleHeight + gap;
+  layout.message = CGRectMake(left + kSideInset, y, textWidth, messageHeight);
+  y = layout.dialog.origin.y + textHeight;
+
+  if (sideBySide) {
+    // The cancel action on the left.
+    const std::size_t first =
+        actions[1]->style() == UIAlertActionStyle::cancel && actions[0]->style() != UIAlertActionStyle::cancel ? 1
+                                                                                                              : 0;
+    const CGFloat half = (kDialogWidth - hairline) / 2;
+    layout.separators = {CGRectMake(left, y, kDialogWidth, hairline),
+                         CGRectMake(left + half, y + hairline, hairline, kActionHeight)};
+    layout.buttons = {{actions[first], CGRectMake(left, y + hairline, half, kActionHeight)},
+                      {actions[1 - first], CGRectMake(left + half + hairline, y + hairline, half, kActionHeight)}};
+    return layout;
+  }
+  // One action a row, the cancel action last.
+  for (const bool cancelPass : {false, true}) {
+    for (const auto& action : actions) {
+      if ((action->style() == UIAlertActionStyle::cancel) != cancelPass) continue;
+      layout.separators.push_back(CGRectMake(left, y, kDialogWidth, hairline));
+      layout.buttons.push_back({action, CGRectMake(left, y + hairline, kDialogWidth, kActionHeight)});
+      y += hairline + kActionHeight;
+    }
+  }
+  return layout;
+}
+
 // Draws the alert's dialog centred in its bounds; the dimming is the
 // layer's background.
 class AlertLayer final : public CALayer {
@@ -43,62 +104,19 @@ class AlertLayer final : public CALayer {
     KIVO_ASSERT_MAIN_THREAD();
     const auto alert = alert_.lock();
     if (!alert) return;
-    const CGTextStyle titleStyle{17, CGFontWeight::bold, kTextColor};
-    const CGTextStyle messageStyle{13, CGFontWeight::regular, kTextColor};
-    const CGFloat textWidth = kDialogWidth - 2 * kSideInset;
-    const std::string& title = alert->title();
-    const std::string& message = alert->message();
-    const CGFloat titleHeight = title.empty() ? 0 : CGContext::sizeOfText(title, titleStyle, textWidth).height;
-    const CGFloat messageHeight = message.empty() ? 0 : CGContext::sizeOfText(message, messageStyle, textWidth).height;
-    const CGFloat gap = title.empty() || message.empty() ? 0 : kParagraphGap;
-    const CGFloat textHeight = kTopInset + titleHeight + gap + messageHeight + kBottomInset;
-
     // Separators are one pixel thick at the context's scale.
     const CGAffineTransform ctm = context.getCTM();
-    const CGFloat scale = std::hypot(ctm.a, ctm.b);
-    const CGFloat hairline = scale > 0 ? 1 / scale : 1;
-
-    const auto& actions = alert->actions();
-    const bool sideBySide = actions.size() == 2;
-    const std::size_t rows = sideBySide ? 1 : actions.size();
-    const CGFloat height = textHeight + static_cast<CGFloat>(rows) * (hairline + kActionHeight);
-    const CGRect area = bounds();
-    const CGRect dialog = CGRectMake(area.midX() - kDialogWidth / 2, area.midY() - height / 2, kDialogWidth, height);
-    const CGFloat left = dialog.origin.x;
+    const DialogLayout layout = layOut(*alert, bounds(), hairlineAt(std::hypot(ctm.a, ctm.b)));
 
     context.setFillColor(kPanelColor);
-    context.fillRoundedRect(dialog, kCornerRadius);
-    CGFloat y = dialog.origin.y + kTopInset;
-    if (!title.empty()) context.drawText(title, CGRectMake(left + kSideInset, y, textWidth, titleHeight), titleStyle);
-    y += titleHeight + gap;
-    if (!message.empty())
-      context.drawText(message, CGRectMake(left + kSideInset, y, textWidth, messageHeight), messageStyle);
-    y = dialog.origin.y + textHeight;
-
-    if (sideBySide) {
-      // The cancel action on the left.
-      const std::size_t first = actions[1]->style() == UIAlertActionStyle::cancel &&
-                                        actions[0]->style() != UIAlertActionStyle::cancel
-                                    ? 1
-                                    : 0;
-      const CGFloat half = (kDialogWidth - hairline) / 2;
-      context.setFillColor(kSeparatorColor);
-      context.fillRect(CGRectMake(left, y, kDialogWidth, hairline));
-      context.fillRect(CGRectMake(left + half, y + hairline, hairline, kActionHeight));
-      drawAction(context, *actions[first], CGRectMake(left, y + hairline, half, kActionHeight));
-      drawAction(context, *actions[1 - first], CGRectMake(left + half + hairline, y + hairline, half, kActionHeight));
-      return;
-    }
-    // One action a row, the cancel action last.
-    for (const bool cancelPass : {false, true}) {
-      for (const auto& action : actions) {
-        if ((action->style() == UIAlertActionStyle::cancel) != cancelPass) continue;
-        context.setFillColor(kSeparatorColor);
-        context.fillRect(CGRectMake(left, y, kDialogWidth, hairline));
-        drawAction(context, *action, CGRectMake(left, y + hairline, kDialogWidth, kActionHeight));
-        y += hairline + kActionHeight;
-      }
-    }
+    context.fillRoundedRect(layout.dialog, kCornerRadius);
+    if (!alert->title().empty())
+      context.drawText(alert->title(), layout.title, CGTextStyle{17, CGFontWeight::bold, kTextColor});
+    if (!alert->message().empty())
+      context.drawText(alert->message(), layout.message, CGTextStyle{13, CGFontWeight::regular, kTextColor});
+    context.setFillColor(kSeparatorColor);
+    for (const CGRect& separator : layout.separators) context.fillRect(separator);
+    for (const auto& button : layout.buttons) drawAction(context, *button.action, button.frame);
   }
 
  private:
@@ -147,6 +165,11 @@ bool UIAlertController::tapActionWithStyle(UIAlertActionStyle style) {
     return true;
   }
   return false;
+}
+
+std::vector<UIAlertController::ActionButton> UIAlertController::actionButtons(CGRect bounds, CGFloat scale) const {
+  KIVO_ASSERT_MAIN_THREAD();
+  return layOut(*this, bounds, hairlineAt(scale)).buttons;
 }
 
 std::string UIAlertController::traceDescription() const {

@@ -49,6 +49,17 @@ class UIAlertController : public UIViewController {
   void addAction(std::shared_ptr<UIAlertAction> action) { actions_.push_back(std::move(action)); }
   const std::vector<std::shared_ptr<UIAlertAction>>& actions() const { return actions_; }
 
+  /// An action's button as the alert's view draws it.
+  struct ActionButton {
+    std::shared_ptr<UIAlertAction> action;
+    CGRect frame;  // in the view's points
+  };
+  /// Where the view puts the actions' buttons when its bounds are `bounds`
+  /// and it is drawn at `scale` pixels a point (the separators between them
+  /// are one pixel thick), in drawing order; for a host that finds the
+  /// action under a pointer.
+  std::vector<ActionButton> actionButtons(CGRect bounds, CGFloat scale) const;
+
   /// Driver-only: the user taps the first action of `style`: the alert is
   /// dismissed, then the action's handler runs. Returns false when there is
   /// no such action.

@@ -24,9 +24,12 @@ namespace kivocam {
 namespace {
 
 constexpr std::string_view kTitle =
-    "kivocam - runs a KivoCamera scenario on the simulated platform and prints its trace";
-constexpr std::string_view kUsage[] = {"kivocam run FILE [--photos DIR] [--snapshots DIR] [--realtime] [--camera NAME]",
-                                       "kivocam cameras", "kivocam --help"};
+    "kivocam - runs a KivoCamera scenario on the simulated platform and prints its trace, or shows the camera in a "
+    "window";
+constexpr std::string_view kUsage[] = {
+    "kivocam run FILE [--photos DIR] [--snapshots DIR] [--realtime] [--camera NAME]",
+    "kivocam live [--camera NAME] [--photos DIR] [--snapshots DIR] [--script FILE] [--screenshot PATH]",
+    "kivocam cameras", "kivocam --help"};
 
 constexpr std::size_t kColumn = 38;
 constexpr std::size_t kWidth = 100;
@@ -63,7 +66,12 @@ Topic options() {
                     {"--snapshots DIR",
                      "where `snapshot` lines write their images (default: the current directory; DIR is created if "
                      "missing)"},
-                    {"--realtime", "threaded queues and the real clock; `advance` waits for real"},
+                    {"--realtime", "`run` only: threaded queues and the real clock; `advance` waits for real"},
+                    {"--script FILE",
+                     "`live` only: the lines of FILE run in real time once the window shows (see Live window)"},
+                    {"--screenshot PATH",
+                     "`live` only: after the script's last line, the window's pixels as the display has them are "
+                     "written to PATH as a PNG (8-bit RGB; a symbolic link there is refused), then kivocam quits"},
                     {"--camera NAME",
                      "a real camera (a name from `kivocam cameras`, or `test`: the media framework's test source "
                      "showing colour bars) as the world's only camera, the back wide-angle one; implies "
@@ -77,18 +85,46 @@ Topic exitStatus() {
   return {.title = "Exit status",
           .termHeader = "status",
           .column = 6,
-          .items = {{"0", "every line ran"},
+          .items = {{"0", "every line ran; with `live`, the user quit or the screenshot was written"},
                     {"1",
                      "a line was wrong (unknown command, bad argument, a gesture with nothing to receive it, `answer` "
                      "with no open request, more work than the run allows…): the trace up to it is printed, then "
                      "`FILE:LINE: message` on standard error"},
                     {"2",
                      "a bad command line, a scenario file that cannot be read (with the system's reason) or is larger "
-                     "than 16 MiB, or a photo or snapshot directory that cannot be created or written in: `kivocam: REASON` on "
-                     "standard error, and nothing runs"},
+                     "than 16 MiB, or a photo or snapshot directory that cannot be created or written in, or with `live` no "
+                     "display (`DISPLAY` unset or unreachable): `kivocam: REASON` on standard error, and nothing runs"},
                     {"3",
                      "the run cannot go on for a reason outside the scenario (out of memory, the trace, a photo or "
                      "a snapshot cannot be written, an internal error): `kivocam: REASON` on standard error"}}};
+}
+
+Topic liveWindow() {
+  return {.title = "Live window (kivocam live)",
+          .termHeader = "input",
+          .column = 17,
+          .paragraphs = {"`kivocam live` opens an X window showing the host screen with the camera in it, in real time "
+                         "(the simulated camera, or a real one with `--camera`), at the screen's size in pixels. "
+                         "It runs `create`, `attach` and `appear`, then the script's lines once the window shows, "
+                         "and turns the user's input into the lines a scenario would say for it; all of them are "
+                         "echoed in the trace as with `run`:"},
+          .items = {{"click", "`tap X Y` at the pointer, in points; on a presented alert, its action under the "
+                              "pointer: `alert cancel` or `alert settings`"},
+                    {"mouse wheel", "a pinch at the pointer: `pinch began 1 X Y`, then `pinch changed F X Y` a "
+                                    "notch (F multiplied by 1.1 a notch up, divided down), and `pinch ended F X Y` "
+                                    "once the wheel rests 0.25 s"},
+                    {"Space", "`call capturePhoto`"},
+                    {"T", "`call toggleTorch true`, then `false`, in turn"},
+                    {"F", "`call toggleFlash N`, N the flash mode after the controller's (0, 1, 2, 0…)"},
+                    {"C", "`call toggleCameraPosition true`"},
+                    {"Q, Escape", "quit: `release`, and kivocam ends (exit status 0) once the controller is gone; "
+                                  "closing the window does the same"}},
+          .bullets = {"The script's lines run after `appear`: `world` settings and `create` are wrong lines there. "
+                      "The window stays open after the last line unless `--screenshot` is given.",
+                      "Input given while a line runs (a scripted `advance` waits for real) takes effect when it "
+                      "ends, in order; the window keeps drawing meanwhile.",
+                      "A wrong line from the user's input is reported on standard error (`kivocam: MESSAGE`) and "
+                      "the window carries on; a wrong script line ends the run as with `run` (exit status 1)."}};
 }
 
 Topic lines() {
@@ -376,7 +412,7 @@ Topic pathTopic() {
 }
 
 std::vector<Topic> document() {
-  std::vector<Topic> topics{options(), exitStatus(), lines()};
+  std::vector<Topic> topics{options(), exitStatus(), liveWindow(), lines()};
   for (const Section& section : commandSections()) topics.push_back(commandTopic(section));
   for (auto topic : {cameraOptionTopic(), photoFaultTopic(), selectorTopic(), propertyTopic(), pathTopic(),
                      behaviours(), runnerChoices()})
@@ -475,6 +511,7 @@ std::string renderMarkdown(const std::vector<Topic>& topics) {
         for (const auto& note : item.notes) text += "<br>" + note;
         out += "| `" + cell(item.term) + "` | " + cell(text) + " |\n";
       }
+      if (!topic.bullets.empty()) out += "\n";
     }
     for (const auto& bullet : topic.bullets) out += "- " + bullet + "\n";
   }

@@ -2,6 +2,7 @@
 // simulated platform and prints its trace.
 //
 //   kivocam run FILE [--photos DIR] [--snapshots DIR] [--realtime] [--camera NAME]
+//   kivocam live [--camera NAME] [--photos DIR] [--snapshots DIR] [--script FILE] [--screenshot PATH]
 //   kivocam cameras
 //   kivocam --help
 //
@@ -11,6 +12,7 @@
 // a file that cannot be read, 3 when the run cannot go on for a reason
 // outside the scenario (out of memory, the trace or a photo cannot be
 // written, an internal error), with `kivocam: REASON` on standard error.
+// `live` says so on standard error and ends with status 2 without a display.
 
 #include <unistd.h>
 
@@ -19,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <new>
 #include <optional>
 #include <streambuf>
@@ -26,6 +29,8 @@
 #include <string_view>
 #include <vector>
 
+#include "Live.h"
+#include "LiveWindow.h"
 #include "RealCameras.h"
 #include "Runner.h"
 #include "Scenario.h"
@@ -35,6 +40,7 @@ namespace {
 
 constexpr std::string_view kUsage =
     "usage: kivocam run FILE [--photos DIR] [--snapshots DIR] [--realtime] [--camera NAME]\n"
+    "       kivocam live [--camera NAME] [--photos DIR] [--snapshots DIR] [--script FILE] [--screenshot PATH]\n"
     "       kivocam cameras\n"
     "       kivocam --help\n";
 
@@ -134,9 +140,12 @@ int runKivocam(const std::vector<std::string_view>& args) {
     if (!out.flush()) return writeFailure("list of cameras");
     return 0;
   }
-  if (args[0] != "run") return usage("unknown command " + kivocam::quote(args[0]));
+  const bool live = args[0] == "live";
+  if (args[0] != "run" && !live) return usage("unknown command " + kivocam::quote(args[0]));
 
+  // run: the scenario file; live: the script.
   std::optional<std::string> file;
+  std::optional<std::filesystem::path> screenshot;
   kivocam::RunnerOptions options;
   // The trace goes to standard output as it is made; nothing keeps it.
   options.recordTrace = false;
@@ -150,22 +159,34 @@ int runKivocam(const std::vector<std::string_view>& args) {
     } else if (args[i] == "--camera") {
       if (i + 1 == args.size()) return usage("--camera needs a camera's name (see kivocam cameras)");
       options.realCamera = std::string(args[++i]);
-    } else if (args[i] == "--realtime") {
+    } else if (args[i] == "--realtime" && !live) {
       options.realtime = true;
+    } else if (args[i] == "--script" && live) {
+      if (i + 1 == args.size()) return usage("--script needs a scenario file");
+      if (file) return usage("more than one --script");
+      file = std::string(args[++i]);
+    } else if (args[i] == "--screenshot" && live) {
+      if (i + 1 == args.size()) return usage("--screenshot needs a file to write");
+      if (screenshot) return usage("more than one --screenshot");
+      screenshot = std::filesystem::path(args[++i]);
     } else if (args[i].starts_with("-") && args[i] != "-") {
       return usage("unknown option " + kivocam::quote(args[i]));
+    } else if (live) {
+      return usage("live takes its scenario with --script, not " + kivocam::quote(args[i]));
     } else if (!file) {
       file = std::string(args[i]);
     } else {
       return usage("more than one scenario file");
     }
   }
-  if (!file) return usage("no scenario file");
+  if (!file && !live) return usage("no scenario file");
 
   std::string text;
-  if (const auto problem = kivocam::readScenarioFile(*file, text)) {
-    std::cerr << "kivocam: cannot read " << kivocam::escapeControls(*file) << ": " << *problem << '\n';
-    return 2;
+  if (file) {
+    if (const auto problem = kivocam::readScenarioFile(*file, text)) {
+      std::cerr << "kivocam: cannot read " << kivocam::escapeControls(*file) << ": " << *problem << '\n';
+      return 2;
+    }
   }
   for (const auto& directory : {options.photosDirectory, options.snapshotsDirectory}) {
     if (!directory) continue;
@@ -174,12 +195,34 @@ int runKivocam(const std::vector<std::string_view>& args) {
       return 2;
     }
   }
+  if (screenshot) {
+    const auto directory = screenshot->has_parent_path() ? screenshot->parent_path() : std::filesystem::path(".");
+    if (::access(directory.c_str(), W_OK | X_OK) != 0) {
+      std::cerr << "kivocam: cannot write in " << kivocam::escapeControls(directory.string()) << ": "
+                << reasonOf(errno) << '\n';
+      return 2;
+    }
+  }
   // Snapshots go to the current directory unless told otherwise.
   if (!options.snapshotsDirectory) options.snapshotsDirectory = std::filesystem::path(".");
 
+  // The window's display, before anything runs.
+  std::unique_ptr<kivocam::LiveWindow> window;
+  if (live) {
+    try {
+      window = std::make_unique<kivocam::LiveWindow>();
+    } catch (const kivocam::DisplayUnavailable& unavailable) {
+      std::cerr << "kivocam: " << kivocam::escapeControls(unavailable.what()) << '\n';
+      return 2;
+    }
+  }
+
   kivocam::ScenarioResult result;
   try {
-    result = kivocam::runScenario(text, options, out);
+    if (live)
+      result = kivocam::runLive(*window, {options, file.value_or(""), text, screenshot}, out, std::cerr);
+    else
+      result = kivocam::runScenario(text, options, out);
   } catch (const kivocam::CameraUnavailable& unavailable) {
     std::cerr << "kivocam: --camera " << kivocam::escapeControls(*options.realCamera) << ": "
               << kivocam::escapeControls(unavailable.what()) << '\n';
