@@ -102,6 +102,7 @@ struct KivoHostSurface::Redraw {
   KivoHostSurface* surface;
   std::function<void()> handler;
   double interval;
+  double deadline;  // media time of the next check
 };
 
 KivoHostSurface::KivoHostSurface() : controller_(UIViewController::create()), drawn_(std::make_unique<Drawn>()) {
@@ -332,6 +333,9 @@ void KivoHostSurface::render(std::uint8_t* pixels, int width, int height, std::s
     throw std::invalid_argument("render: rows of " + std::to_string(bytesPerRow) + " bytes hold less than " +
                                 std::to_string(width) + " pixels");
 
+  // The picture is of this moment; a render that takes a while must not
+  // push the next camera frame's redraw back.
+  const double startedAt = CACurrentMediaTime();
   auto& context = drawn_->context;
   if (!context || context->width() != width || context->height() != height)
     context = std::make_unique<CGContext>(width, height);
@@ -344,9 +348,8 @@ void KivoHostSurface::render(std::uint8_t* pixels, int width, int height, std::s
   context->restoreGState();
 
   // What this picture shows, for needsRedraw.
-  const double now = CACurrentMediaTime();
-  const Motion motion = motionAt(now);
-  *drawn_ = Drawn{true, CALayer::changeCount(), motion.animating, motion.liveInterval, now, std::move(context)};
+  const Motion motion = motionAt(CACurrentMediaTime());
+  *drawn_ = Drawn{true, CALayer::changeCount(), motion.animating, motion.liveInterval, startedAt, std::move(context)};
 
   const std::uint8_t* from = drawn_->context->data();
   const bool swap = order == PixelOrder::bgra;
@@ -388,12 +391,18 @@ void KivoHostSurface::setRedrawHandler(std::function<void()> handler, double max
   if (redraw_) redraw_->surface = nullptr;
   redraw_.reset();
   if (!handler) return;
-  redraw_ = std::make_shared<Redraw>(Redraw{this, std::move(handler), 1 / maximumRate});
+  redraw_ = std::make_shared<Redraw>(Redraw{this, std::move(handler), 1 / maximumRate, CACurrentMediaTime()});
   scheduleRedrawCheck(redraw_);
 }
 
+// Checks keep to a grid of the rate from the first one, so the handler's own
+// work does not stretch the period; a check that comes later than a whole
+// interval starts the grid again from now rather than catching up in a burst.
 void KivoHostSurface::scheduleRedrawCheck(const std::shared_ptr<Redraw>& redraw) {
-  DispatchQueue::main().asyncAfter(redraw->interval, [weakRedraw = std::weak_ptr<Redraw>(redraw)] {
+  const double now = CACurrentMediaTime();
+  redraw->deadline += redraw->interval;
+  if (redraw->deadline < now) redraw->deadline = now + redraw->interval;
+  DispatchQueue::main().asyncAfter(redraw->deadline - now, [weakRedraw = std::weak_ptr<Redraw>(redraw)] {
     const auto redraw = weakRedraw.lock();
     if (!redraw || !redraw->surface) return;
     KivoHostSurface& surface = *redraw->surface;
