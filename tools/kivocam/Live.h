@@ -29,7 +29,7 @@
 // A user's line that is wrong is reported on standard error and the run goes
 // on; a pinch whose `began` was wrong drops its other lines.
 //
-// Main thread only.
+// Thread-bound: main.
 
 #include <filesystem>
 #include <optional>
