@@ -4,6 +4,7 @@
 
 #include "AVFoundation/AVCaptureDevice.h"
 #include "AVFoundation/AVCapturePhotoOutput.h"
+#include "Foundation/WhileAlive.h"
 #include "KivoCamera.h"
 #include "KivoFocusView.h"
 #include "KivoOrientation.h"
@@ -81,16 +82,12 @@ void KivoCamera::capturePhoto() {
     }
 
     auto hold = std::make_shared<CaptureHold>(self);
-    std::weak_ptr<KivoCamera> weakSelf = self;
+    const std::weak_ptr<KivoCamera> weakSelf = self;
     auto processor = KivoPhotoCaptureProcessor::create(
-        settings,
-        [weakSelf] {
-          if (const auto self = weakSelf.lock()) self->capturePhotoAnimation();
-        },
-        [weakSelf, weakHold = std::weak_ptr<CaptureHold>(hold), t0](
-            const std::shared_ptr<KivoPhotoCaptureProcessor>& finished) {
-          const auto self = weakSelf.lock();
-          if (!self) return;
+        settings, whileAlive(weakSelf, [](const std::shared_ptr<KivoCamera>& self) { self->capturePhotoAnimation(); }),
+        whileAlive(weakSelf, [weakHold = std::weak_ptr<CaptureHold>(hold), t0](
+                                 const std::shared_ptr<KivoCamera>& self,
+                                 const std::shared_ptr<KivoPhotoCaptureProcessor>& finished) {
           // Both are queued before either runs; their order is not fixed.
           self->sessionQueue_.async([self, finished] {
             self->inProgressPhotoCaptureDelegates_->removeValue(finished->photoSettings()->uniqueID());
@@ -104,7 +101,7 @@ void KivoCamera::capturePhoto() {
           });
           // The queued blocks hold the controller from here on.
           if (const auto held = weakHold.lock()) held->reset();
-        });
+        }));
 
     // Recorded before the output is asked: the record is what keeps the
     // processor alive, since the output holds its delegate weakly.

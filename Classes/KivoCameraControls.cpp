@@ -12,6 +12,7 @@
 #include <cmath>
 
 #include "AVFoundation/AVCaptureDevice.h"
+#include "Foundation/WhileAlive.h"
 #include "KivoCamera.h"
 #include "KivoCameraAnalytics.h"
 #include "KivoCameraLog.h"
@@ -103,13 +104,13 @@ void KivoCamera::focusAfterMotion() {
   if (!shouldResetFocusAfterMove_) return;
   const auto manager = motionManager();
   if (!manager) return;
-  manager->setMotionStateDidChangeBlock([weak = weakSelf()](KivoMotionState state, bool canFocusNow) {
-    auto self = weak.lock();
-    if (!self || !self->isViewDidAppear_) return;
-    if (self->inProgressPhotoCaptureDelegates_->count() != 0) return;
-    if (state == KivoMotionState::moving && self->focusView_) self->focusView_->stopAnimation();
-    if (canFocusNow && state == KivoMotionState::still) self->focusWithAnimated(true);
-  });
+  manager->setMotionStateDidChangeBlock(
+      whileAlive(weakSelf(), [](const std::shared_ptr<KivoCamera>& self, KivoMotionState state, bool canFocusNow) {
+        if (!self->isViewDidAppear_) return;
+        if (self->inProgressPhotoCaptureDelegates_->count() != 0) return;
+        if (state == KivoMotionState::moving && self->focusView_) self->focusView_->stopAnimation();
+        if (canFocusNow && state == KivoMotionState::still) self->focusWithAnimated(true);
+      }));
 }
 
 void KivoCamera::setFocusImage(std::shared_ptr<UIImage> image) {
