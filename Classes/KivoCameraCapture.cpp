@@ -1,5 +1,5 @@
 // KivoCamera: the photo capture request and its end. The request is checked
-// on the caller's thread, built and recorded on the session queue; the end
+// on the main thread, built and recorded on the session queue; the end
 // removes the record on the session queue and delivers on the main queue.
 
 #include "AVFoundation/AVCaptureDevice.h"
@@ -55,6 +55,7 @@ void guardUnfinishedCapture(const std::shared_ptr<AVCapturePhotoOutput>& output,
 }  // namespace
 
 void KivoCamera::capturePhoto() {
+  KIVO_ASSERT_MAIN_THREAD();
   analyticsPreviewPossibleError(KivoCameraPerfomanceStep::capture);
   auto device = videoDevice();
   if (!device) return;
@@ -93,6 +94,7 @@ void KivoCamera::capturePhoto() {
             self->inProgressPhotoCaptureDelegates_->removeValue(finished->photoSettings()->uniqueID());
           });
           DispatchQueue::main().async([self, finished, t0] {
+            KIVO_ASSERT_MAIN_THREAD();
             self->analytics(KivoCameraPerfomanceStep::capture, CACurrentMediaTime() - t0);
             if (self->focusView_) self->focusView_->stopAnimation();
             self->notifyDelegate(KivoCameraDelegateSelector::cameraDidCapturePhoto, [&](KivoCameraDelegate& delegate) {

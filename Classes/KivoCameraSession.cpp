@@ -244,6 +244,7 @@ void KivoCamera::stopSession() {
 // --- Observers -------------------------------------------------------------------------
 
 void KivoCamera::addObservers() {
+  KIVO_ASSERT_ON_QUEUE(sessionQueue_);
   auto& center = NotificationCenter::defaultCenter();
   const auto me = self();
   center.addObserver(me, &KivoCamera::sessionRuntimeError, std::string(AVCaptureSessionRuntimeErrorNotification),
@@ -292,7 +293,7 @@ void KivoCamera::addCaptureDeviceObservers(const std::shared_ptr<AVCaptureDevice
       })));
 }
 
-// --- Notifications (on the posting thread) ---------------------------------------------
+// --- Notifications (on the posting queue) ----------------------------------------------
 
 void KivoCamera::sessionRuntimeError(const Notification& notification) {
   if (!notification.userInfo) return;
