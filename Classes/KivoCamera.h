@@ -289,8 +289,8 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
  protected:
   KivoCamera();
   /// The point initialiser's work on a made controller (so that a subclass
-  /// made with its own factory can be initialised the same way). Thread-bound:
-  /// main.
+  /// made with its own factory can be initialised the same way).
+  /// Thread-bound: main
   void initWithPoint(CGPoint point);
 
  private:
