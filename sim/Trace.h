@@ -5,12 +5,12 @@
 
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "Foundation/NotificationCenter.h"
+#include "Foundation/ThreadSafety.h"
 
 namespace sim {
 
@@ -43,10 +43,10 @@ class Trace {
   static std::string logLine(std::string_view text);
 
  private:
-  mutable std::mutex mutex_;
-  Sink sink_;
-  bool recording_ = true;
-  std::vector<std::string> lines_;
+  mutable kivo::Mutex mutex_;
+  Sink sink_ KIVO_GUARDED_BY(mutex_);
+  bool recording_ KIVO_GUARDED_BY(mutex_) = true;
+  std::vector<std::string> lines_ KIVO_GUARDED_BY(mutex_);
 };
 
 }  // namespace sim

@@ -5,6 +5,7 @@
 
 #include "CoreMotion/CMMotionBackend.h"
 #include "Foundation/InstalledObject.h"
+#include "Foundation/ThreadSafety.h"
 
 namespace {
 
@@ -44,7 +45,7 @@ std::shared_ptr<CMMotionManager> CMMotionManager::create() {
 
 CMMotionManager::~CMMotionManager() {
   EndedRun ended;
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   ended = endRunLocked();
 }
 
@@ -62,7 +63,7 @@ void CMMotionManager::startAccelerometerUpdatesToQueue(std::shared_ptr<Operation
   EndedRun previous;
   std::uint64_t run = 0;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     previous = endRunLocked();
     run = ++run_;
     queue_ = std::move(queue);
@@ -78,7 +79,7 @@ void CMMotionManager::startAccelerometerUpdatesToQueue(std::shared_ptr<Operation
 
 void CMMotionManager::stopAccelerometerUpdates() {
   EndedRun ended;
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   ended = endRunLocked();
 }
 
@@ -95,7 +96,7 @@ void CMMotionManager::scheduleUpdate(std::uint64_t run, std::uint64_t index) {
   std::shared_ptr<OperationQueue> queue;
   double due = 0;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     if (run != run_) return;
     queue = queue_;
     // Due times come from the start of the run, not from the previous update,
@@ -113,7 +114,7 @@ void CMMotionManager::timerFired(std::uint64_t run, std::uint64_t index) {
   std::optional<CMAccelerometerData> data;
   std::optional<NSError> error;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     if (run != run_) return;
     queue = queue_;
     auto backend = installedCMMotionBackend();
@@ -135,7 +136,7 @@ void CMMotionManager::deliver(std::uint64_t run, std::optional<CMAccelerometerDa
                               std::optional<NSError> error) {
   std::shared_ptr<const CMAccelerometerHandler> handler;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     if (run != run_) return;
     handler = handler_;
   }

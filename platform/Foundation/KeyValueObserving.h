@@ -12,10 +12,11 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>
+
+#include "Foundation/ThreadSafety.h"
 
 enum NSKeyValueObservingOptions : unsigned {
   NSKeyValueObservingOptionNew = 0x01,
@@ -86,7 +87,7 @@ class ObservableProperty {
   explicit ObservableProperty(T initial = T{}) : state_(std::make_shared<State>(std::move(initial))) {}
 
   T get() const {
-    std::lock_guard<std::mutex> lock(state_->mutex);
+    kivo::MutexLock lock(state_->mutex);
     return state_->value;
   }
 
@@ -97,7 +98,7 @@ class ObservableProperty {
     std::vector<std::shared_ptr<Registration>> ended;  // released after the lock
     std::vector<std::shared_ptr<Registration>> snapshot;
     {
-      std::lock_guard<std::mutex> lock(state_->mutex);
+      kivo::MutexLock lock(state_->mutex);
       old = std::exchange(state_->value, value);
       ended = takeEndedLocked();
       snapshot = state_->registrations;
@@ -117,7 +118,7 @@ class ObservableProperty {
     auto registration = std::make_shared<Registration>(options, std::move(handler));
     std::vector<std::shared_ptr<Registration>> ended;  // released after the lock
     {
-      std::lock_guard<std::mutex> lock(state_->mutex);
+      kivo::MutexLock lock(state_->mutex);
       ended = takeEndedLocked();
       state_->registrations.push_back(registration);
     }
@@ -126,7 +127,7 @@ class ObservableProperty {
 
   /// Active observations, for tests.
   std::size_t observerCount() const {
-    std::lock_guard<std::mutex> lock(state_->mutex);
+    kivo::MutexLock lock(state_->mutex);
     std::size_t n = 0;
     for (const auto& r : state_->registrations) n += r->active ? 1 : 0;
     return n;
@@ -140,16 +141,16 @@ class ObservableProperty {
   };
   struct State {
     explicit State(T initial) : value(std::move(initial)) {}
-    mutable std::mutex mutex;
-    T value;
-    std::vector<std::shared_ptr<Registration>> registrations;
+    mutable kivo::Mutex mutex;
+    T value KIVO_GUARDED_BY(mutex);
+    std::vector<std::shared_ptr<Registration>> registrations KIVO_GUARDED_BY(mutex);
   };
   /// Removes the ended registrations, keeping the order of the others, and
   /// returns them so that the caller lets them go (with whatever their
   /// handlers captured) outside the lock. Both `observe` and `set` prune: a
   /// property observed by many short-lived owners and rarely changed must
   /// not keep every ended registration until its next change.
-  std::vector<std::shared_ptr<Registration>> takeEndedLocked() {
+  std::vector<std::shared_ptr<Registration>> takeEndedLocked() KIVO_REQUIRES(state_->mutex) {
     auto& registrations = state_->registrations;
     std::vector<std::shared_ptr<Registration>> ended;
     auto kept = registrations.begin();

@@ -8,7 +8,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "Foundation/NSError.h"
+#include "Foundation/ThreadSafety.h"
 
 /// A number object of the platform: integer, floating or Boolean.
 class NSNumber {
@@ -114,6 +114,6 @@ class NotificationCenter {
     bool removed = false;  // guarded by mutex_
   };
 
-  mutable std::mutex mutex_;
-  std::vector<std::shared_ptr<Registration>> registrations_;
+  mutable kivo::Mutex mutex_;
+  std::vector<std::shared_ptr<Registration>> registrations_ KIVO_GUARDED_BY(mutex_);
 };

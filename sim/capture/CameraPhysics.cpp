@@ -8,6 +8,7 @@
 
 #include "AVFoundation/AVCaptureConnection.h"
 #include "Dispatch/Dispatch.h"
+#include "Foundation/ThreadSafety.h"
 #include "sim/capture/TestChart.h"
 
 namespace sim {
@@ -86,7 +87,7 @@ class SimulatedStream final : public AVCaptureStream {
     // while they stay, the last one is shown again, painted once, so a
     // preview redrawn many times over a still scene costs nothing new.
     const Look look{camera->videoZoomFactor(), orientationOf(state_->connection), state_->format.load()};
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     if (!last_ || !(look == lastLook_)) {
       last_ = CameraPhysics::picture(*camera, look.format, look.orientation);
       lastLook_ = look;
@@ -107,9 +108,9 @@ class SimulatedStream final : public AVCaptureStream {
   };
 
   const std::shared_ptr<CameraPhysics::Stream> state_;
-  std::mutex mutex_;
-  CVPixelBufferRef last_;
-  Look lastLook_;
+  kivo::Mutex mutex_;
+  CVPixelBufferRef last_ KIVO_GUARDED_BY(mutex_);
+  Look lastLook_ KIVO_GUARDED_BY(mutex_);
 };
 
 }  // namespace
@@ -119,7 +120,7 @@ class SimulatedStream final : public AVCaptureStream {
 void CameraPhysics::focusPointChanged(const std::shared_ptr<AVCaptureDevice>& device) {
   std::uint64_t generation = 0;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     generation = ++focusGenerations_[device];
   }
   // The camera starts adjusting now and settles after a fixed time; a newer
@@ -135,7 +136,7 @@ void CameraPhysics::focusPointChanged(const std::shared_ptr<AVCaptureDevice>& de
     const auto camera = weakDevice.lock();
     if (!self || !camera) return;
     {
-      std::lock_guard<std::mutex> lock(self->mutex_);
+      kivo::MutexLock lock(self->mutex_);
       if (self->focusGenerations_[camera] != generation) return;
     }
     if (camera->isAdjustingFocus()) camera->reportAdjustingFocus(false);
@@ -152,7 +153,7 @@ double CameraPhysics::Ramp::at(double now) const {
 
 void CameraPhysics::zoom(const std::shared_ptr<AVCaptureDevice>& device, const AVCaptureControl::VideoZoom& change) {
   const double now = CACurrentMediaTime();
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   Ramp& ramp = ramps_[device];
   // A new ramp starts where the last one has got to.
   ramp.from = change.rate > 0 ? ramp.at(now) : change.factor;
@@ -163,7 +164,7 @@ void CameraPhysics::zoom(const std::shared_ptr<AVCaptureDevice>& device, const A
 
 std::optional<double> CameraPhysics::rampingZoomFactor(const AVCaptureDevice& device) const {
   const double now = CACurrentMediaTime();
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   const auto found = ramps_.find(device.weak_from_this());
   if (found == ramps_.end()) return std::nullopt;
   const double factor = found->second.at(now);
@@ -190,7 +191,7 @@ std::unique_ptr<AVCaptureStream> CameraPhysics::startStream(const std::shared_pt
     state->start = CACurrentMediaTime();
     state->interval = interval;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      kivo::MutexLock lock(mutex_);
       std::erase_if(streams_, [](const std::weak_ptr<const Stream>& stream) { return stream.expired(); });
       streams_.push_back(state);
     }
@@ -205,7 +206,7 @@ CameraPhysics::FramesDue CameraPhysics::framesDueWithin(double seconds) const {
   const double reach = CACurrentMediaTime() + seconds + 0.5e-9;
   std::vector<std::shared_ptr<const Stream>> streams;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     for (const auto& weak : streams_)
       if (auto stream = weak.lock()) streams.push_back(std::move(stream));
   }
