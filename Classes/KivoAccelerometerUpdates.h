@@ -2,6 +2,7 @@
 // Starting accelerometer updates for a client of the component's own sensor
 // objects (the motion detector and the orientation estimator), which share
 // one way of doing it.
+// Thread-safe
 
 #include <memory>
 #include <optional>

@@ -14,8 +14,9 @@
 // nobody else holds it.
 //
 // Thread-safe
-// Every operation may be called from any queue. Each one takes the permit, performs a single map operation and gives it
-// back, with nothing else in between. The permit is not re-entrant, so a
+// Every operation may be called from any queue. Each one takes the permit,
+// performs a single map operation and gives it back, with nothing else in
+// between. The permit is not re-entrant, so a
 // value that is replaced or removed is destroyed only after it is given back:
 // its destructor may run arbitrary code (a capture processor's hooks hold the
 // controller that owns this dictionary) and may even call back into it.

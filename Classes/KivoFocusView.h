@@ -3,7 +3,9 @@
 // whose layer carries the focus animation; KivoFocusAnimation builds that
 // animation. The reticle shows only while the animation runs: the image
 // view's own alpha is 0 and the animation drives its layer's opacity.
-// Main thread only, like every view.
+// Thread-bound: main
+// Like every view. KivoFocusAnimation and KivoCaptureAnimation only build
+// animations, which are plain values: Thread-safe.
 
 #include <memory>
 

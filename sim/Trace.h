@@ -1,7 +1,9 @@
 #pragma once
 // The simulated world's trace: every observable thing, one line each, in the
-// order it happened. Thread-safe: lines may come from any queue; each line is
-// recorded and handed to the sink whole, one at a time.
+// order it happened.
+// Thread-safe
+// Lines may come from any queue; each line is recorded and handed to the
+// sink whole, one at a time.
 
 #include <functional>
 #include <map>

@@ -1,9 +1,10 @@
 #pragma once
 // A capture device (one camera) and the class-side permission and discovery
-// calls. Thread-safe: configuration may be changed from any queue while the
-// configuration lock is held; the ISO and focus-activity observations report
-// on the thread that makes the change, which for the camera's own changes is
-// the camera's queue.
+// calls.
+// Thread-safe
+// Configuration may be changed from any queue while the configuration lock
+// is held; the ISO and focus-activity observations report on the thread that
+// makes the change, which for the camera's own changes is the camera's queue.
 //
 // The device keeps the framework's view of the camera (its modes, points,
 // bias, torch and zoom as last applied) and checks the framework's rules

@@ -1,6 +1,6 @@
 #pragma once
 // The common part of a session's outputs: which session holds the output.
-// Thread-safe.
+// Thread-safe
 
 #include <memory>
 #include <string>

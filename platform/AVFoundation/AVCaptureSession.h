@@ -1,7 +1,8 @@
 #pragma once
 // A capture session: inputs, outputs, the preset, running state, and its
-// notifications. Thread-safe; the component drives it from its session queue
-// and reads it elsewhere.
+// notifications.
+// Thread-safe
+// The component drives it from its session queue and reads it elsewhere.
 //
 // Notifications (runtime error, interruption and its end) are posted on the
 // default notification centre with the session as object, by the device layer

@@ -3,7 +3,8 @@
 // session's camera (opened when the session starts, or when the output joins
 // a running session) and hands each frame, with its picture in the output's
 // pixel format, to its sample-buffer delegate on the queue given with the
-// delegate. The delegate is held weakly. Thread-safe.
+// delegate. The delegate is held weakly.
+// Thread-safe
 
 #include <atomic>
 #include <cstdint>

@@ -1,7 +1,8 @@
 #pragma once
 // The layer that shows a session's live picture: the session it shows and
-// how the picture fills the layer. Main thread only, like every layer. The
-// layer holds its session strongly (the session does not know its layers, so
+// how the picture fills the layer.
+// Thread-bound: main
+// Like every layer. The layer holds its session strongly (the session does not know its layers, so
 // there is no cycle).
 //
 // It draws black over its bounds, then the session's current picture placed

@@ -1,6 +1,8 @@
 #pragma once
 // The motion sensor service: accelerometer updates delivered on an operation
-// queue. Thread-safe: any thread may start, stop or query a manager.
+// queue.
+// Thread-safe
+// Any thread may start, stop or query a manager.
 //
 // While active, a manager takes a reading from the installed CMMotionBackend
 // every update interval (the interval in force when updates started), the

@@ -126,7 +126,8 @@ bool isExecutorInstalled();
 double CACurrentMediaTime();
 
 /// A serial operation queue on an underlying dispatch queue; the queue the
-/// motion sensor service delivers its updates on. Thread-safe.
+/// motion sensor service delivers its updates on.
+/// Thread-safe
 class OperationQueue : public std::enable_shared_from_this<OperationQueue> {
  public:
   static std::shared_ptr<OperationQueue> create(std::string name);

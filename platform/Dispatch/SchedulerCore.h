@@ -5,6 +5,11 @@
 // neither suspended nor running sits in `eligible_`, keyed by the sequence
 // number of its first block, so the smallest key is the oldest runnable block
 // of all queues: that gives global submission order and serial queues at once.
+//
+// Thread-safe
+// Except what drives the main thread (runUntilIdle, advance, the main loop,
+// drainMainQueue, setMainQueueObserver): Thread-bound: main. Each field says
+// what guards it.
 
 #include <chrono>
 #include <condition_variable>
@@ -70,6 +75,8 @@ extern thread_local OperationQueue* tCurrentOperationQueue;
 /// except while a drain on the main thread is running them (a drain clears
 /// it first and settles it last). It is only ever cleared under the lock
 /// together with a check that no main work is ready, or by a drain.
+/// Thread-safe
+/// Under the scheduler's mutex only, which guards the core's waiter.
 class MainWaiter {
  public:
   MainWaiter() = default;

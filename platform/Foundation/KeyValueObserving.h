@@ -1,7 +1,9 @@
 #pragma once
-// Key-value observation of one property. Thread-safe: the property may be
-// changed and observed from any thread; observers are called synchronously on
-// the thread that changes the value, outside the property's lock.
+// Key-value observation of one property.
+// Thread-safe
+// The property may be changed and observed from any thread; observers are
+// called synchronously on the thread that changes the value, outside the
+// property's lock.
 //
 // `observe` returns a KeyValueObservation token. Destroying, resetting or
 // replacing the token ends the observation; a token that outlives its

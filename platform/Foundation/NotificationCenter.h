@@ -1,8 +1,9 @@
 #pragma once
-// Notifications and the default notification centre. Thread-safe: any thread
-// may register, remove or post; handlers run synchronously on the posting
-// thread, in registration order, outside the centre's lock (so a handler may
-// register, remove or post itself).
+// Notifications and the default notification centre.
+// Thread-safe
+// Any thread may register, remove or post; handlers run synchronously on the
+// posting thread, in registration order, outside the centre's lock (so a
+// handler may register, remove or post itself).
 
 #include <cstdint>
 #include <functional>

@@ -10,7 +10,8 @@
 // in Dispatch.h), for the rest of the function.
 //
 // Mutex is std::mutex with the annotations libstdc++ leaves out, nothing
-// more. Thread-safe.
+// more.
+// Thread-safe
 
 #include <mutex>
 

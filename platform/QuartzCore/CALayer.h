@@ -1,8 +1,9 @@
 #pragma once
 // A layer: a rectangle in its superlayer's space with a background, an image
 // and content a subclass draws; a tree of sublayers; the model values of its
-// animatable properties and the animations added to it, keyed. Main thread
-// only, like the views that own layers.
+// animatable properties and the animations added to it, keyed.
+// Thread-bound: main
+// Like the views that own layers.
 //
 // Geometry: `bounds` is the layer's own coordinate space; `position` is where
 // the centre of the bounds (the anchor point) lies in the superlayer's space.

@@ -1,5 +1,7 @@
 #pragma once
-// Gesture recognisers with target-action. Main thread only. A recogniser
+// Gesture recognisers with target-action.
+// Thread-bound: main
+// A recogniser
 // holds its targets weakly, as the view system does; an action whose target
 // is gone is skipped.
 

@@ -12,7 +12,7 @@ namespace {
 
 // The duration of the innermost `animateWithDuration` block being run, if any.
 std::optional<double>& currentAnimationDuration() {
-  static std::optional<double> duration;  // main thread only
+  static std::optional<double> duration;  // the main thread's, like every view
   return duration;
 }
 

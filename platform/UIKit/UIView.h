@@ -1,6 +1,7 @@
 #pragma once
-// Views: a tree of rectangles with a backing layer each. Main thread only
-// (asserted in debug builds where it matters).
+// Views: a tree of rectangles with a backing layer each.
+// Thread-bound: main
+// Asserted in debug builds where it matters; UIColor is a plain value.
 //
 // Geometry: `frame` is the view's rectangle in its superview's coordinates,
 // `bounds` its own coordinate space (origin usually zero), `center` the

@@ -1,7 +1,7 @@
 #pragma once
 // View controllers: a lazily loaded root view, the appearance and layout
 // lifecycle forwarded to child controllers, containment and presentation.
-// Thread-bound: main.
+// Thread-bound: main
 //
 // Each controller remembers what the view system last told it about its
 // appearance:

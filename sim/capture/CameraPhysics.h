@@ -23,7 +23,7 @@
 //     video connection's default), 640 x 480 in landscape. Their pixels are
 //     drawn only when someone reads them.
 //
-// Thread-safe.
+// Thread-safe
 
 #include <atomic>
 #include <cstdint>
