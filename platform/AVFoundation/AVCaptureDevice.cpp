@@ -9,6 +9,7 @@
 #include "Foundation/FatalError.h"
 #include "Foundation/ThreadSafety.h"
 #include "Foundation/TraceFormat.h"
+#include "Foundation/WhileAlive.h"
 
 using av_detail::traceCall;
 
@@ -420,18 +421,12 @@ void AVCaptureDevice::setActiveVideoMinFrameDuration(CMTime duration) {
 
 KeyValueObservation AVCaptureDevice::observeISO(unsigned options, ChangeHandler<float> handler) {
   if (!handler) return KeyValueObservation();
-  return iso_.observe(options, [weakDevice = weak_from_this(), handler = std::move(handler)](
-                                   const KeyValueChange<float>& change) {
-    if (auto device = weakDevice.lock()) handler(device, change);
-  });
+  return iso_.observe(options, whileAlive(weak_from_this(), std::move(handler)));
 }
 
 KeyValueObservation AVCaptureDevice::observeAdjustingFocus(unsigned options, ChangeHandler<bool> handler) {
   if (!handler) return KeyValueObservation();
-  return adjustingFocus_.observe(options, [weakDevice = weak_from_this(), handler = std::move(handler)](
-                                              const KeyValueChange<bool>& change) {
-    if (auto device = weakDevice.lock()) handler(device, change);
-  });
+  return adjustingFocus_.observe(options, whileAlive(weak_from_this(), std::move(handler)));
 }
 
 DispatchQueue AVCaptureDevice::cameraQueue() const {

@@ -6,6 +6,7 @@
 #include "CoreMotion/CMMotionBackend.h"
 #include "Foundation/InstalledObject.h"
 #include "Foundation/ThreadSafety.h"
+#include "Foundation/WhileAlive.h"
 
 namespace {
 
@@ -103,10 +104,11 @@ void CMMotionManager::scheduleUpdate(std::uint64_t run, std::uint64_t index) {
     // so rounding does not accumulate and a late update does not shift the rest.
     due = runStart_ + static_cast<double>(index) * runInterval_;
   }
-  queue->underlyingQueue().asyncAfter(due - CACurrentMediaTime(),
-                                      [weakSelf = weak_from_this(), run, index] {
-                                        if (auto self = weakSelf.lock()) self->timerFired(run, index);
-                                      });
+  queue->underlyingQueue().asyncAfter(
+      due - CACurrentMediaTime(),
+      whileAlive(weak_from_this(), [run, index](const std::shared_ptr<CMMotionManager>& self) {
+        self->timerFired(run, index);
+      }));
 }
 
 void CMMotionManager::timerFired(std::uint64_t run, std::uint64_t index) {
@@ -126,9 +128,10 @@ void CMMotionManager::timerFired(std::uint64_t run, std::uint64_t index) {
       error = std::get<NSError>(std::move(reading));
     }
   }
-  queue->addOperation([weakSelf = weak_from_this(), run, data = std::move(data), error = std::move(error)] {
-    if (auto self = weakSelf.lock()) self->deliver(run, data, error);
-  });
+  queue->addOperation(whileAlive(weak_from_this(), [run, data = std::move(data), error = std::move(error)](
+                                                      const std::shared_ptr<CMMotionManager>& self) {
+    self->deliver(run, data, error);
+  }));
   scheduleUpdate(run, index + 1);
 }
 

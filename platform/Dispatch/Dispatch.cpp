@@ -7,6 +7,7 @@
 
 #include "Dispatch/Executor.h"
 #include "Dispatch/SchedulerCore.h"
+#include "Foundation/WhileAlive.h"
 
 using dispatch_detail::QueueImpl;
 using dispatch_detail::SchedulerCore;
@@ -134,9 +135,8 @@ std::shared_ptr<OperationQueue> OperationQueue::current() {
 
 void OperationQueue::addOperation(DispatchBlock operation) {
   if (!operation) return;
-  queue_.async([weakSelf = weak_from_this(), operation = std::move(operation)] {
-    auto self = weakSelf.lock();
-    if (!self) return;
+  queue_.async(whileAlive(weak_from_this(), [operation = std::move(operation)](
+                                                 const std::shared_ptr<OperationQueue>& self) {
     OperationQueue* previous = dispatch_detail::tCurrentOperationQueue;
     dispatch_detail::tCurrentOperationQueue = self.get();
     struct Restore {
@@ -144,7 +144,7 @@ void OperationQueue::addOperation(DispatchBlock operation) {
       ~Restore() { dispatch_detail::tCurrentOperationQueue = previous; }
     } restore{previous};
     operation();
-  });
+  }));
 }
 
 // ---------------------------------------------------------------------------

@@ -17,6 +17,7 @@
 
 #include "Foundation/NSError.h"
 #include "Foundation/ThreadSafety.h"
+#include "Foundation/WhileAlive.h"
 
 /// A number object of the platform: integer, floating or Boolean.
 class NSNumber {
@@ -70,12 +71,12 @@ class NotificationCenter {
   template <class T>
   void addObserver(const std::shared_ptr<T>& observer, void (T::*selector)(const Notification&),
                    std::string name, const void* object) {
-    std::weak_ptr<T> weak = observer;
     addObserver(
         std::weak_ptr<const void>(observer),
-        [weak, selector](const Notification& notification) {
-          if (auto self = weak.lock()) ((*self).*selector)(notification);
-        },
+        whileAlive(std::weak_ptr<T>(observer), [selector](const std::shared_ptr<T>& self,
+                                                          const Notification& notification) {
+          ((*self).*selector)(notification);
+        }),
         std::move(name), object);
   }
 
@@ -83,12 +84,10 @@ class NotificationCenter {
   template <class T>
   void addObserver(const std::shared_ptr<T>& observer, void (T::*selector)(), std::string name,
                    const void* object) {
-    std::weak_ptr<T> weak = observer;
     addObserver(
         std::weak_ptr<const void>(observer),
-        [weak, selector](const Notification&) {
-          if (auto self = weak.lock()) ((*self).*selector)();
-        },
+        whileAlive(std::weak_ptr<T>(observer),
+                   [selector](const std::shared_ptr<T>& self, const Notification&) { ((*self).*selector)(); }),
         std::move(name), object);
   }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "CoreGraphics/CGGeometry.h"
+#include "Foundation/WhileAlive.h"
 
 class UIView;
 
@@ -31,10 +32,10 @@ class UIGestureRecognizer : public std::enable_shared_from_this<UIGestureRecogni
   /// Adds the action `(target->*action)(recognizer)`, holding `target` weakly.
   template <class T, class R>
   void addTarget(const std::shared_ptr<T>& target, void (T::*action)(R&)) {
-    std::weak_ptr<T> weak = target;
-    actions_.push_back([weak, action](UIGestureRecognizer& recognizer) {
-      if (auto self = weak.lock()) ((*self).*action)(static_cast<R&>(recognizer));
-    });
+    actions_.push_back(
+        whileAlive(std::weak_ptr<T>(target), [action](const std::shared_ptr<T>& self, UIGestureRecognizer& recognizer) {
+          ((*self).*action)(static_cast<R&>(recognizer));
+        }));
   }
 
   UIGestureRecognizerState state() const { return state_; }

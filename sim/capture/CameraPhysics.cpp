@@ -9,6 +9,7 @@
 #include "AVFoundation/AVCaptureConnection.h"
 #include "Dispatch/Dispatch.h"
 #include "Foundation/ThreadSafety.h"
+#include "Foundation/WhileAlive.h"
 #include "sim/capture/TestChart.h"
 
 namespace sim {
@@ -127,10 +128,9 @@ void CameraPhysics::focusPointChanged(const std::shared_ptr<AVCaptureDevice>& de
   // focus point restarts the wait. Only real changes are reported.
   std::weak_ptr<AVCaptureDevice> weakDevice = device;
   const DispatchQueue queue = device->cameraQueue();
-  queue.async([weakDevice] {
-    const auto camera = weakDevice.lock();
-    if (camera && !camera->isAdjustingFocus()) camera->reportAdjustingFocus(true);
-  });
+  queue.async(whileAlive(weakDevice, [](const std::shared_ptr<AVCaptureDevice>& camera) {
+    if (!camera->isAdjustingFocus()) camera->reportAdjustingFocus(true);
+  }));
   queue.asyncAfter(kFocusAdjustmentSeconds, [weakDevice, weakSelf = weak_from_this(), generation] {
     const auto self = weakSelf.lock();
     const auto camera = weakDevice.lock();
