@@ -33,23 +33,22 @@ using CaptureHold = std::shared_ptr<KivoCamera>;
 void guardUnfinishedCapture(const std::shared_ptr<AVCapturePhotoOutput>& output,
                             const std::shared_ptr<KivoPhotoCaptureProcessor>& processor, double delay,
                             bool waitedForProcessing, std::shared_ptr<CaptureHold> hold) {
-  output->callbackQueue().asyncAfter(
-      delay, [weakOutput = std::weak_ptr<AVCapturePhotoOutput>(output),
-              weakProcessor = std::weak_ptr<KivoPhotoCaptureProcessor>(processor), waitedForProcessing,
-              hold = std::move(hold)] {
-        const auto processor = weakProcessor.lock();
-        if (!processor || processor->hasEnded()) return;
-        if (!waitedForProcessing) {
-          const auto processingEnd = processor->maxPhotoProcessingTime();
-          const double remaining = processingEnd ? CMTimeGetSeconds(*processingEnd) : 0.0;
-          const auto output = weakOutput.lock();
-          if (output && remaining > 0) {
-            guardUnfinishedCapture(output, processor, remaining, true, hold);
-            return;
-          }
-        }
-        processor->endUnfinishedCapture();
-      });
+  auto guard = whileAlive(std::weak_ptr<KivoPhotoCaptureProcessor>(processor),
+                          [weakOutput = std::weak_ptr<AVCapturePhotoOutput>(output), waitedForProcessing,
+                           hold = std::move(hold)](const std::shared_ptr<KivoPhotoCaptureProcessor>& processor) {
+    if (processor->hasEnded()) return;
+    if (!waitedForProcessing) {
+      const auto processingEnd = processor->maxPhotoProcessingTime();
+      const double remaining = processingEnd ? CMTimeGetSeconds(*processingEnd) : 0.0;
+      const auto output = weakOutput.lock();
+      if (output && remaining > 0) {
+        guardUnfinishedCapture(output, processor, remaining, true, hold);
+        return;
+      }
+    }
+    processor->endUnfinishedCapture();
+  });
+  output->callbackQueue().asyncAfter(delay, std::move(guard));
 }
 
 }  // namespace

@@ -58,9 +58,7 @@ struct CameraPhysics::Stream : std::enable_shared_from_this<CameraPhysics::Strea
     next.store(index, std::memory_order_relaxed);
     // Due times are counted from the start so the cadence does not drift.
     const double due = start + interval * static_cast<double>(index);
-    queue->asyncAfter(due - CACurrentMediaTime(), [weakState = weak_from_this(), index] {
-      const auto state = weakState.lock();
-      if (!state) return;
+    auto deliver = whileAlive(weak_from_this(), [index](const std::shared_ptr<Stream>& state) {
       const auto layer = state->physics.lock();
       if (!layer) return;
       if (const auto camera = state->device.lock()) {
@@ -72,6 +70,7 @@ struct CameraPhysics::Stream : std::enable_shared_from_this<CameraPhysics::Strea
       }
       state->schedule(index + 1);
     });
+    queue->asyncAfter(due - CACurrentMediaTime(), std::move(deliver));
   }
 };
 
