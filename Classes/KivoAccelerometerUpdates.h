@@ -2,6 +2,7 @@
 // Starting accelerometer updates for a client of the component's own sensor
 // objects (the motion detector and the orientation estimator), which share
 // one way of doing it.
+// Thread-safe
 
 #include <memory>
 #include <optional>
@@ -9,6 +10,7 @@
 
 #include "CoreMotion/CMMotionManager.h"
 #include "Dispatch/Dispatch.h"
+#include "Foundation/WhileAlive.h"
 
 /// Starts `manager`'s accelerometer updates on the calling operation queue
 /// (the main one when the caller runs on none), unless there is no
@@ -23,8 +25,8 @@ void startAccelerometerUpdates(CMMotionManager& manager, std::weak_ptr<Client> c
   if (!queue) queue = OperationQueue::main();
   manager.startAccelerometerUpdatesToQueue(
       std::move(queue),
-      [client = std::move(client), handle](std::optional<CMAccelerometerData> data, std::optional<NSError>) {
-        auto self = client.lock();
-        if (self && data) ((*self).*handle)(*data);
-      });
+      whileAlive(std::move(client), [handle](const std::shared_ptr<Client>& self, std::optional<CMAccelerometerData> data,
+                                             std::optional<NSError>) {
+        if (data) ((*self).*handle)(*data);
+      }));
 }

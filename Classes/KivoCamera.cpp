@@ -30,6 +30,7 @@ KivoCamera::KivoCamera()
 KivoCamera::~KivoCamera() = default;
 
 std::shared_ptr<KivoCamera> KivoCamera::create() {
+  KIVO_ASSERT_MAIN_THREAD();
   // The controller's queues need an executor; without one, say what the host
   // has to set up rather than failing deep inside the first queue.
   if (!isExecutorInstalled())
@@ -41,12 +42,14 @@ std::shared_ptr<KivoCamera> KivoCamera::create() {
 }
 
 std::shared_ptr<KivoCamera> KivoCamera::createWithPoint(CGPoint point) {
+  KIVO_ASSERT_MAIN_THREAD();
   auto camera = create();
   camera->initWithPoint(point);
   return camera;
 }
 
 void KivoCamera::initWithPoint(CGPoint point) {
+  KIVO_ASSERT_MAIN_THREAD();
   // Reading the view loads it: viewDidLoad runs here, before previewFrame
   // exists, so the preview view starts with an empty frame.
   const double width = view()->frame().size.width;
@@ -80,7 +83,10 @@ std::optional<std::uint32_t> KivoCamera::videoOutputSettingFormatType() const {
   return static_cast<std::uint32_t>(raw);
 }
 
-std::string KivoCamera::videoGravity() const { return videoGravity_; }
+std::string KivoCamera::videoGravity() const {
+  KIVO_ASSERT_MAIN_THREAD();
+  return videoGravity_;
+}
 
 void KivoCamera::setVideoGravity(std::string gravity) {
   KIVO_ASSERT_MAIN_THREAD();
@@ -89,12 +95,12 @@ void KivoCamera::setVideoGravity(std::string gravity) {
 }
 
 std::string KivoCamera::sessionPreset() const {
-  std::lock_guard<std::mutex> lock(sessionPresetMutex_);
+  kivo::MutexLock lock(sessionPresetMutex_);
   return sessionPreset_;
 }
 
 void KivoCamera::setSessionPreset(std::string preset) {
-  std::lock_guard<std::mutex> lock(sessionPresetMutex_);
+  kivo::MutexLock lock(sessionPresetMutex_);
   sessionPreset_ = std::move(preset);
 }
 
@@ -136,6 +142,7 @@ void KivoCamera::analytics(KivoCameraPerfomanceStep step, double time) {
 void KivoCamera::analyticsPreviewPossibleError(KivoCameraPerfomanceStep step) {
   auto self = std::static_pointer_cast<KivoCamera>(shared_from_this());
   DispatchQueue::main().async([self, step] {
+    KIVO_ASSERT_MAIN_THREAD();
     if (self->view()->isHidden()) KivoCameraAnalytics::analytics(step, KivoCameraError::viewHidden);
     if (self->previewView_) {
       if (self->previewView_->isHidden()) KivoCameraAnalytics::analytics(step, KivoCameraError::previewHidden);
@@ -150,6 +157,7 @@ void KivoCamera::analyticsPreviewPossibleError(KivoCameraPerfomanceStep step) {
 // --- Video frames -------------------------------------------------------------------
 
 void KivoCamera::captureOutput(AVCaptureOutput&, const CMSampleBufferRef& sampleBuffer, AVCaptureConnection&) {
+  KIVO_ASSERT_ON_QUEUE(videoOutputQueue_);
   // Frames come often, so this path takes no lock. It keeps its own copies of
   // the weak delegate and of the motion manager's state cell and reloads them
   // from the locked pointers only when the generation has moved: setDelegate

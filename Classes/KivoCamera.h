@@ -6,14 +6,23 @@
 // view lifecycle does the rest. Results come back through the weakly held
 // KivoCameraDelegate.
 //
+// Thread-bound: main
+// Except: the members marked Thread-safe below (configuration held in
+// atomics, KivoCameraLockedPointer or behind a small mutex, values fixed at
+// creation, startSession, stopSession, the shutter flash, delegate delivery
+// and analytics, which the component's own queues call too), and
+// captureOutput, Thread-bound: com.kivocamera.video.output.
+//
 // Queues: the host's calls, the view lifecycle, gestures, zoom, focus,
-// exposure, torch and flash run on the main thread; every session
-// configuration, start and stop, the camera switch's rebuild and the photo
-// bookkeeping run on the serial `sessionQueue`; frames arrive on
-// "com.kivocamera.video.output". Configuration read across queues is held in
-// atomics, references in KivoCameraLockedPointer and strings behind a small
-// mutex, so every read sees a whole value; the frame path keeps its own
-// copies of the two references it needs (see captureOutput).
+// exposure, torch, flash, the camera switch and the capture request run on
+// the main thread, and each asserts it; every session configuration, start
+// and stop, the camera switch's rebuild and the photo bookkeeping run on the
+// serial `sessionQueue` ("com.kivocamera.session.queue"); frames arrive on
+// "com.kivocamera.video.output". Every read of a value shared across queues
+// sees a whole value; the frame path keeps its own copies of the two
+// references it needs (see captureOutput). Each field says what guards it
+// (KIVO_GUARDED_BY: the main thread, the session queue, the frame queue or a
+// mutex), and clang's thread-safety analysis checks it.
 //
 // Ownership: the controller owns its session, queue, photo output, views,
 // sensors and the table of captures in progress. Queued blocks hold it until
@@ -27,7 +36,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,6 +45,7 @@
 #include "CoreGraphics/CGGeometry.h"
 #include "Dispatch/Dispatch.h"
 #include "Foundation/KeyValueObserving.h"
+#include "Foundation/ThreadSafety.h"
 #include "KivoCameraDelegate.h"
 #include "KivoCameraEnum.h"
 #include "KivoCameraLockedPointer.h"
@@ -61,7 +70,7 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   static constexpr const char* kSessionQueueLabel = "com.kivocamera.session.queue";
   static constexpr const char* kVideoOutputQueueLabel = "com.kivocamera.video.output";
 
-  // --- Creation (KivoCamera.cpp) -----------------------------------------
+  // --- Creation (KivoCamera.cpp). Thread-bound: main ------------------
   /// A controller with every default; its view is not loaded. Throws
   /// std::logic_error, saying what to set up, when no dispatch executor is
   /// installed.
@@ -71,11 +80,15 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   /// then `previewFrame` becomes (point.x, point.y, W − 2·point.x,
   /// (W − 2·point.x) / 3 × 4) and the view gets that frame.
   static std::shared_ptr<KivoCamera> createWithPoint(CGPoint point);
+  /// On whichever queue lets go of the controller last.
   ~KivoCamera() override;
 
+  /// Thread-safe
   std::string traceName() const override { return "KivoCamera"; }
 
   // --- Public configuration (KivoCamera.cpp) -----------------------------
+  // Thread-safe
+  // Except the views, videoGravity and focusPoint: Thread-bound: main.
   std::shared_ptr<KivoCameraDelegate> delegate() const { return delegate_.load().lock(); }
   void setDelegate(const std::shared_ptr<KivoCameraDelegate>& delegate);
 
@@ -113,11 +126,26 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   /// Raw flash mode: 0 off, 1 on, 2 auto.
   std::int64_t flashMode() const { return flashMode_; }
   void setFlashMode(std::int64_t mode) { flashMode_ = mode; }
-  const std::shared_ptr<KivoPreviewView>& previewView() const { return previewView_; }
-  void setPreviewView(std::shared_ptr<KivoPreviewView> view) { previewView_ = std::move(view); }
-  const std::shared_ptr<KivoFocusView>& focusView() const { return focusView_; }
-  void setFocusView(std::shared_ptr<KivoFocusView> view) { focusView_ = std::move(view); }
-  std::optional<CGPoint> focusPoint() const { return focusPoint_; }
+  const std::shared_ptr<KivoPreviewView>& previewView() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return previewView_;
+  }
+  void setPreviewView(std::shared_ptr<KivoPreviewView> view) {
+    KIVO_ASSERT_MAIN_THREAD();
+    previewView_ = std::move(view);
+  }
+  const std::shared_ptr<KivoFocusView>& focusView() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return focusView_;
+  }
+  void setFocusView(std::shared_ptr<KivoFocusView> view) {
+    KIVO_ASSERT_MAIN_THREAD();
+    focusView_ = std::move(view);
+  }
+  std::optional<CGPoint> focusPoint() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return focusPoint_;
+  }
   bool shouldPinchToZoom() const { return shouldPinchToZoom_; }
   void setShouldPinchToZoom(bool value) { shouldPinchToZoom_ = value; }
   double maxZoomScale() const { return maxZoomScale_; }
@@ -143,7 +171,7 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   bool shouldAutoUseMultiCamera() const { return shouldAutoUseMultiCamera_; }
   void setShouldAutoUseMultiCamera(bool value) { shouldAutoUseMultiCamera_ = value; }
 
-  // --- Read-only values (KivoCamera.cpp) ---------------------------------
+  // --- Read-only values (KivoCamera.cpp). Thread-safe ------------------
   /// The current device's values, 0 without a device.
   float exposureTargetBias() const;
   float minExposureTargetBias() const;
@@ -153,17 +181,25 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   bool isLivePhotoCaptureEnabled() const;
 
   // --- Inspection (for hosts' diagnostics and the scenario runner) ---------
+  // Thread-safe
+  // Except captureAnimationView and previewFrame: Thread-bound: main.
   std::shared_ptr<AVCaptureDevice> videoDevice() const { return videoDevice_.load(); }
   SessionSetupResult sessionSetupResult() const { return sessionSetupResult_; }
   const std::shared_ptr<AVCaptureSession>& session() const { return session_; }
   const std::shared_ptr<AVCapturePhotoOutput>& photoOutput() const { return photoOutput_; }
-  const std::shared_ptr<UIView>& captureAnimationView() const { return captureAnimationView_; }
-  std::optional<CGRect> previewFrame() const { return previewFrame_; }
+  const std::shared_ptr<UIView>& captureAnimationView() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return captureAnimationView_;
+  }
+  std::optional<CGRect> previewFrame() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return previewFrame_;
+  }
   bool isViewDidAppear() const { return isViewDidAppear_; }
   /// Captures handed to the photo output and not yet removed.
   std::size_t capturesInProgress() const { return inProgressPhotoCaptureDelegates_->count(); }
 
-  // --- Embedding and lifecycle (KivoCameraLifecycle.cpp) --------------------
+  // --- Embedding and lifecycle (KivoCameraLifecycle.cpp). Thread-bound: main
   /// The host controller adds this one as a child, then its view adds this
   /// controller's view (loading it if needed). Nothing else is called.
   void addToController(const std::shared_ptr<UIViewController>& controller);
@@ -173,11 +209,14 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   void viewDidAppear(bool animated) override;
   void viewWillDisappear(bool animated) override;
   void viewDidDisappear(bool animated) override;
-  /// The shutter flash: from any thread, queues on the main queue a black
-  /// overlay at full opacity that fades out in 0.25 s.
+  /// The shutter flash: queues on the main queue a black overlay at full
+  /// opacity that fades out in 0.25 s. Thread-safe (the photo output's queue
+  /// calls it).
   void capturePhotoAnimation();
 
   // --- Session running (KivoCameraSession.cpp) ----------------------------
+  // Thread-safe: the host, the session queue and notification handlers call
+  // these; the work itself is queued on the session queue.
   /// Clears shouldKeepSessionStopping, then queues the start on the session
   /// queue (only after a successful setup, only when not running).
   void startSession();
@@ -185,7 +224,7 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   /// only when running).
   void stopSession();
 
-  // --- Focus and exposure (KivoCameraControls.cpp) --------------------------
+  // --- Focus and exposure (KivoCameraControls.cpp). Thread-bound: main -----
   /// Focuses at a point of the preview view. With `animated` the reticle is
   /// also shown at that point: a tap shows where it focuses.
   void focusAtPoint(CGPoint point, bool animated);
@@ -193,33 +232,38 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   void focusWithAnimated(bool animated);
   void focusCenterWithAnimated(bool animated);
   /// Stores the point used by focusWithAnimated; focuses nothing by itself.
-  void setFocusPoint(CGPoint point) { focusPoint_ = point; }
+  void setFocusPoint(CGPoint point) {
+    KIVO_ASSERT_MAIN_THREAD();
+    focusPoint_ = point;
+  }
   void setFocusImage(std::shared_ptr<UIImage> image);
   /// Back camera only; the bias is passed on unchanged.
   void setExposureTargetBias(float bias);
 
-  // --- Zoom (KivoCameraControls.cpp) ---------------------------------------
+  // --- Zoom (KivoCameraControls.cpp). Thread-bound: main -------------------
   void zoomWithScale(double scale);
   void zoomWithScale(double scale, bool animation);
   void zoomWithLevel(double level);
 
-  // --- Torch, flash and camera switching (KivoCameraSwitching.cpp) ---------
+  // --- Torch, flash and camera switching (KivoCameraSwitching.cpp). Thread-bound: main
   void toggleTorch(bool on);
   void toggleFlash(std::int64_t flashMode);
   void toggleCameraPosition(bool animated);
 
-  // --- Photo capture (KivoCameraCapture.cpp) -------------------------------
+  // --- Photo capture (KivoCameraCapture.cpp). Thread-bound: main -----------
   /// Takes one photo; the bytes reach camera:didCapturePhoto: on the main
   /// queue. A request while a capture is in progress is dropped.
   void capturePhoto();
 
   // --- Video frames (KivoCameraSession.cpp) --------------------------------
   /// Stores the pixel format asked of the frame output at the next setup.
+  /// Thread-safe.
   void setVideoOutputSettingFormatType(std::uint32_t type);
 
-  // --- Delivery to the delegate ------------------------------------------
+  // --- Delivery to the delegate. Thread-safe -----------------------------
   /// Loads the weak delegate and, if it responds to `selector`, runs
-  /// `call(delegate)`; whatever `call` computes is computed only then.
+  /// `call(delegate)` on the calling queue; whatever `call` computes is
+  /// computed only then.
   template <class Call>
   void notifyDelegate(KivoCameraDelegateSelector selector, Call&& call) {
     auto strongDelegate = delegate();
@@ -227,7 +271,7 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
     call(*strongDelegate);
   }
 
-  // --- Analytics (KivoCamera.cpp) ----------------------------------------
+  // --- Analytics (KivoCamera.cpp). Thread-safe ---------------------------
   /// The timing event of `step` with the current preset (and, for a capture,
   /// the current camera position and flash mode).
   void analytics(KivoCameraPerfomanceStep step, double time);
@@ -235,9 +279,10 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   void analyticsPreviewPossibleError(KivoCameraPerfomanceStep step);
 
   // --- Video frames (KivoCamera.cpp) ----------------------------------------
-  /// camera:didOutput:isStill: for one frame. Called by the frame output on
-  /// its one serial queue ("com.kivocamera.video.output"), never by two
-  /// threads at once: it keeps its own copies of the references it reads.
+  /// camera:didOutput:isStill: for one frame.
+  /// Thread-bound: com.kivocamera.video.output
+  /// The frame output calls it on that one serial queue, never on two threads
+  /// at once: it keeps its own copies of the references it reads.
   void captureOutput(AVCaptureOutput& output, const CMSampleBufferRef& sampleBuffer,
                      AVCaptureConnection& connection) override;
 
@@ -245,49 +290,54 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   KivoCamera();
   /// The point initialiser's work on a made controller (so that a subclass
   /// made with its own factory can be initialised the same way).
+  /// Thread-bound: main
   void initWithPoint(CGPoint point);
 
  private:
   friend class KivoCameraTestAccess;
   std::shared_ptr<KivoCamera> self() { return std::static_pointer_cast<KivoCamera>(shared_from_this()); }
   std::weak_ptr<KivoCamera> weakSelf() { return self(); }
+  /// The frame output's queue, known by its label: the output holds it.
+  static constexpr DispatchQueueLabel videoOutputQueue_{kVideoOutputQueueLabel};
 
   // View set-up (KivoCameraLifecycle.cpp).
-  void addPreviewLayer();
-  void addFocusView();
-  void addCaptureAnimationView();
+  void addPreviewLayer() KIVO_REQUIRES(mainThread);
+  void addFocusView() KIVO_REQUIRES(mainThread);
+  void addCaptureAnimationView() KIVO_REQUIRES(mainThread);
 
   // Setup pipeline (KivoCameraSession.cpp), on the session queue except the
-  // two entry points.
+  // two entry points, on the main thread.
   void handleSessionAfterAuthorization();
-  void handleSessionAfterSetupResult();
+  void handleSessionAfterSetupResult() KIVO_REQUIRES(mainThread);
   void initVideoDevice();
   void configureSessionPreset();
-  void configAutoResolution();
+  void configAutoResolution() KIVO_REQUIRES(sessionQueue_);
   void configVideoDevice();
   void configDeviceInput();
   void addPhotoOutput();
-  void addVideoDataOutput();
+  void addVideoDataOutput() KIVO_REQUIRES(sessionQueue_);
   /// A failing configuration step: event, log line, failed result, commit.
-  void reportConfigurationFailure(KivoCameraError error, std::string_view message);
+  void reportConfigurationFailure(KivoCameraError error, std::string_view message) KIVO_REQUIRES(sessionQueue_);
 
-  // Observers (KivoCameraSession.cpp).
+  // Observers (KivoCameraSession.cpp): added on the session queue; the
+  // notification handlers run on the posting queue.
   void addObservers();
-  void addCaptureDeviceObservers(const std::shared_ptr<AVCaptureDevice>& device);
+  void addCaptureDeviceObservers(const std::shared_ptr<AVCaptureDevice>& device) KIVO_REQUIRES(sessionQueue_);
   void sessionRuntimeError(const Notification& notification);
   void sessionWasInterrupted(const Notification& notification);
   void sessionInterruptionEnded(const Notification& notification);
   void didEnterForeground();
   void didEnterBackground();
 
-  // Controls (KivoCameraControls.cpp).
-  void addGestureRecognizer();
+  // Controls (KivoCameraControls.cpp), on the main thread except focusEnded,
+  // on the camera's queue.
+  void addGestureRecognizer() KIVO_REQUIRES(mainThread);
   void tapGesture(UITapGestureRecognizer& tap);
   void pinchGesture(UIPinchGestureRecognizer& pinch);
-  void focusAnimation(CGPoint point);
+  void focusAnimation(CGPoint point) KIVO_REQUIRES(mainThread);
   void focusEnded();
-  void focusAfterMotion();
-  void zoomWithLevel(double level, bool animation, bool needCallBack);
+  void focusAfterMotion() KIVO_REQUIRES(mainThread);
+  void zoomWithLevel(double level, bool animation, bool needCallBack) KIVO_REQUIRES(mainThread);
 
   // Torch, flash and switching helpers (KivoCameraSwitching.cpp).
   /// The switch's rebuild on the session queue: inputs out, the device steps
@@ -310,19 +360,19 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   std::atomic<bool> shouldHighResolutionPhotoEnabled_{false};
   std::atomic<bool> shouldCheckSupportedColorSpaces_{false};
   std::atomic<std::int64_t> cameraPosition_{1};
-  std::string videoGravity_;  // main thread only
+  std::string videoGravity_ KIVO_GUARDED_BY(mainThread);
   std::atomic<std::int64_t> flashMode_{0};
-  std::shared_ptr<KivoPreviewView> previewView_;
-  std::shared_ptr<KivoFocusView> focusView_;
-  std::optional<CGPoint> focusPoint_;  // main thread only
+  std::shared_ptr<KivoPreviewView> previewView_ KIVO_GUARDED_BY(mainThread);
+  std::shared_ptr<KivoFocusView> focusView_ KIVO_GUARDED_BY(mainThread);
+  std::optional<CGPoint> focusPoint_ KIVO_GUARDED_BY(mainThread);
   std::atomic<bool> shouldPinchToZoom_{true};
   std::atomic<double> maxZoomScale_{4.0};
   std::atomic<double> minZoomScale_{1.0};
   std::atomic<double> zoomScale_{1.0};
   KivoCameraLockedPointer<std::shared_ptr<KivoMotionManager>> motionManager_;
   KivoCameraLockedPointer<std::shared_ptr<KivoOrientation>> orientation_;
-  mutable std::mutex sessionPresetMutex_;
-  std::string sessionPreset_;
+  mutable kivo::Mutex sessionPresetMutex_;
+  std::string sessionPreset_ KIVO_GUARDED_BY(sessionPresetMutex_);
   std::atomic<bool> shouldListeningToExposure_{false};
   std::atomic<bool> shouldListeningToAutoFocus_{false};
   std::atomic<bool> shouldUseAutoResolution_{false};
@@ -336,22 +386,22 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   // The frame path's copies of the delegate and of the motion manager's state
   // cell (see captureOutput), valid while `generation` equals
   // frameReferencesGeneration_, which setDelegate and setMotionManager
-  // advance after storing. Frame queue only.
+  // advance after storing.
   struct FrameReferences {
     std::uint64_t generation = 0;
     std::weak_ptr<KivoCameraDelegate> delegate;
     std::shared_ptr<const std::atomic<KivoMotionState>> motionState;
   };
   std::atomic<std::uint64_t> frameReferencesGeneration_{1};
-  FrameReferences frameReferences_;
+  FrameReferences frameReferences_ KIVO_GUARDED_BY(videoOutputQueue_);
   std::shared_ptr<AVCapturePhotoOutput> photoOutput_;
-  std::shared_ptr<UIView> captureAnimationView_;
-  std::optional<CGRect> previewFrame_;
-  std::vector<KeyValueObservation> observers_;  // session queue
+  std::shared_ptr<UIView> captureAnimationView_ KIVO_GUARDED_BY(mainThread);
+  std::optional<CGRect> previewFrame_ KIVO_GUARDED_BY(mainThread);
+  std::vector<KeyValueObservation> observers_ KIVO_GUARDED_BY(sessionQueue_);
   std::atomic<bool> isViewDidAppear_{false};
-  bool isIdleTimerDisabled_ = false;  // main thread only
+  bool isIdleTimerDisabled_ KIVO_GUARDED_BY(mainThread) = false;
   std::shared_ptr<KivoCameraSafeDict<std::int64_t, std::shared_ptr<KivoPhotoCaptureProcessor>>>
       inProgressPhotoCaptureDelegates_;
-  std::optional<KeyValueObservation> isoObserver_;
-  std::optional<KeyValueObservation> autoFocusObserver_;
+  std::optional<KeyValueObservation> isoObserver_ KIVO_GUARDED_BY(sessionQueue_);
+  std::optional<KeyValueObservation> autoFocusObserver_ KIVO_GUARDED_BY(sessionQueue_);
 };

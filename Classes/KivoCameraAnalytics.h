@@ -2,8 +2,9 @@
 // KivoCameraAnalytics: builds and sends the component's analytics events.
 // Every event is named "kivo_camera"; parameters are texts except "time" (a
 // double) and "integer1"/"integer2" (integers). Each builder fetches the
-// host's tracker with Kivo() anew and sends at once on the caller's thread.
-// Stateless; any queue.
+// host's tracker with Kivo() anew and sends at once on the calling queue.
+// Thread-safe
+// Stateless.
 
 #include <cstdint>
 #include <optional>

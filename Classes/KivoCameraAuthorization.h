@@ -1,6 +1,8 @@
 #pragma once
 // KivoCameraAuthorization: the camera permission for hosts, and the alert
 // that leads the user to the application's settings page. Class methods only.
+// Thread-safe
+// The answer and the alert reach the main queue whichever queue asks.
 
 #include <functional>
 #include <memory>

@@ -1,9 +1,10 @@
 // KivoCamera: the photo capture request and its end. The request is checked
-// on the caller's thread, built and recorded on the session queue; the end
+// on the main thread, built and recorded on the session queue; the end
 // removes the record on the session queue and delivers on the main queue.
 
 #include "AVFoundation/AVCaptureDevice.h"
 #include "AVFoundation/AVCapturePhotoOutput.h"
+#include "Foundation/WhileAlive.h"
 #include "KivoCamera.h"
 #include "KivoFocusView.h"
 #include "KivoOrientation.h"
@@ -32,28 +33,28 @@ using CaptureHold = std::shared_ptr<KivoCamera>;
 void guardUnfinishedCapture(const std::shared_ptr<AVCapturePhotoOutput>& output,
                             const std::shared_ptr<KivoPhotoCaptureProcessor>& processor, double delay,
                             bool waitedForProcessing, std::shared_ptr<CaptureHold> hold) {
-  output->callbackQueue().asyncAfter(
-      delay, [weakOutput = std::weak_ptr<AVCapturePhotoOutput>(output),
-              weakProcessor = std::weak_ptr<KivoPhotoCaptureProcessor>(processor), waitedForProcessing,
-              hold = std::move(hold)] {
-        const auto processor = weakProcessor.lock();
-        if (!processor || processor->hasEnded()) return;
-        if (!waitedForProcessing) {
-          const auto processingEnd = processor->maxPhotoProcessingTime();
-          const double remaining = processingEnd ? CMTimeGetSeconds(*processingEnd) : 0.0;
-          const auto output = weakOutput.lock();
-          if (output && remaining > 0) {
-            guardUnfinishedCapture(output, processor, remaining, true, hold);
-            return;
-          }
-        }
-        processor->endUnfinishedCapture();
-      });
+  auto guard = whileAlive(std::weak_ptr<KivoPhotoCaptureProcessor>(processor),
+                          [weakOutput = std::weak_ptr<AVCapturePhotoOutput>(output), waitedForProcessing,
+                           hold = std::move(hold)](const std::shared_ptr<KivoPhotoCaptureProcessor>& processor) {
+    if (processor->hasEnded()) return;
+    if (!waitedForProcessing) {
+      const auto processingEnd = processor->maxPhotoProcessingTime();
+      const double remaining = processingEnd ? CMTimeGetSeconds(*processingEnd) : 0.0;
+      const auto output = weakOutput.lock();
+      if (output && remaining > 0) {
+        guardUnfinishedCapture(output, processor, remaining, true, hold);
+        return;
+      }
+    }
+    processor->endUnfinishedCapture();
+  });
+  output->callbackQueue().asyncAfter(delay, std::move(guard));
 }
 
 }  // namespace
 
 void KivoCamera::capturePhoto() {
+  KIVO_ASSERT_MAIN_THREAD();
   analyticsPreviewPossibleError(KivoCameraPerfomanceStep::capture);
   auto device = videoDevice();
   if (!device) return;
@@ -81,21 +82,18 @@ void KivoCamera::capturePhoto() {
     }
 
     auto hold = std::make_shared<CaptureHold>(self);
-    std::weak_ptr<KivoCamera> weakSelf = self;
+    const std::weak_ptr<KivoCamera> weakSelf = self;
     auto processor = KivoPhotoCaptureProcessor::create(
-        settings,
-        [weakSelf] {
-          if (const auto self = weakSelf.lock()) self->capturePhotoAnimation();
-        },
-        [weakSelf, weakHold = std::weak_ptr<CaptureHold>(hold), t0](
-            const std::shared_ptr<KivoPhotoCaptureProcessor>& finished) {
-          const auto self = weakSelf.lock();
-          if (!self) return;
+        settings, whileAlive(weakSelf, [](const std::shared_ptr<KivoCamera>& self) { self->capturePhotoAnimation(); }),
+        whileAlive(weakSelf, [weakHold = std::weak_ptr<CaptureHold>(hold), t0](
+                                 const std::shared_ptr<KivoCamera>& self,
+                                 const std::shared_ptr<KivoPhotoCaptureProcessor>& finished) {
           // Both are queued before either runs; their order is not fixed.
           self->sessionQueue_.async([self, finished] {
             self->inProgressPhotoCaptureDelegates_->removeValue(finished->photoSettings()->uniqueID());
           });
           DispatchQueue::main().async([self, finished, t0] {
+            KIVO_ASSERT_MAIN_THREAD();
             self->analytics(KivoCameraPerfomanceStep::capture, CACurrentMediaTime() - t0);
             if (self->focusView_) self->focusView_->stopAnimation();
             self->notifyDelegate(KivoCameraDelegateSelector::cameraDidCapturePhoto, [&](KivoCameraDelegate& delegate) {
@@ -104,7 +102,7 @@ void KivoCamera::capturePhoto() {
           });
           // The queued blocks hold the controller from here on.
           if (const auto held = weakHold.lock()) held->reset();
-        });
+        }));
 
     // Recorded before the output is asked: the record is what keeps the
     // processor alive, since the output holds its delegate weakly.

@@ -1,6 +1,8 @@
 // KivoCamera: the gesture recognisers, focus and exposure, and zoom. All of
-// it runs synchronously on the caller's thread (the main thread for taps,
-// pinches and the lifecycle); the device is locked around each change.
+// it runs synchronously on the main thread, where the host, the gestures,
+// the lifecycle, the motion detector's hook and the camera switch call it;
+// the device is locked around each change. Only the end of a focus is
+// reported on the camera's queue, and hands the reticle to the main queue.
 //
 // Showing the reticle: a focus asked for with `animated` true (every tap, and
 // the focus at appearance while shouldShowFocusAfterLaunch is on) also shows
@@ -12,6 +14,7 @@
 #include <cmath>
 
 #include "AVFoundation/AVCaptureDevice.h"
+#include "Foundation/WhileAlive.h"
 #include "KivoCamera.h"
 #include "KivoCameraAnalytics.h"
 #include "KivoCameraLog.h"
@@ -44,6 +47,7 @@ void KivoCamera::tapGesture(UITapGestureRecognizer& tap) {
 // --- Focus -----------------------------------------------------------------------------------
 
 void KivoCamera::focusAtPoint(CGPoint point, bool animated) {
+  KIVO_ASSERT_MAIN_THREAD();
   const auto device = videoDevice();
   if (sessionSetupResult_ != SessionSetupResult::success || !device || !previewView_) return;
   const CGRect bounds = previewView_->bounds();
@@ -72,6 +76,7 @@ void KivoCamera::focusAtPoint(CGPoint point, bool animated) {
 }
 
 void KivoCamera::focusWithAnimated(bool animated) {
+  KIVO_ASSERT_MAIN_THREAD();
   if (focusPoint_) {
     focusAtPoint(*focusPoint_, animated);
   } else {
@@ -80,6 +85,7 @@ void KivoCamera::focusWithAnimated(bool animated) {
 }
 
 void KivoCamera::focusCenterWithAnimated(bool animated) {
+  KIVO_ASSERT_MAIN_THREAD();
   if (previewView_) focusAtPoint(previewView_->center(), animated);
 }
 
@@ -95,6 +101,7 @@ void KivoCamera::focusEnded() {
   if (!device || device->isAdjustingFocus()) return;
   // Reported on the camera's queue; the reticle is a view.
   DispatchQueue::main().async([self = self()] {
+    KIVO_ASSERT_MAIN_THREAD();
     if (self->focusView_ && self->focusView_->superview()) self->focusView_->stopAnimation();
   });
 }
@@ -103,20 +110,25 @@ void KivoCamera::focusAfterMotion() {
   if (!shouldResetFocusAfterMove_) return;
   const auto manager = motionManager();
   if (!manager) return;
-  manager->setMotionStateDidChangeBlock([weak = weakSelf()](KivoMotionState state, bool canFocusNow) {
-    auto self = weak.lock();
-    if (!self || !self->isViewDidAppear_) return;
-    if (self->inProgressPhotoCaptureDelegates_->count() != 0) return;
-    if (state == KivoMotionState::moving && self->focusView_) self->focusView_->stopAnimation();
-    if (canFocusNow && state == KivoMotionState::still) self->focusWithAnimated(true);
-  });
+  manager->setMotionStateDidChangeBlock(
+      whileAlive(weakSelf(), [](const std::shared_ptr<KivoCamera>& self, KivoMotionState state, bool canFocusNow) {
+        // The detector runs on the operation queue it was started on: the
+        // main one, from viewWillAppear.
+        KIVO_ASSERT_MAIN_THREAD();
+        if (!self->isViewDidAppear_) return;
+        if (self->inProgressPhotoCaptureDelegates_->count() != 0) return;
+        if (state == KivoMotionState::moving && self->focusView_) self->focusView_->stopAnimation();
+        if (canFocusNow && state == KivoMotionState::still) self->focusWithAnimated(true);
+      }));
 }
 
 void KivoCamera::setFocusImage(std::shared_ptr<UIImage> image) {
+  KIVO_ASSERT_MAIN_THREAD();
   if (focusView_ && focusView_->focusImageView()) focusView_->focusImageView()->setImage(std::move(image));
 }
 
 void KivoCamera::setExposureTargetBias(float bias) {
+  KIVO_ASSERT_MAIN_THREAD();
   const auto device = videoDevice();
   if (!device || cameraPosition_ != static_cast<std::int64_t>(AVCaptureDevicePosition::back)) return;
   NSError error;
@@ -145,13 +157,20 @@ double levelOfScale(double scale, double minScale, double maxScale) {
 
 }  // namespace
 
-void KivoCamera::zoomWithScale(double scale) { zoomWithScale(scale, false); }
+void KivoCamera::zoomWithScale(double scale) {
+  KIVO_ASSERT_MAIN_THREAD();
+  zoomWithScale(scale, false);
+}
 
 void KivoCamera::zoomWithScale(double scale, bool animation) {
+  KIVO_ASSERT_MAIN_THREAD();
   zoomWithLevel(levelOfScale(scale, minZoomScale_, maxZoomScale_), animation, false);
 }
 
-void KivoCamera::zoomWithLevel(double level) { zoomWithLevel(level, false, false); }
+void KivoCamera::zoomWithLevel(double level) {
+  KIVO_ASSERT_MAIN_THREAD();
+  zoomWithLevel(level, false, false);
+}
 
 void KivoCamera::zoomWithLevel(double level, bool animation, bool needCallBack) {
   const double maxScale = maxZoomScale_, minScale = minZoomScale_;

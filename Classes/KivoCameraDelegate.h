@@ -3,6 +3,10 @@
 // controller holds its delegate weakly and, for every callback, first asks
 // `respondsToSelector`; nothing the callback alone needs is computed before
 // that answer. Callbacks run on the queue each one names below.
+// Thread-safe
+// An implementation is called on several queues (main, the video output
+// queue, the device's queue), so whatever its callbacks share must be; a
+// KivoCameraDelegateBlocks is set up before it is handed to the controller.
 //
 // Two ways to implement it:
 // - subclass KivoCameraDelegate, implement `cameraDidCapturePhoto` and any of

@@ -12,7 +12,8 @@
 //   os << e               prints the case name
 // Equality and std::hash are the enumerations' own and go by raw value.
 //
-// Thread safety: pure values and constexpr functions; usable from any queue.
+// Thread-safe
+// Pure values and constexpr functions.
 
 #include <array>
 #include <cstddef>

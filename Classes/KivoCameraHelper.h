@@ -4,7 +4,7 @@
 
 // The memory probe the session setup uses to pick its resolution.
 //
-// Thread safety: thread-safe; callable from any queue.
+// Thread-safe
 class KivoCameraHelper {
  public:
   KivoCameraHelper() = delete;

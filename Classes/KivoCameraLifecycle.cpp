@@ -1,6 +1,6 @@
 // KivoCamera: embedding, the view lifecycle, the view set-up and the shutter
 // flash. Everything here runs on the main thread except the blocks queued on
-// the session queue.
+// the session queue, and the shutter flash may be asked for from any queue.
 
 #include <algorithm>
 
@@ -117,6 +117,7 @@ void KivoCamera::viewDidDisappear(bool animated) {
 
 void KivoCamera::capturePhotoAnimation() {
   DispatchQueue::main().async([self = self()] {
+    KIVO_ASSERT_MAIN_THREAD();
     const auto overlay = self->captureAnimationView_;
     if (!overlay) return;
     overlay->setAlpha(1.0);

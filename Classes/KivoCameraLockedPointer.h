@@ -2,7 +2,7 @@
 // KivoCameraLockedPointer: one shared or weak reference that several queues
 // read and replace whole.
 //
-// Queue: any; every operation is thread-safe.
+// Thread-safe
 //
 // A small mutex guards the reference. `load` copies it under the mutex;
 // `store` swaps the new one in under the mutex and lets the old one go after
@@ -14,8 +14,9 @@
 // implementation ThreadSanitizer cannot follow.
 
 #include <memory>
-#include <mutex>
 #include <utility>
+
+#include "Foundation/ThreadSafety.h"
 
 template <class Pointer>
 class KivoCameraLockedPointer {
@@ -27,14 +28,14 @@ class KivoCameraLockedPointer {
 
   /// A copy of the reference held now.
   Pointer load() const {
-    const std::lock_guard<std::mutex> lock(mutex_);
+    const kivo::MutexLock lock(mutex_);
     return value_;
   }
 
   /// Replaces the reference; the previous one is released outside the lock.
   void store(Pointer value) {
     {
-      const std::lock_guard<std::mutex> lock(mutex_);
+      const kivo::MutexLock lock(mutex_);
       using std::swap;
       swap(value_, value);
     }
@@ -42,6 +43,6 @@ class KivoCameraLockedPointer {
   }
 
  private:
-  mutable std::mutex mutex_;
-  Pointer value_;
+  mutable kivo::Mutex mutex_;
+  Pointer value_ KIVO_GUARDED_BY(mutex_);
 };

@@ -3,7 +3,7 @@
 // The component's log lines, written with debugPrint (standard output, in
 // debug form, one line per write).
 //
-// Thread safety: thread-safe; callable from any queue.
+// Thread-safe
 
 #include <string_view>
 

@@ -4,17 +4,19 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <mutex>
 #include <unordered_map>
 #include <utility>
+
+#include "Foundation/ThreadSafety.h"
 
 // A dictionary shared by reference between queues, guarded by one permit:
 // a mutex, which (unlike a counting semaphore) makes no system call when
 // nobody else holds it.
 //
-// Thread safety: thread-safe; every operation may be called from any queue.
-// Each one takes the permit, performs a single map operation and gives it
-// back, with nothing else in between. The permit is not re-entrant, so a
+// Thread-safe
+// Every operation may be called from any queue. Each one takes the permit,
+// performs a single map operation and gives it back, with nothing else in
+// between. The permit is not re-entrant, so a
 // value that is replaced or removed is destroyed only after it is given back:
 // its destructor may run arbitrary code (a capture processor's hooks hold the
 // controller that owns this dictionary) and may even call back into it.
@@ -60,7 +62,7 @@ class KivoCameraSafeDict {
 
   // The number of entries.
   std::size_t count() const {
-    const std::lock_guard hold(lock_);
+    const kivo::MutexLock hold(lock_);
     return dictionary_.size();
   }
 
@@ -73,7 +75,7 @@ class KivoCameraSafeDict {
     // given back.
     typename Dictionary::node_type removed;
     {
-      const std::lock_guard hold(lock_);
+      const kivo::MutexLock hold(lock_);
       removed = dictionary_.extract(key);
     }
   }
@@ -84,7 +86,7 @@ class KivoCameraSafeDict {
     // permit is given back.
     std::optional<Value> replaced;
     {
-      const std::lock_guard hold(lock_);
+      const kivo::MutexLock hold(lock_);
       auto [it, inserted] =
           dictionary_.try_emplace(std::move(key), std::move(value));
       if (!inserted)
@@ -92,6 +94,6 @@ class KivoCameraSafeDict {
     }
   }
 
-  mutable std::mutex lock_;
-  Dictionary dictionary_;
+  mutable kivo::Mutex lock_;
+  Dictionary dictionary_ KIVO_GUARDED_BY(lock_);
 };

@@ -8,6 +8,7 @@
 #include "AVFoundation/AVCaptureVideoDataOutput.h"
 #include "Foundation/NotificationCenter.h"
 #include "Foundation/ProcessInfo.h"
+#include "Foundation/WhileAlive.h"
 #include "KivoCamera.h"
 #include "KivoCameraAnalytics.h"
 #include "KivoCameraAuthorization.h"
@@ -243,6 +244,7 @@ void KivoCamera::stopSession() {
 // --- Observers -------------------------------------------------------------------------
 
 void KivoCamera::addObservers() {
+  KIVO_ASSERT_ON_QUEUE(sessionQueue_);
   auto& center = NotificationCenter::defaultCenter();
   const auto me = self();
   center.addObserver(me, &KivoCamera::sessionRuntimeError, std::string(AVCaptureSessionRuntimeErrorNotification),
@@ -258,41 +260,40 @@ void KivoCamera::addObservers() {
   if (!device) return;
   const unsigned newAndOld = NSKeyValueObservingOptionNew | NSKeyValueObservingOptionOld;
   if (shouldListeningToExposure_) {
-    isoObserver_ = device->observeISO(newAndOld, [weak = weakSelf()](const std::shared_ptr<AVCaptureDevice>&, const KeyValueChange<float>& change) {
-      auto self = weak.lock();
-      if (!self) return;
-      auto current = self->videoDevice();
-      if (!current || !change.newValue) return;
-      self->notifyDelegate(KivoCameraDelegateSelector::cameraDeviceDidChangeISO, [&](KivoCameraDelegate& delegate) {
-        delegate.cameraDeviceDidChangeISO(*self, *current, *change.newValue);
-      });
-    });
+    isoObserver_ = device->observeISO(
+        newAndOld, whileAlive(weakSelf(), [](const std::shared_ptr<KivoCamera>& self, const std::shared_ptr<AVCaptureDevice>&,
+                                             const KeyValueChange<float>& change) {
+          auto current = self->videoDevice();
+          if (!current || !change.newValue) return;
+          self->notifyDelegate(KivoCameraDelegateSelector::cameraDeviceDidChangeISO, [&](KivoCameraDelegate& delegate) {
+            delegate.cameraDeviceDidChangeISO(*self, *current, *change.newValue);
+          });
+        }));
   }
   if (shouldListeningToAutoFocus_) {
     autoFocusObserver_ = device->observeAdjustingFocus(
-        newAndOld, [weak = weakSelf()](const std::shared_ptr<AVCaptureDevice>&, const KeyValueChange<bool>& change) {
-          auto self = weak.lock();
-          if (!self) return;
+        newAndOld, whileAlive(weakSelf(), [](const std::shared_ptr<KivoCamera>& self, const std::shared_ptr<AVCaptureDevice>&,
+                                             const KeyValueChange<bool>& change) {
           auto current = self->videoDevice();
           if (!current || !change.newValue) return;
           self->notifyDelegate(KivoCameraDelegateSelector::cameraDeviceDidChangeAdjustingFocus,
                                [&](KivoCameraDelegate& delegate) {
                                  delegate.cameraDeviceDidChangeAdjustingFocus(*self, *current, *change.newValue);
                                });
-        });
+        }));
   }
 }
 
 void KivoCamera::addCaptureDeviceObservers(const std::shared_ptr<AVCaptureDevice>& device) {
   observers_.push_back(device->observeAdjustingFocus(
       NSKeyValueObservingOptionNew,
-      [weak = weakSelf()](const std::shared_ptr<AVCaptureDevice>& observed, const KeyValueChange<bool>&) {
-        auto self = weak.lock();
-        if (self && observed && !observed->isAdjustingFocus()) self->focusEnded();
-      }));
+      whileAlive(weakSelf(), [](const std::shared_ptr<KivoCamera>& self, const std::shared_ptr<AVCaptureDevice>& observed,
+                                const KeyValueChange<bool>&) {
+        if (observed && !observed->isAdjustingFocus()) self->focusEnded();
+      })));
 }
 
-// --- Notifications (on the posting thread) ---------------------------------------------
+// --- Notifications (on the posting queue) ----------------------------------------------
 
 void KivoCamera::sessionRuntimeError(const Notification& notification) {
   if (!notification.userInfo) return;

@@ -4,6 +4,7 @@
 #include "Kivo/KivoResource.h"
 
 std::shared_ptr<KivoFocusView> KivoFocusView::create(CGRect frame) {
+  KIVO_ASSERT_MAIN_THREAD();
   auto view = std::make_shared<KivoFocusView>(frame);
   view->setUp();
   return view;

@@ -3,7 +3,9 @@
 // whose layer carries the focus animation; KivoFocusAnimation builds that
 // animation. The reticle shows only while the animation runs: the image
 // view's own alpha is 0 and the animation drives its layer's opacity.
-// Main thread only, like every view.
+// Thread-bound: main
+// Like every view. KivoFocusAnimation and KivoCaptureAnimation only build
+// animations, which are plain values: Thread-safe.
 
 #include <memory>
 
@@ -21,8 +23,14 @@ class KivoFocusView : public UIView {
 
   /// The reticle picture. Setting it only stores it: the new image view is
   /// not added as a subview, nor the old one removed.
-  const std::shared_ptr<UIImageView>& focusImageView() const { return focusImageView_; }
-  void setFocusImageView(std::shared_ptr<UIImageView> imageView) { focusImageView_ = std::move(imageView); }
+  const std::shared_ptr<UIImageView>& focusImageView() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return focusImageView_;
+  }
+  void setFocusImageView(std::shared_ptr<UIImageView> imageView) {
+    KIVO_ASSERT_MAIN_THREAD();
+    focusImageView_ = std::move(imageView);
+  }
 
   /// Replaces any running animation with a new 1.3 s focus animation under
   /// the key "FocusAnimation". Does not unhide the view.
@@ -36,8 +44,8 @@ class KivoFocusView : public UIView {
   static constexpr const char* kDefaultImageName = "KivoCameraFocusDefault";
 
  private:
-  void setUp();
-  std::shared_ptr<UIImageView> focusImageView_;
+  void setUp() KIVO_REQUIRES(mainThread);
+  std::shared_ptr<UIImageView> focusImageView_ KIVO_GUARDED_BY(mainThread);
 };
 
 class KivoFocusAnimation {

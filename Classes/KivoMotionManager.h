@@ -4,11 +4,11 @@
 // sample and once when the device has rested for more than half a second
 // after a move.
 //
-// Queues: the detector runs on the operation queue current when `start()` was
-// called (the main queue in practice). The owner writes the public fields from
-// the main thread; every field read across queues is atomic, the change hook
-// behind a small mutex. The detector's own state is touched only by the
-// detector.
+// Thread-safe
+// Except the detector and its state, bound to the operation queue current
+// when `start()` was called (the main queue in practice). The owner writes
+// the public fields from the main thread; every field read across queues is
+// atomic, the change hook behind a small mutex.
 
 #include <atomic>
 #include <functional>

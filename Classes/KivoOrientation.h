@@ -3,7 +3,8 @@
 // gravity, and maps the estimate to the video orientation of a photo and the
 // image orientation of a picture.
 //
-// Queues: samples arrive on the operation queue current at `start()` (main in
+// Thread-safe
+// Samples arrive on the operation queue current at `start()` (main in
 // practice); the session queue reads the estimate and the flag. Both are
 // atomic, so a reader sees the previous or the new estimate whole.
 

@@ -4,9 +4,12 @@
 // errors and, when the capture is over, hands itself back through its
 // completion handler, exactly once. It never touches the controller itself.
 //
-// Queue: the photo output's callback queue. Its callbacks arrive there one at
-// a time and are the only writers of its fields, so it needs no lock; the
-// controller reads `photoData` only after the completion handler has run.
+// Thread-bound: com.kivocamera.platform.photo-output
+// Except: it is made on the session queue before any callback; liveCount and
+// photoSettings are Thread-safe. Its callbacks arrive on the photo output's
+// queue one at a time and are the only writers of its fields, so it needs no
+// lock; the controller reads `photoData` only after the completion handler
+// has run.
 //
 // Ownership: the controller's table of captures in progress holds it while the
 // capture runs (the photo output holds its delegate weakly); its hooks hold
@@ -52,8 +55,8 @@ class KivoPhotoCaptureProcessor : public AVCapturePhotoCaptureDelegate,
   /// Whether the completion handler has been called.
   bool hasEnded() const { return phase_ != Phase::capturing; }
 
-  /// Processors alive in the process now, from any thread: a host's
-  /// diagnostics and leak checks see whether finished captures were let go.
+  /// Processors alive in the process now; Thread-safe: a host's diagnostics
+  /// and leak checks see whether finished captures were let go.
   static std::size_t liveCount();
 
   // --- The photo output's callbacks, in the order they come ------------------

@@ -2,7 +2,8 @@
 // KivoPreviewView: the view that shows the live camera picture. Its backing
 // layer is a video preview layer, and every read of `previewLayer` puts the
 // gravity the view was made with back on that layer.
-// Main thread only, like every view.
+// Thread-bound: main
+// Like every view.
 
 #include <memory>
 #include <string>

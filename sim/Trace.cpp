@@ -2,41 +2,42 @@
 
 #include "Foundation/DebugPrint.h"
 #include "Foundation/JSONEncoder.h"
+#include "Foundation/ThreadSafety.h"
 #include "Foundation/TraceFormat.h"
 
 namespace sim {
 
 void Trace::setSink(Sink sink) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   sink_ = std::move(sink);
 }
 
 void Trace::setRecording(bool recording) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   recording_ = recording;
   if (!recording) lines_.clear();
 }
 
 void Trace::add(std::string line) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   if (sink_) sink_(line);
   if (recording_) lines_.push_back(std::move(line));
 }
 
 std::vector<std::string> Trace::lines() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   return lines_;
 }
 
 std::vector<std::string> Trace::take() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   std::vector<std::string> taken;
   taken.swap(lines_);
   return taken;
 }
 
 void Trace::clear() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   lines_.clear();
 }
 

@@ -1,16 +1,18 @@
 #pragma once
 // The simulated world's trace: every observable thing, one line each, in the
-// order it happened. Thread-safe: lines may come from any queue; each line is
-// recorded and handed to the sink whole, one at a time.
+// order it happened.
+// Thread-safe
+// Lines may come from any queue; each line is recorded and handed to the
+// sink whole, one at a time.
 
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "Foundation/NotificationCenter.h"
+#include "Foundation/ThreadSafety.h"
 
 namespace sim {
 
@@ -43,10 +45,10 @@ class Trace {
   static std::string logLine(std::string_view text);
 
  private:
-  mutable std::mutex mutex_;
-  Sink sink_;
-  bool recording_ = true;
-  std::vector<std::string> lines_;
+  mutable kivo::Mutex mutex_;
+  Sink sink_ KIVO_GUARDED_BY(mutex_);
+  bool recording_ KIVO_GUARDED_BY(mutex_) = true;
+  std::vector<std::string> lines_ KIVO_GUARDED_BY(mutex_);
 };
 
 }  // namespace sim

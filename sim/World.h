@@ -8,8 +8,10 @@
 // Destroying it tears all of that down; platform objects still held by the
 // host then find an empty platform and do nothing harmful.
 //
-// Thread-bound to the thread that creates it (the main thread): configuration
-// and drivers are called there. Trace lines may come from any queue.
+// Thread-bound: main
+// The thread that creates it is the main thread: configuration and drivers
+// are called there. Except the trace, Thread-safe: lines may come from any
+// queue.
 
 #include <cstdint>
 #include <limits>

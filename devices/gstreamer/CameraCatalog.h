@@ -18,7 +18,9 @@
 // front one; any further ones are back cameras too. Every camera is a
 // wide-angle camera. A host overrides any of this by name.
 //
-// Thread-safe: the catalog's methods may be called from any thread.
+// Thread-safe
+// The catalog's methods may be called from any thread; the records and
+// descriptions are plain values.
 
 #include <cstdint>
 #include <functional>

@@ -4,8 +4,9 @@
 // (focus_automatic_continuous) and automatic exposure (auto_exposure). The
 // source applies values through its `extra-controls` property, named as
 // v4l2src names them. Cameras whose source does not open a node itself
-// (libcamera, PipeWire, the test camera) offer none here. Pure functions,
-// except that probing opens the node; any thread.
+// (libcamera, PipeWire, the test camera) offer none here.
+// Thread-safe
+// Pure functions, except that probing opens the node.
 
 #include <map>
 #include <optional>

@@ -11,7 +11,9 @@
 // where it is posted, and the first ERROR or EOS goes to the error handler,
 // on the posting thread (a streaming thread), which must only hand it on.
 //
-// Thread-safe. The pipeline stops (state NULL, streaming threads joined) in
+// Thread-safe
+// Frames, once made, are immutable; a FrameListener is called on the threads
+// its methods name. The pipeline stops (state NULL, streaming threads joined) in
 // stop() or at destruction, whichever comes first. Destruction on one of its
 // own streaming threads hands the state change to GStreamer's
 // gst_element_call_async instead of deadlocking.

@@ -10,7 +10,8 @@
 // down by 90 degrees counter-clockwise; portrait pictures swap width and
 // height. A zoom factor z shows the centre 1/z, scaled back up (bilinear).
 //
-// Pure functions; any thread.
+// Thread-safe
+// Pure functions.
 
 #include <cstddef>
 #include <cstdint>

@@ -6,10 +6,11 @@
 // objects start (a preview's current picture, a video data output's every
 // frame, a still's next frame).
 //
-// Thread-safe, like every device layer: its verbs may be called from any
-// queue. Frames are delivered on one serial queue per stream; a stream whose
-// consumer is still busy with a frame drops the ones that come meanwhile (it
-// keeps at most one waiting), so a slow consumer never builds a queue.
+// Thread-safe
+// Like every device layer: its verbs may be called from any queue. Frames
+// are delivered on one serial queue per stream; a stream whose consumer is
+// still busy with a frame drops the ones that come meanwhile (it keeps at
+// most one waiting), so a slow consumer never builds a queue.
 
 #include <cstddef>
 #include <memory>

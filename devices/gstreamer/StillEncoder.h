@@ -1,5 +1,7 @@
 #pragma once
-// Stills as files: a JPEG (libjpeg) of RGB rows. Pure function; any thread.
+// Stills as files: a JPEG (libjpeg) of RGB rows.
+// Thread-safe
+// A pure function.
 
 #include <cstdint>
 #include <optional>

@@ -10,8 +10,9 @@
 // a simulated world, a real camera stack or a test's fixed-picture camera
 // fills it the same way. One layer is installed per process at a time.
 //
-// Thread-safe: every verb may be called from any queue (the main queue, a
-// session queue, the platform's queues), never while a capture object holds
+// Thread-safe
+// Every verb may be called from any queue (the main queue, a session queue,
+// the platform's queues), never while a capture object holds
 // its own lock. Verbs return promptly, except `openDevice`, which may block
 // its caller for as long as the camera takes to open.
 //

@@ -1,6 +1,7 @@
 #pragma once
 // A connection between a session's input and one output; it carries the
-// orientation of the pictures that output produces. Thread-safe.
+// orientation of the pictures that output produces.
+// Thread-safe
 
 #include <atomic>
 #include <memory>

@@ -7,7 +7,9 @@
 #include "AVFoundation/AVCaptureBackend.h"
 #include "AVFoundation/AVTrace.h"
 #include "Foundation/FatalError.h"
+#include "Foundation/ThreadSafety.h"
 #include "Foundation/TraceFormat.h"
+#include "Foundation/WhileAlive.h"
 
 using av_detail::traceCall;
 
@@ -88,18 +90,18 @@ bool AVCaptureDevice::lockForConfiguration(NSError* error) {
     if (error) *error = std::move(*failure);
     return false;
   }
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   ++lockCount_;
   return true;
 }
 
 void AVCaptureDevice::unlockForConfiguration() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   if (lockCount_ > 0) --lockCount_;
 }
 
 bool AVCaptureDevice::isLockedForConfiguration() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   return lockCount_ > 0;
 }
 
@@ -144,7 +146,7 @@ bool requireSupported(bool supported, const AVCaptureDevice& device, const char*
 bool AVCaptureDevice::apply(const char* selector, bool supported, const char* what,
                             const AVCaptureControlChange& change) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     requireLock(selector);
     if (!requireSupported(supported, *this, what)) return false;
   }
@@ -166,19 +168,19 @@ bool AVCaptureDevice::isFocusModeSupported(AVCaptureFocusMode mode) const {
 }
 
 AVCaptureFocusMode AVCaptureDevice::focusMode() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   return focusMode_;
 }
 
 void AVCaptureDevice::setFocusMode(AVCaptureFocusMode mode) {
   traceCall(uniqueID(), "setFocusMode:", [&] { return formatInteger(rawValue(mode)); });
   if (!apply("setFocusMode:", isFocusModeSupported(mode), "focus mode", AVCaptureControl::FocusMode{mode})) return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   focusMode_ = mode;
 }
 
 CGPoint AVCaptureDevice::focusPointOfInterest() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   return focusPointOfInterest_;
 }
 
@@ -187,12 +189,12 @@ void AVCaptureDevice::setFocusPointOfInterest(CGPoint point) {
   if (!apply("setFocusPointOfInterest:", isFocusPointOfInterestSupported(), "focus point of interest",
              AVCaptureControl::FocusPointOfInterest{point}))
     return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   focusPointOfInterest_ = point;
 }
 
 bool AVCaptureDevice::isSmoothAutoFocusEnabled() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   return smoothAutoFocusEnabled_;
 }
 
@@ -201,7 +203,7 @@ void AVCaptureDevice::setSmoothAutoFocusEnabled(bool enabled) {
   if (!apply("setSmoothAutoFocusEnabled:", isSmoothAutoFocusSupported() || !enabled, "smooth auto focus",
              AVCaptureControl::SmoothAutoFocus{enabled}))
     return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   smoothAutoFocusEnabled_ = enabled;
 }
 
@@ -214,7 +216,7 @@ bool AVCaptureDevice::isExposureModeSupported(AVCaptureExposureMode mode) const 
 }
 
 AVCaptureExposureMode AVCaptureDevice::exposureMode() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   return exposureMode_;
 }
 
@@ -222,19 +224,19 @@ void AVCaptureDevice::setExposureMode(AVCaptureExposureMode mode) {
   traceCall(uniqueID(), "setExposureMode:", [&] { return formatInteger(rawValue(mode)); });
   if (!apply("setExposureMode:", isExposureModeSupported(mode), "exposure mode", AVCaptureControl::ExposureMode{mode}))
     return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   exposureMode_ = mode;
 }
 
 float AVCaptureDevice::exposureTargetBias() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   return exposureTargetBias_;
 }
 
 void AVCaptureDevice::setExposureTargetBias(float bias, std::function<void(CMTime)> completion) {
   traceCall(uniqueID(), "setExposureTargetBias:completionHandler:", [&] { return formatNumber(bias); });
   if (std::isnan(bias)) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     requireLock("setExposureTargetBias:completionHandler:");
     return;
   }
@@ -243,7 +245,7 @@ void AVCaptureDevice::setExposureTargetBias(float bias, std::function<void(CMTim
              AVCaptureControl::ExposureTargetBias{clamped}))
     return;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     exposureTargetBias_ = clamped;
   }
   if (completion) {
@@ -263,7 +265,7 @@ bool AVCaptureDevice::isWhiteBalanceModeSupported(AVCaptureWhiteBalanceMode mode
 }
 
 AVCaptureWhiteBalanceMode AVCaptureDevice::whiteBalanceMode() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   return whiteBalanceMode_;
 }
 
@@ -272,12 +274,12 @@ void AVCaptureDevice::setWhiteBalanceMode(AVCaptureWhiteBalanceMode mode) {
   if (!apply("setWhiteBalanceMode:", isWhiteBalanceModeSupported(mode), "white balance mode",
              AVCaptureControl::WhiteBalanceMode{mode}))
     return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   whiteBalanceMode_ = mode;
 }
 
 bool AVCaptureDevice::automaticallyEnablesLowLightBoostWhenAvailable() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   return lowLightBoost_;
 }
 
@@ -286,7 +288,7 @@ void AVCaptureDevice::setAutomaticallyEnablesLowLightBoostWhenAvailable(bool ena
   if (!apply("setAutomaticallyEnablesLowLightBoostWhenAvailable:", isLowLightBoostSupported() || !enabled,
              "low-light boost", AVCaptureControl::LowLightBoost{enabled}))
     return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   lowLightBoost_ = enabled;
 }
 
@@ -298,17 +300,17 @@ bool AVCaptureDevice::isTorchModeSupported(AVCaptureTorchMode mode) const {
 }
 
 bool AVCaptureDevice::isTorchActive() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   return torchMode_ == AVCaptureTorchMode::on && torchLevel_ > 0;
 }
 
 AVCaptureTorchMode AVCaptureDevice::torchMode() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   return torchMode_;
 }
 
 float AVCaptureDevice::torchLevel() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   return torchMode_ == AVCaptureTorchMode::on ? torchLevel_ : 0.0f;
 }
 
@@ -316,7 +318,7 @@ void AVCaptureDevice::setTorchMode(AVCaptureTorchMode mode) {
   traceCall(uniqueID(), "setTorchMode:", [&] { return formatInteger(rawValue(mode)); });
   const float level = mode == AVCaptureTorchMode::on ? 1.0f : 0.0f;
   if (!apply("setTorchMode:", isTorchModeSupported(mode), "torch mode", AVCaptureControl::Torch{mode, level})) return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   torchMode_ = mode;
   torchLevel_ = mode == AVCaptureTorchMode::on ? 1.0f : 0.0f;
 }
@@ -327,7 +329,7 @@ bool AVCaptureDevice::setTorchModeOnWithLevel(float level, NSError* error) {
     failure = av_detail::genericError();
   } else {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      kivo::MutexLock lock(mutex_);
       requireLock("setTorchModeOnWithLevel:error:");
     }
     failure = AVCaptureCurrentBackend()->applyControl(shared_from_this(),
@@ -338,7 +340,7 @@ bool AVCaptureDevice::setTorchModeOnWithLevel(float level, NSError* error) {
     if (failure) arguments.append(" failed");
     return arguments;
   });
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   requireLock("setTorchModeOnWithLevel:error:");
   if (failure) {
     if (error) *error = std::move(*failure);
@@ -354,20 +356,20 @@ bool AVCaptureDevice::setTorchModeOnWithLevel(float level, NSError* error) {
 
 double AVCaptureDevice::videoZoomFactor() const {
   if (const auto ramping = AVCaptureCurrentBackend()->currentVideoZoomFactor(*this)) return *ramping;
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   return zoomFactor_;
 }
 
 void AVCaptureDevice::setVideoZoomFactor(double factor) {
   traceCall(uniqueID(), "setVideoZoomFactor:", [&] { return formatNumber(factor); });
   if (std::isnan(factor)) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     requireLock("setVideoZoomFactor:");
     return;
   }
   const double clamped = std::clamp(factor, 1.0, description_.maxVideoZoomFactor);
   if (!apply("setVideoZoomFactor:", true, "zoom factor", AVCaptureControl::VideoZoom{clamped, 0.0f})) return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   zoomFactor_ = clamped;
 }
 
@@ -379,7 +381,7 @@ void AVCaptureDevice::rampToVideoZoomFactor(double factor, float rate) {
     return arguments;
   });
   if (std::isnan(factor)) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     requireLock("rampToVideoZoomFactor:withRate:");
     return;
   }
@@ -387,7 +389,7 @@ void AVCaptureDevice::rampToVideoZoomFactor(double factor, float rate) {
   const float usable = std::isfinite(rate) && rate > 0 ? rate : 0.0f;
   if (!apply("rampToVideoZoomFactor:withRate:", true, "zoom factor", AVCaptureControl::VideoZoom{clamped, usable}))
     return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   zoomFactor_ = clamped;
 }
 
@@ -395,7 +397,7 @@ void AVCaptureDevice::rampToVideoZoomFactor(double factor, float rate) {
 // Frame rate
 
 CMTime AVCaptureDevice::activeVideoMinFrameDuration() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   return minFrameDuration_;
 }
 
@@ -410,7 +412,7 @@ void AVCaptureDevice::setActiveVideoMinFrameDuration(CMTime duration) {
   if (!apply("setActiveVideoMinFrameDuration:", withinFormat, "frame duration",
              AVCaptureControl::MinFrameDuration{duration}))
     return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   minFrameDuration_ = duration;
 }
 
@@ -419,22 +421,16 @@ void AVCaptureDevice::setActiveVideoMinFrameDuration(CMTime duration) {
 
 KeyValueObservation AVCaptureDevice::observeISO(unsigned options, ChangeHandler<float> handler) {
   if (!handler) return KeyValueObservation();
-  return iso_.observe(options, [weakDevice = weak_from_this(), handler = std::move(handler)](
-                                   const KeyValueChange<float>& change) {
-    if (auto device = weakDevice.lock()) handler(device, change);
-  });
+  return iso_.observe(options, whileAlive(weak_from_this(), std::move(handler)));
 }
 
 KeyValueObservation AVCaptureDevice::observeAdjustingFocus(unsigned options, ChangeHandler<bool> handler) {
   if (!handler) return KeyValueObservation();
-  return adjustingFocus_.observe(options, [weakDevice = weak_from_this(), handler = std::move(handler)](
-                                              const KeyValueChange<bool>& change) {
-    if (auto device = weakDevice.lock()) handler(device, change);
-  });
+  return adjustingFocus_.observe(options, whileAlive(weak_from_this(), std::move(handler)));
 }
 
 DispatchQueue AVCaptureDevice::cameraQueue() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   if (!cameraQueue_) {
     std::string label = "com.kivocamera.platform.camera.";
     label.append(uniqueID());

@@ -1,9 +1,10 @@
 #pragma once
 // A capture device (one camera) and the class-side permission and discovery
-// calls. Thread-safe: configuration may be changed from any queue while the
-// configuration lock is held; the ISO and focus-activity observations report
-// on the thread that makes the change, which for the camera's own changes is
-// the camera's queue.
+// calls.
+// Thread-safe
+// Configuration may be changed from any queue while the configuration lock
+// is held; the ISO and focus-activity observations report on the thread that
+// makes the change, which for the camera's own changes is the camera's queue.
 //
 // The device keeps the framework's view of the camera (its modes, points,
 // bias, torch and zoom as last applied) and checks the framework's rules
@@ -15,7 +16,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +27,7 @@
 #include "Dispatch/Dispatch.h"
 #include "Foundation/KeyValueObserving.h"
 #include "Foundation/NSError.h"
+#include "Foundation/ThreadSafety.h"
 
 /// What a camera is and can do, as its backend describes it.
 struct AVCaptureDeviceDescription {
@@ -185,7 +186,7 @@ class AVCaptureDevice : public std::enable_shared_from_this<AVCaptureDevice> {
   std::size_t adjustingFocusObserverCount() const { return adjustingFocus_.observerCount(); }
 
  private:
-  void requireLock(const char* selector) const;
+  void requireLock(const char* selector) const KIVO_REQUIRES(mutex_);
   /// Checks the lock and `supported` (a programming error otherwise), then
   /// has the layer apply `change`; true when it did.
   bool apply(const char* selector, bool supported, const char* what, const AVCaptureControlChange& change);
@@ -194,18 +195,18 @@ class AVCaptureDevice : public std::enable_shared_from_this<AVCaptureDevice> {
   ObservableProperty<float> iso_;
   ObservableProperty<bool> adjustingFocus_;
 
-  mutable std::mutex mutex_;
-  int lockCount_ = 0;
-  AVCaptureFocusMode focusMode_;
-  CGPoint focusPointOfInterest_{0.5, 0.5};
-  bool smoothAutoFocusEnabled_ = false;
-  AVCaptureExposureMode exposureMode_;
-  float exposureTargetBias_ = 0;
-  AVCaptureWhiteBalanceMode whiteBalanceMode_;
-  bool lowLightBoost_ = false;
-  AVCaptureTorchMode torchMode_ = AVCaptureTorchMode::off;
-  float torchLevel_ = 0;
-  double zoomFactor_ = 1;  // the last factor applied (a ramp's target)
-  CMTime minFrameDuration_;
-  mutable std::optional<DispatchQueue> cameraQueue_;
+  mutable kivo::Mutex mutex_;
+  int lockCount_ KIVO_GUARDED_BY(mutex_) = 0;
+  AVCaptureFocusMode focusMode_ KIVO_GUARDED_BY(mutex_);
+  CGPoint focusPointOfInterest_ KIVO_GUARDED_BY(mutex_){0.5, 0.5};
+  bool smoothAutoFocusEnabled_ KIVO_GUARDED_BY(mutex_) = false;
+  AVCaptureExposureMode exposureMode_ KIVO_GUARDED_BY(mutex_);
+  float exposureTargetBias_ KIVO_GUARDED_BY(mutex_) = 0;
+  AVCaptureWhiteBalanceMode whiteBalanceMode_ KIVO_GUARDED_BY(mutex_);
+  bool lowLightBoost_ KIVO_GUARDED_BY(mutex_) = false;
+  AVCaptureTorchMode torchMode_ KIVO_GUARDED_BY(mutex_) = AVCaptureTorchMode::off;
+  float torchLevel_ KIVO_GUARDED_BY(mutex_) = 0;
+  double zoomFactor_ KIVO_GUARDED_BY(mutex_) = 1;  // the last factor applied (a ramp's target)
+  CMTime minFrameDuration_ KIVO_GUARDED_BY(mutex_);
+  mutable std::optional<DispatchQueue> cameraQueue_ KIVO_GUARDED_BY(mutex_);
 };

@@ -1,5 +1,7 @@
 #pragma once
-// Inputs of a capture session. Immutable after creation; any thread.
+// Inputs of a capture session.
+// Thread-safe
+// Immutable after creation.
 
 #include <memory>
 

@@ -1,6 +1,7 @@
 #include "AVFoundation/AVCaptureOutput.h"
 
 #include "AVFoundation/AVCaptureSession.h"
+#include "Foundation/ThreadSafety.h"
 
 AVCaptureOutput::AVCaptureOutput(std::string connectionTraceName)
     : connection_(AVCaptureConnection::create(std::move(connectionTraceName))) {}
@@ -13,7 +14,7 @@ std::shared_ptr<AVCaptureConnection> AVCaptureOutput::connectionWithMediaType(AV
 }
 
 std::shared_ptr<AVCaptureSession> AVCaptureOutput::session() const {
-  std::lock_guard<std::mutex> lock(sessionMutex_);
+  kivo::MutexLock lock(sessionMutex_);
   return session_.lock();
 }
 
@@ -23,6 +24,6 @@ std::shared_ptr<AVCaptureDevice> AVCaptureOutput::sourceDevice() const {
 }
 
 void AVCaptureOutput::attach(const std::shared_ptr<AVCaptureSession>& session) {
-  std::lock_guard<std::mutex> lock(sessionMutex_);
+  kivo::MutexLock lock(sessionMutex_);
   session_ = session;
 }

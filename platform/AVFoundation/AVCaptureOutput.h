@@ -1,15 +1,15 @@
 #pragma once
 // The common part of a session's outputs: which session holds the output.
-// Thread-safe.
+// Thread-safe
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 
 #include "AVFoundation/AVCaptureBackend.h"
 #include "AVFoundation/AVCaptureConnection.h"
 #include "AVFoundation/AVCaptureTypes.h"
+#include "Foundation/ThreadSafety.h"
 
 class AVCaptureSession;
 
@@ -52,6 +52,6 @@ class AVCaptureOutput : public std::enable_shared_from_this<AVCaptureOutput> {
   void attach(const std::shared_ptr<AVCaptureSession>& session);
 
   const std::shared_ptr<AVCaptureConnection> connection_;
-  mutable std::mutex sessionMutex_;
-  std::weak_ptr<AVCaptureSession> session_;
+  mutable kivo::Mutex sessionMutex_;
+  std::weak_ptr<AVCaptureSession> session_ KIVO_GUARDED_BY(sessionMutex_);
 };

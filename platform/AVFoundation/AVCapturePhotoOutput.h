@@ -1,6 +1,10 @@
 #pragma once
 // Still-photo capture: the settings of one photo, the photo output, the photo
 // it delivers and the delegate protocol it calls.
+// Thread-safe
+// Except the delegate's callbacks, Thread-bound:
+// com.kivocamera.platform.photo-output. Settings are built on one queue and
+// not changed once handed to the output.
 //
 // A capture calls its delegate on the photo output's own serial queue
 // ("com.kivocamera.platform.photo-output"), in order: will-begin, will-capture

@@ -5,6 +5,7 @@
 
 #include "AVFoundation/AVCaptureBackend.h"
 #include "AVFoundation/AVTrace.h"
+#include "Foundation/ThreadSafety.h"
 
 using av_detail::traceCall;
 
@@ -29,10 +30,10 @@ AVCaptureSession::~AVCaptureSession() {
 
 bool AVCaptureSession::updatePreviewStream() {
   std::unique_ptr<AVCaptureStream> replaced;
-  std::lock_guard<std::mutex> preview(previewMutex_);
+  kivo::MutexLock preview(previewMutex_);
   std::shared_ptr<AVCaptureDevice> device;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     if (running_) device = videoDeviceLocked();
   }
   if (device == previewDevice_) return false;
@@ -52,7 +53,7 @@ void AVCaptureSession::inputsDidChange() {
   // from the new one (or end when none is left).
   std::vector<std::shared_ptr<AVCaptureOutput>> outputs;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     if (!running_) return;
     outputs = outputs_;
   }
@@ -60,12 +61,12 @@ void AVCaptureSession::inputsDidChange() {
 }
 
 CVPixelBufferRef AVCaptureSession::currentFrame() const {
-  std::lock_guard<std::mutex> preview(previewMutex_);
+  kivo::MutexLock preview(previewMutex_);
   return previewStream_ ? previewStream_->currentFrame() : nullptr;
 }
 
 CVPixelBufferRef AVCaptureSession::currentFrame(AVCaptureDevicePosition& position) const {
-  std::lock_guard<std::mutex> preview(previewMutex_);
+  kivo::MutexLock preview(previewMutex_);
   CVPixelBufferRef frame = previewStream_ ? previewStream_->currentFrame() : nullptr;
   position = frame && previewDevice_ ? previewDevice_->position() : AVCaptureDevicePosition::unspecified;
   return frame;
@@ -76,23 +77,23 @@ CVPixelBufferRef AVCaptureSession::currentFrame(AVCaptureDevicePosition& positio
 
 void AVCaptureSession::beginConfiguration() {
   traceCall(kReceiver, "beginConfiguration", [] { return std::string(); });
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   ++configurationDepth_;
 }
 
 void AVCaptureSession::commitConfiguration() {
   traceCall(kReceiver, "commitConfiguration", [] { return std::string(); });
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   if (configurationDepth_ > 0) --configurationDepth_;
 }
 
 bool AVCaptureSession::isConfiguring() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   return configurationDepth_ > 0;
 }
 
 std::string AVCaptureSession::sessionPreset() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   return preset_;
 }
 
@@ -105,7 +106,7 @@ bool AVCaptureSession::canSetSessionPreset(AVCaptureSessionPreset preset) const 
 void AVCaptureSession::setSessionPreset(AVCaptureSessionPreset preset) {
   traceCall(kReceiver, "setSessionPreset:", [&] { return std::string(preset); });
   if (!AVCaptureSessionPresetIsKnown(preset)) return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   preset_ = std::string(preset);
 }
 
@@ -123,7 +124,7 @@ bool AVCaptureSession::canAddInputLocked(const std::shared_ptr<AVCaptureDeviceIn
 
 bool AVCaptureSession::canAddInput(const std::shared_ptr<AVCaptureDeviceInput>& input) const {
   if (!input || !input->device() || !AVCaptureCurrentBackend()->acceptsInput(*input->device())) return false;
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   return canAddInputLocked(input);
 }
 
@@ -131,7 +132,7 @@ void AVCaptureSession::addInput(const std::shared_ptr<AVCaptureDeviceInput>& inp
   traceCall(kReceiver, "addInput:", [&] { return deviceName(input); });
   if (!input || !input->device() || !AVCaptureCurrentBackend()->acceptsInput(*input->device())) return;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     if (!canAddInputLocked(input)) return;
     inputs_.push_back(input);
   }
@@ -141,19 +142,19 @@ void AVCaptureSession::addInput(const std::shared_ptr<AVCaptureDeviceInput>& inp
 void AVCaptureSession::removeInput(const std::shared_ptr<AVCaptureDeviceInput>& input) {
   traceCall(kReceiver, "removeInput:", [&] { return deviceName(input); });
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     std::erase(inputs_, input);
   }
   inputsDidChange();
 }
 
 std::vector<std::shared_ptr<AVCaptureDeviceInput>> AVCaptureSession::inputs() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   return inputs_;
 }
 
 std::shared_ptr<AVCaptureDevice> AVCaptureSession::videoDevice() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   return videoDeviceLocked();
 }
 
@@ -174,7 +175,7 @@ bool AVCaptureSession::canAddOutputLocked(const std::shared_ptr<AVCaptureOutput>
 
 bool AVCaptureSession::canAddOutput(const std::shared_ptr<AVCaptureOutput>& output) const {
   if (!output || !AVCaptureCurrentBackend()->acceptsOutput(output->kind())) return false;
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   return canAddOutputLocked(output);
 }
 
@@ -183,7 +184,7 @@ void AVCaptureSession::addOutput(const std::shared_ptr<AVCaptureOutput>& output)
   if (!canAddOutput(output)) return;
   bool running = false;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     if (!canAddOutputLocked(output)) return;
     outputs_.push_back(output);
     running = running_;
@@ -194,7 +195,7 @@ void AVCaptureSession::addOutput(const std::shared_ptr<AVCaptureOutput>& output)
 
 void AVCaptureSession::removeOutput(const std::shared_ptr<AVCaptureOutput>& output) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     if (std::erase(outputs_, output) == 0) return;
   }
   output->sessionDidStopRunning();
@@ -202,7 +203,7 @@ void AVCaptureSession::removeOutput(const std::shared_ptr<AVCaptureOutput>& outp
 }
 
 std::vector<std::shared_ptr<AVCaptureOutput>> AVCaptureSession::outputs() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   return outputs_;
 }
 
@@ -213,7 +214,7 @@ void AVCaptureSession::startRunning() {
   traceCall(kReceiver, "startRunning", [] { return std::string(); });
   std::vector<std::shared_ptr<AVCaptureOutput>> outputs;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     if (running_) return;
     running_ = true;
     outputs = outputs_;
@@ -226,7 +227,7 @@ void AVCaptureSession::stopRunning() {
   traceCall(kReceiver, "stopRunning", [] { return std::string(); });
   std::vector<std::shared_ptr<AVCaptureOutput>> outputs;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     if (!running_) return;
     running_ = false;
     outputs = outputs_;
@@ -236,7 +237,7 @@ void AVCaptureSession::stopRunning() {
 }
 
 bool AVCaptureSession::isRunning() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   return running_;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // A capture session: inputs, outputs, the preset, running state, and its
-// notifications. Thread-safe; the component drives it from its session queue
-// and reads it elsewhere.
+// notifications.
+// Thread-safe
+// The component drives it from its session queue and reads it elsewhere.
 //
 // Notifications (runtime error, interruption and its end) are posted on the
 // default notification centre with the session as object, by the device layer
@@ -13,7 +14,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +23,7 @@
 #include "AVFoundation/AVCaptureOutput.h"
 #include "AVFoundation/AVCaptureTypes.h"
 #include "Foundation/NotificationCenter.h"
+#include "Foundation/ThreadSafety.h"
 
 class AVCaptureSession : public std::enable_shared_from_this<AVCaptureSession> {
  public:
@@ -82,9 +83,9 @@ class AVCaptureSession : public std::enable_shared_from_this<AVCaptureSession> {
   void postNotification(std::string_view name, std::optional<UserInfo> userInfo);
 
  private:
-  bool canAddInputLocked(const std::shared_ptr<AVCaptureDeviceInput>& input) const;
-  bool canAddOutputLocked(const std::shared_ptr<AVCaptureOutput>& output) const;
-  std::shared_ptr<AVCaptureDevice> videoDeviceLocked() const;
+  bool canAddInputLocked(const std::shared_ptr<AVCaptureDeviceInput>& input) const KIVO_REQUIRES(mutex_);
+  bool canAddOutputLocked(const std::shared_ptr<AVCaptureOutput>& output) const KIVO_REQUIRES(mutex_);
+  std::shared_ptr<AVCaptureDevice> videoDeviceLocked() const KIVO_REQUIRES(mutex_);
   /// Keeps the preview stream on the camera of a running session, and none
   /// otherwise. Called after every change of inputs or running state; true
   /// when that camera changed.
@@ -93,17 +94,17 @@ class AVCaptureSession : public std::enable_shared_from_this<AVCaptureSession> {
   /// running session's outputs, move to the session's camera.
   void inputsDidChange();
 
-  mutable std::mutex mutex_;
-  int configurationDepth_ = 0;
-  std::string preset_{AVCaptureSessionPresetHigh};
-  std::vector<std::shared_ptr<AVCaptureDeviceInput>> inputs_;
-  std::vector<std::shared_ptr<AVCaptureOutput>> outputs_;
-  bool running_ = false;
+  mutable kivo::Mutex mutex_;
+  int configurationDepth_ KIVO_GUARDED_BY(mutex_) = 0;
+  std::string preset_ KIVO_GUARDED_BY(mutex_){AVCaptureSessionPresetHigh};
+  std::vector<std::shared_ptr<AVCaptureDeviceInput>> inputs_ KIVO_GUARDED_BY(mutex_);
+  std::vector<std::shared_ptr<AVCaptureOutput>> outputs_ KIVO_GUARDED_BY(mutex_);
+  bool running_ KIVO_GUARDED_BY(mutex_) = false;
 
   // Serialises preview changes; taken before mutex_, never inside it. The
   // device layer is asked for a stream with it held (and must not call back
   // into this session's preview).
-  mutable std::mutex previewMutex_;
-  std::unique_ptr<AVCaptureStream> previewStream_;
-  std::shared_ptr<AVCaptureDevice> previewDevice_;
+  mutable kivo::Mutex previewMutex_ KIVO_ACQUIRED_BEFORE(mutex_);
+  std::unique_ptr<AVCaptureStream> previewStream_ KIVO_GUARDED_BY(previewMutex_);
+  std::shared_ptr<AVCaptureDevice> previewDevice_ KIVO_GUARDED_BY(previewMutex_);
 };

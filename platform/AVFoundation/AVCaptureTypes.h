@@ -1,7 +1,9 @@
 #pragma once
 // The capture framework's vocabulary: media types, device types, session
 // presets, video gravities, notification names and keys, and the raw-valued
-// enumerations. Constants and plain values; any thread.
+// enumerations.
+// Thread-safe
+// Constants and plain values.
 //
 // String constants are spelled as the platform spells them; their text is
 // what traces and logs show.

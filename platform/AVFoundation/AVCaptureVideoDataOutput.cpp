@@ -5,6 +5,7 @@
 
 #include "AVFoundation/AVCaptureSession.h"
 #include "AVFoundation/AVTrace.h"
+#include "Foundation/ThreadSafety.h"
 #include "Foundation/TraceFormat.h"
 
 std::shared_ptr<AVCaptureVideoDataOutput> AVCaptureVideoDataOutput::create() {
@@ -32,19 +33,19 @@ void AVCaptureVideoDataOutput::setVideoSettings(const CVPixelBufferAttributes& s
   if (std::find(available.begin(), available.end(), entry->second) == available.end()) return;
   const auto format = static_cast<OSType>(entry->second);
   pixelFormat_.store(format);
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   if (stream_) stream_->setPixelFormat(format);
 }
 
 void AVCaptureVideoDataOutput::setSampleBufferDelegate(
     const std::shared_ptr<AVCaptureVideoDataOutputSampleBufferDelegate>& delegate, std::optional<DispatchQueue> queue) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   delegate_ = delegate;
   delegateQueue_ = std::move(queue);
 }
 
 std::shared_ptr<AVCaptureVideoDataOutputSampleBufferDelegate> AVCaptureVideoDataOutput::sampleBufferDelegate() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   return delegate_.lock();
 }
 
@@ -58,13 +59,13 @@ void AVCaptureVideoDataOutput::sessionDidStartRunning(const std::shared_ptr<AVCa
     stream = AVCaptureCurrentBackend()->startStream(
         device, request, std::static_pointer_cast<AVCaptureVideoDataOutput>(shared_from_this()));
   }
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   std::swap(stream_, stream);
 }
 
 void AVCaptureVideoDataOutput::sessionDidStopRunning() {
   std::unique_ptr<AVCaptureStream> stream;
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   std::swap(stream_, stream);
 }
 
@@ -72,7 +73,7 @@ void AVCaptureVideoDataOutput::streamDidOutputFrame(const CMSampleBufferRef& fra
   std::shared_ptr<AVCaptureVideoDataOutputSampleBufferDelegate> delegate;
   std::optional<DispatchQueue> queue;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     if (!stream_) return;
     delegate = delegate_.lock();
     queue = delegateQueue_;

@@ -3,12 +3,12 @@
 // session's camera (opened when the session starts, or when the output joins
 // a running session) and hands each frame, with its picture in the output's
 // pixel format, to its sample-buffer delegate on the queue given with the
-// delegate. The delegate is held weakly. Thread-safe.
+// delegate. The delegate is held weakly.
+// Thread-safe
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -17,6 +17,7 @@
 #include "CoreMedia/CMFormatDescription.h"
 #include "CoreMedia/CMSampleBuffer.h"
 #include "Dispatch/Dispatch.h"
+#include "Foundation/ThreadSafety.h"
 
 class AVCaptureVideoDataOutputSampleBufferDelegate {
  public:
@@ -63,9 +64,9 @@ class AVCaptureVideoDataOutput final : public AVCaptureOutput, public AVCaptureS
 
   std::atomic<OSType> pixelFormat_{kCVPixelFormatType_420YpCbCr8BiPlanarVideoRange};
   std::atomic<std::uint64_t> framesDelivered_{0};
-  mutable std::mutex mutex_;
-  std::weak_ptr<AVCaptureVideoDataOutputSampleBufferDelegate> delegate_;
-  std::optional<DispatchQueue> delegateQueue_;
+  mutable kivo::Mutex mutex_;
+  std::weak_ptr<AVCaptureVideoDataOutputSampleBufferDelegate> delegate_ KIVO_GUARDED_BY(mutex_);
+  std::optional<DispatchQueue> delegateQueue_ KIVO_GUARDED_BY(mutex_);
   // Replaced at every start and stop; destroyed outside mutex_.
-  std::unique_ptr<AVCaptureStream> stream_;
+  std::unique_ptr<AVCaptureStream> stream_ KIVO_GUARDED_BY(mutex_);
 };

@@ -33,10 +33,12 @@ std::shared_ptr<AVCaptureVideoPreviewLayer> AVCaptureVideoPreviewLayer::layerWit
 }
 
 CVPixelBufferRef AVCaptureVideoPreviewLayer::currentFrame() const {
+  KIVO_ASSERT_MAIN_THREAD();
   return session_ ? session_->currentFrame() : nullptr;
 }
 
 double AVCaptureVideoPreviewLayer::contentFrameInterval() const {
+  KIVO_ASSERT_MAIN_THREAD();
   if (!session_ || !session_->isRunning()) return 0;
   const auto device = session_->videoDevice();
   const double interval = device ? CMTimeGetSeconds(device->activeVideoMinFrameDuration()) : 0;

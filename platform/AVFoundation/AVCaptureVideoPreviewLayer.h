@@ -1,7 +1,8 @@
 #pragma once
 // The layer that shows a session's live picture: the session it shows and
-// how the picture fills the layer. Main thread only, like every layer. The
-// layer holds its session strongly (the session does not know its layers, so
+// how the picture fills the layer.
+// Thread-bound: main
+// Like every layer. The layer holds its session strongly (the session does not know its layers, so
 // there is no cycle).
 //
 // It draws black over its bounds, then the session's current picture placed
@@ -29,8 +30,12 @@ class AVCaptureVideoPreviewLayer : public CALayer {
   AVCaptureVideoPreviewLayer() = default;
   ~AVCaptureVideoPreviewLayer() override = default;
 
-  const std::shared_ptr<AVCaptureSession>& session() const { return session_; }
+  const std::shared_ptr<AVCaptureSession>& session() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return session_;
+  }
   void setSession(std::shared_ptr<AVCaptureSession> session) {
+    KIVO_ASSERT_MAIN_THREAD();
     session_ = std::move(session);
     noteChange();
   }
@@ -41,8 +46,12 @@ class AVCaptureVideoPreviewLayer : public CALayer {
 
   /// AVLayerVideoGravityResizeAspect until set; an unknown gravity draws as
   /// resize-aspect.
-  const std::string& videoGravity() const { return videoGravity_; }
+  const std::string& videoGravity() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return videoGravity_;
+  }
   void setVideoGravity(AVLayerVideoGravity gravity) {
+    KIVO_ASSERT_MAIN_THREAD();
     videoGravity_ = std::string(gravity);
     noteChange();
   }
@@ -53,9 +62,9 @@ class AVCaptureVideoPreviewLayer : public CALayer {
   double contentFrameInterval() const override;
 
  private:
-  std::shared_ptr<AVCaptureSession> session_;
-  std::string videoGravity_{AVLayerVideoGravityResizeAspect};
+  std::shared_ptr<AVCaptureSession> session_ KIVO_GUARDED_BY(mainThread);
+  std::string videoGravity_ KIVO_GUARDED_BY(mainThread){AVLayerVideoGravityResizeAspect};
   // A picture in a format drawing cannot read directly, converted to RGB;
   // kept so that each frame reuses it.
-  std::vector<std::uint8_t> scratch_;
+  std::vector<std::uint8_t> scratch_ KIVO_GUARDED_BY(mainThread);
 };

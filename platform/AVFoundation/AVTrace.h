@@ -2,6 +2,7 @@
 // Internal to platform/AVFoundation: reporting state-changing calls to the
 // platform-call trace (formatting arguments only when someone listens), and
 // the error refused capture operations hand back.
+// Thread-safe
 
 #include <string>
 #include <string_view>

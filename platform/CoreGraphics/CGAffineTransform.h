@@ -4,7 +4,8 @@
 //   x' = a x + c y + tx
 //   y' = b x + d y + ty
 //
-// Plain values; any thread.
+// Thread-safe
+// Plain values.
 
 #include <cmath>
 

@@ -18,7 +18,9 @@
 // CTM's scale: rotation and shear are ignored for glyphs. Where no such font
 // is installed text draws nothing and `CGContextFontsAvailable()` says so.
 //
-// Thread-bound: a context is used by one thread at a time (it is not locked).
+// Thread-safe
+// As plain values are: a context is not locked, so one context is drawn into
+// by one thread at a time, and separate contexts draw on any threads at once.
 // Drawing allocates nothing once the context exists, except for the first
 // use of a glyph at a size (cached process-wide, thread-safe).
 

@@ -1,5 +1,7 @@
 #pragma once
-// Geometry values of the view and capture APIs. Plain values; any thread.
+// Geometry values of the view and capture APIs.
+// Thread-safe
+// Plain values.
 
 #include <cmath>
 

@@ -2,8 +2,9 @@
 // Images as the drawing API reads them: a rectangle of 8-bit pixels in one of
 // a few layouts, rows top to bottom. An image does not copy its pixels: it
 // points at them and may hold an owner that keeps them alive, so a camera
-// frame or a decoded picture can be drawn where it lies. Immutable; any
-// thread, as long as the pixels it points at do not change.
+// frame or a decoded picture can be drawn where it lies.
+// Thread-safe
+// Immutable, as long as the pixels it points at do not change.
 
 #include <cstddef>
 #include <cstdint>

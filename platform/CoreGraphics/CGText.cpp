@@ -18,12 +18,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "CoreGraphics/CGContext.h"
+#include "Foundation/ThreadSafety.h"
 
 namespace {
 
@@ -87,16 +87,16 @@ class Fonts {
   }
 
   bool available() const { return faces_[0] != nullptr; }
-  std::mutex& mutex() { return mutex_; }
+  kivo::Mutex& mutex() KIVO_RETURN_CAPABILITY(mutex_) { return mutex_; }
 
   /// The face of `weight` (bold falls back to regular). Under the mutex.
-  FT_Face face(CGFontWeight weight) const {
+  FT_Face face(CGFontWeight weight) const KIVO_REQUIRES(mutex_) {
     return weight == CGFontWeight::bold && faces_[1] != nullptr ? faces_[1] : faces_[0];
   }
 
   /// The glyph of `cp` at `size26_6` (pixels, 26.6 fixed point), rendered
   /// on first use; valid until the next call. Under the mutex.
-  const Glyph& glyph(CGFontWeight weight, long size26_6, char32_t cp) {
+  const Glyph& glyph(CGFontWeight weight, long size26_6, char32_t cp) KIVO_REQUIRES(mutex_) {
     const FT_Face f = face(weight);
     const std::uint64_t key = static_cast<std::uint64_t>(size26_6) << 22 |
                               static_cast<std::uint64_t>(f == faces_[1]) << 21 | static_cast<std::uint64_t>(cp);
@@ -163,11 +163,11 @@ class Fonts {
     return face;
   }
 
-  std::mutex mutex_;
+  kivo::Mutex mutex_;
   FT_Library library_ = nullptr;
   FT_Face faces_[2] = {nullptr, nullptr};  // regular, bold
-  std::unordered_map<std::uint64_t, Glyph> cache_;
-  std::size_t cachedBytes_ = 0;
+  std::unordered_map<std::uint64_t, Glyph> cache_ KIVO_GUARDED_BY(mutex_);
+  std::size_t cachedBytes_ KIVO_GUARDED_BY(mutex_) = 0;
 };
 
 /// Lines of a text in one face and size, in user space. Under the mutex.
@@ -245,7 +245,7 @@ class TextLayout {
 CGSize CGContext::sizeOfText(std::string_view text, const CGTextStyle& style, CGFloat maxWidth) {
   Fonts& fonts = Fonts::shared();
   if (!fonts.available() || !(style.fontSize > 0)) return {};
-  const std::lock_guard lock(fonts.mutex());
+  const kivo::MutexLock lock(fonts.mutex());
   const TextLayout layout(fonts.face(style.weight), style.fontSize);
   CGSize size;
   for (std::size_t pos = 0; pos < text.size();) {
@@ -266,7 +266,7 @@ CGFloat CGContext::drawText(std::string_view text, CGRect rect, const CGTextStyl
   const bool draw = color != 0 && std::isfinite(pixelSize) && pixelSize > 0;
   const long size26_6 = std::lround(std::clamp(draw ? pixelSize : 1.0, kMinimumPixelSize, kMaximumPixelSize) * 64);
 
-  const std::lock_guard lock(fonts.mutex());
+  const kivo::MutexLock lock(fonts.mutex());
   const TextLayout layout(fonts.face(style.weight), style.fontSize);
   double top = rect.minY();
   for (std::size_t pos = 0; pos < text.size(); top += layout.lineHeight()) {

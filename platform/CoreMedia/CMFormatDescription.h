@@ -1,6 +1,8 @@
 #pragma once
 // Pixel format codes of video frames and the dictionary key that selects one
-// in output settings. Constants only.
+// in output settings.
+// Thread-safe
+// Constants only.
 
 #include <cstdint>
 #include <map>

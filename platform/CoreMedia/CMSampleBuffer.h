@@ -1,8 +1,9 @@
 #pragma once
 // Sample buffers: one media sample (a video frame or an encoded photo) with
-// its presentation time. Shared by reference; thread-safe (validity is an
-// atomic flag, the image buffer paints itself once, everything else is fixed
-// at creation).
+// its presentation time. Shared by reference.
+// Thread-safe
+// Validity is an atomic flag, the image buffer paints itself once, everything
+// else is fixed at creation.
 
 #include <atomic>
 #include <memory>

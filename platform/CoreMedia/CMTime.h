@@ -1,8 +1,9 @@
 #pragma once
 // Media time: a rational number of seconds (value / timescale) with flags for
 // validity, rounding, the infinities and indefinite times, and an epoch that
-// separates otherwise equal times of different loops. Plain values and pure
-// functions; any thread.
+// separates otherwise equal times of different loops.
+// Thread-safe
+// Plain values and pure functions.
 
 #include <cstdint>
 

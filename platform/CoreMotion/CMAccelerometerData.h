@@ -1,5 +1,7 @@
 #pragma once
-// Accelerometer samples of the motion sensor service. Plain values; any thread.
+// Accelerometer samples of the motion sensor service.
+// Thread-safe
+// Plain values.
 
 #include <cstdint>
 #include <string_view>

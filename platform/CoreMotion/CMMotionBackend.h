@@ -4,8 +4,9 @@
 // without one the platform behaves as a device held upright and still: the
 // accelerometer is available and reads (0, -1, 0) g, and no update fails.
 //
-// Thread-safe: a backend is called from whatever queue a manager's timer
-// runs on, and from the threads that start and stop managers.
+// Thread-safe
+// A backend is called from whatever queue a manager's timer runs on, and
+// from the threads that start and stop managers.
 
 #include <cstdint>
 #include <memory>

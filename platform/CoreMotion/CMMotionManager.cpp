@@ -5,6 +5,8 @@
 
 #include "CoreMotion/CMMotionBackend.h"
 #include "Foundation/InstalledObject.h"
+#include "Foundation/ThreadSafety.h"
+#include "Foundation/WhileAlive.h"
 
 namespace {
 
@@ -44,7 +46,7 @@ std::shared_ptr<CMMotionManager> CMMotionManager::create() {
 
 CMMotionManager::~CMMotionManager() {
   EndedRun ended;
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   ended = endRunLocked();
 }
 
@@ -62,7 +64,7 @@ void CMMotionManager::startAccelerometerUpdatesToQueue(std::shared_ptr<Operation
   EndedRun previous;
   std::uint64_t run = 0;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     previous = endRunLocked();
     run = ++run_;
     queue_ = std::move(queue);
@@ -78,7 +80,7 @@ void CMMotionManager::startAccelerometerUpdatesToQueue(std::shared_ptr<Operation
 
 void CMMotionManager::stopAccelerometerUpdates() {
   EndedRun ended;
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   ended = endRunLocked();
 }
 
@@ -95,17 +97,18 @@ void CMMotionManager::scheduleUpdate(std::uint64_t run, std::uint64_t index) {
   std::shared_ptr<OperationQueue> queue;
   double due = 0;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     if (run != run_) return;
     queue = queue_;
     // Due times come from the start of the run, not from the previous update,
     // so rounding does not accumulate and a late update does not shift the rest.
     due = runStart_ + static_cast<double>(index) * runInterval_;
   }
-  queue->underlyingQueue().asyncAfter(due - CACurrentMediaTime(),
-                                      [weakSelf = weak_from_this(), run, index] {
-                                        if (auto self = weakSelf.lock()) self->timerFired(run, index);
-                                      });
+  queue->underlyingQueue().asyncAfter(
+      due - CACurrentMediaTime(),
+      whileAlive(weak_from_this(), [run, index](const std::shared_ptr<CMMotionManager>& self) {
+        self->timerFired(run, index);
+      }));
 }
 
 void CMMotionManager::timerFired(std::uint64_t run, std::uint64_t index) {
@@ -113,7 +116,7 @@ void CMMotionManager::timerFired(std::uint64_t run, std::uint64_t index) {
   std::optional<CMAccelerometerData> data;
   std::optional<NSError> error;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     if (run != run_) return;
     queue = queue_;
     auto backend = installedCMMotionBackend();
@@ -125,9 +128,10 @@ void CMMotionManager::timerFired(std::uint64_t run, std::uint64_t index) {
       error = std::get<NSError>(std::move(reading));
     }
   }
-  queue->addOperation([weakSelf = weak_from_this(), run, data = std::move(data), error = std::move(error)] {
-    if (auto self = weakSelf.lock()) self->deliver(run, data, error);
-  });
+  queue->addOperation(whileAlive(weak_from_this(), [run, data = std::move(data), error = std::move(error)](
+                                                      const std::shared_ptr<CMMotionManager>& self) {
+    self->deliver(run, data, error);
+  }));
   scheduleUpdate(run, index + 1);
 }
 
@@ -135,7 +139,7 @@ void CMMotionManager::deliver(std::uint64_t run, std::optional<CMAccelerometerDa
                               std::optional<NSError> error) {
   std::shared_ptr<const CMAccelerometerHandler> handler;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     if (run != run_) return;
     handler = handler_;
   }

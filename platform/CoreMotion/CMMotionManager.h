@@ -1,6 +1,8 @@
 #pragma once
 // The motion sensor service: accelerometer updates delivered on an operation
-// queue. Thread-safe: any thread may start, stop or query a manager.
+// queue.
+// Thread-safe
+// Any thread may start, stop or query a manager.
 //
 // While active, a manager takes a reading from the installed CMMotionBackend
 // every update interval (the interval in force when updates started), the
@@ -17,12 +19,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 #include "CoreMotion/CMAccelerometerData.h"
 #include "Dispatch/Dispatch.h"
 #include "Foundation/NSError.h"
+#include "Foundation/ThreadSafety.h"
 
 class CMMotionBackend;
 
@@ -75,19 +77,19 @@ class CMMotionManager : public std::enable_shared_from_this<CMMotionManager> {
     std::shared_ptr<const CMAccelerometerHandler> handler;
   };
   /// Ends the current run, if any, and tells the backend it started under.
-  EndedRun endRunLocked();
+  EndedRun endRunLocked() KIVO_REQUIRES(mutex_);
 
   const std::uint64_t clientId_;
   std::atomic<double> updateInterval_{kDefaultUpdateInterval};
   std::atomic<bool> active_{false};
 
-  mutable std::mutex mutex_;
-  // Guarded by mutex_. A run is one start..stop span; timers and queued
-  // updates carry the run they belong to and die with it.
-  std::uint64_t run_ = 0;
-  std::shared_ptr<OperationQueue> queue_;
-  std::shared_ptr<const CMAccelerometerHandler> handler_;
-  double runStart_ = 0;
-  double runInterval_ = kDefaultUpdateInterval;
-  std::weak_ptr<CMMotionBackend> startedUnder_;
+  mutable kivo::Mutex mutex_;
+  // A run is one start..stop span; timers and queued updates carry the run
+  // they belong to and die with it.
+  std::uint64_t run_ KIVO_GUARDED_BY(mutex_) = 0;
+  std::shared_ptr<OperationQueue> queue_ KIVO_GUARDED_BY(mutex_);
+  std::shared_ptr<const CMAccelerometerHandler> handler_ KIVO_GUARDED_BY(mutex_);
+  double runStart_ KIVO_GUARDED_BY(mutex_) = 0;
+  double runInterval_ KIVO_GUARDED_BY(mutex_) = kDefaultUpdateInterval;
+  std::weak_ptr<CMMotionBackend> startedUnder_ KIVO_GUARDED_BY(mutex_);
 };

@@ -12,8 +12,9 @@
 //     rows of 2 x ceil(width / 2) bytes). '420v' uses video range (luma
 //     16-235, chroma 16-240), '420f' full range (0-255).
 //
-// Thread-safe: the geometry is fixed at creation, and the first access from
-// any thread paints the pixels once; they are never changed afterwards.
+// Thread-safe
+// The geometry is fixed at creation, and the first access from any thread
+// paints the pixels once; they are never changed afterwards.
 
 #include <array>
 #include <atomic>

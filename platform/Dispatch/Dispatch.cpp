@@ -7,6 +7,7 @@
 
 #include "Dispatch/Executor.h"
 #include "Dispatch/SchedulerCore.h"
+#include "Foundation/WhileAlive.h"
 
 using dispatch_detail::QueueImpl;
 using dispatch_detail::SchedulerCore;
@@ -73,9 +74,21 @@ bool DispatchQueue::isCurrent() const {
   return impl_->isMain && isMainThread();
 }
 
+void DispatchQueue::assertIsCurrent(const char* file, int line, const char* function) const {
+  if (!isCurrent()) dispatch_detail::failQueueAssertion(impl_->label, file, line, function);
+}
+
 std::string DispatchQueue::currentLabel() {
   if (dispatch_detail::tCurrentQueue != nullptr) return dispatch_detail::tCurrentQueue->label;
   return isMainThread() ? "main" : "";
+}
+
+bool DispatchQueueLabel::isCurrent() const {
+  return dispatch_detail::tCurrentQueue != nullptr && dispatch_detail::tCurrentQueue->label == label_;
+}
+
+void DispatchQueueLabel::assertIsCurrent(const char* file, int line, const char* function) const {
+  if (!isCurrent()) dispatch_detail::failQueueAssertion(label_, file, line, function);
 }
 
 // ---------------------------------------------------------------------------
@@ -122,9 +135,8 @@ std::shared_ptr<OperationQueue> OperationQueue::current() {
 
 void OperationQueue::addOperation(DispatchBlock operation) {
   if (!operation) return;
-  queue_.async([weakSelf = weak_from_this(), operation = std::move(operation)] {
-    auto self = weakSelf.lock();
-    if (!self) return;
+  queue_.async(whileAlive(weak_from_this(), [operation = std::move(operation)](
+                                                 const std::shared_ptr<OperationQueue>& self) {
     OperationQueue* previous = dispatch_detail::tCurrentOperationQueue;
     dispatch_detail::tCurrentOperationQueue = self.get();
     struct Restore {
@@ -132,7 +144,7 @@ void OperationQueue::addOperation(DispatchBlock operation) {
       ~Restore() { dispatch_detail::tCurrentOperationQueue = previous; }
     } restore{previous};
     operation();
-  });
+  }));
 }
 
 // ---------------------------------------------------------------------------
@@ -147,10 +159,9 @@ void failMainThreadAssertion(const char* file, int line, const char* function) {
   std::abort();
 }
 
-void failQueueAssertion(const DispatchQueue& queue, const char* file, int line,
-                        const char* function) {
-  std::fprintf(stderr, "%s:%d: %s must run on queue \"%s\" (running on queue \"%s\")\n", file,
-               line, function, queue.label().c_str(), DispatchQueue::currentLabel().c_str());
+void failQueueAssertion(std::string_view label, const char* file, int line, const char* function) {
+  std::fprintf(stderr, "%s:%d: %s must run on queue \"%.*s\" (running on queue \"%s\")\n", file, line,
+               function, static_cast<int>(label.size()), label.data(), DispatchQueue::currentLabel().c_str());
   std::fflush(stderr);
   std::abort();
 }

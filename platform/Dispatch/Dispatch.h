@@ -10,6 +10,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+
+#include "Foundation/ThreadSafety.h"
 
 using DispatchBlock = std::function<void()>;
 
@@ -18,8 +21,13 @@ class QueueImpl;
 class SchedulerCore;
 }  // namespace dispatch_detail
 
-/// A serial, labelled dispatch queue. Thread-safe: any thread may submit,
-/// suspend or resume.
+/// A serial, labelled dispatch queue.
+/// Thread-safe
+/// Any thread may submit, suspend or resume.
+///
+/// For clang's analysis a queue is also a capability: a field that only its
+/// blocks touch is KIVO_GUARDED_BY the queue, and KIVO_ASSERT_ON_QUEUE grants
+/// it for the rest of the asserting function.
 ///
 /// A `DispatchQueue` value is a reference: copies name the same queue, and the
 /// queue lives as long as its last copy. Blocks of one queue run one at a time
@@ -27,7 +35,7 @@ class SchedulerCore;
 /// due). Destroying a queue (dropping its last copy) drops every block still
 /// pending on it, delayed ones included, without running them; a block that is
 /// running keeps its queue alive until it returns.
-class DispatchQueue {
+class KIVO_CAPABILITY("queue") DispatchQueue {
  public:
   /// A new serial queue on the installed executor. Aborts when no executor is
   /// installed.
@@ -61,6 +69,13 @@ class DispatchQueue {
   /// or, for the main queue, anywhere on the main thread outside other queues.
   bool isCurrent() const;
 
+  /// Stops the program with a message naming this queue and the running one
+  /// unless isCurrent(); see KIVO_ASSERT_ON_QUEUE.
+  void assertIsCurrent(const char* file, int line, const char* function) const KIVO_ASSERT_CAPABILITY(this);
+  /// Tells clang's analysis that the caller runs on this queue, checking
+  /// nothing: what KIVO_ASSERT_ON_QUEUE becomes in release builds.
+  void assumeIsCurrent() const KIVO_ASSERT_CAPABILITY(this) {}
+
   /// The label of the queue whose block is running on the calling thread;
   /// "main" on the main thread outside any other queue; empty on other threads.
   static std::string currentLabel();
@@ -78,6 +93,30 @@ class DispatchQueue {
 /// driving thread, so a session-queue block there is correctly "not main".
 bool isMainThread();
 
+/// The main thread as a capability for clang's analysis: fields that only the
+/// main thread touches are KIVO_GUARDED_BY(mainThread), and
+/// KIVO_ASSERT_MAIN_THREAD grants it for the rest of the asserting function.
+class KIVO_CAPABILITY("thread") MainThreadRole {};
+inline constexpr MainThreadRole mainThread{};
+
+/// A serial queue known only by its label, for code bound to a queue that it
+/// does not hold (a delegate called on the queue its owner chose). A
+/// capability like DispatchQueue; two queues with one label count as one.
+/// Thread-safe
+class KIVO_CAPABILITY("queue") DispatchQueueLabel {
+ public:
+  constexpr explicit DispatchQueueLabel(const char* label) : label_(label) {}
+  const char* label() const { return label_; }
+  /// True inside a block of a queue with this label.
+  bool isCurrent() const;
+  /// As DispatchQueue::assertIsCurrent and assumeIsCurrent.
+  void assertIsCurrent(const char* file, int line, const char* function) const KIVO_ASSERT_CAPABILITY(this);
+  void assumeIsCurrent() const KIVO_ASSERT_CAPABILITY(this) {}
+
+ private:
+  const char* label_;
+};
+
 /// Whether an executor (DeterministicExecutor or ThreadedExecutor) is
 /// installed, so that queues can be made. Thread-safe.
 bool isExecutorInstalled();
@@ -87,7 +126,8 @@ bool isExecutorInstalled();
 double CACurrentMediaTime();
 
 /// A serial operation queue on an underlying dispatch queue; the queue the
-/// motion sensor service delivers its updates on. Thread-safe.
+/// motion sensor service delivers its updates on.
+/// Thread-safe
 class OperationQueue : public std::enable_shared_from_this<OperationQueue> {
  public:
   static std::shared_ptr<OperationQueue> create(std::string name);
@@ -114,23 +154,23 @@ class OperationQueue : public std::enable_shared_from_this<OperationQueue> {
 
 namespace dispatch_detail {
 [[noreturn]] void failMainThreadAssertion(const char* file, int line, const char* function);
-[[noreturn]] void failQueueAssertion(const DispatchQueue& queue, const char* file, int line,
-                                     const char* function);
+[[noreturn]] void failQueueAssertion(std::string_view label, const char* file, int line, const char* function);
+
+inline void assertMainThread(const char* file, int line, const char* function) KIVO_ASSERT_CAPABILITY(mainThread) {
+  if (!::isMainThread()) failMainThreadAssertion(file, line, function);
+}
+inline void assumeMainThread() KIVO_ASSERT_CAPABILITY(mainThread) {}
 }  // namespace dispatch_detail
 
-/// Main-thread-only code states it; checked in debug builds.
+/// Code bound to the main thread, or to a serial queue (a DispatchQueue or a
+/// DispatchQueueLabel), says so on its first line. Debug builds stop the
+/// program, naming the function and the queue it ran on, when it runs
+/// elsewhere; release builds check nothing. Either way clang's analysis then
+/// takes the function to run there.
 #ifndef NDEBUG
-#define KIVO_ASSERT_MAIN_THREAD()                                                       \
-  do {                                                                                  \
-    if (!::isMainThread())                                                              \
-      ::dispatch_detail::failMainThreadAssertion(__FILE__, __LINE__, __func__);         \
-  } while (0)
-#define KIVO_ASSERT_ON_QUEUE(queue)                                                     \
-  do {                                                                                  \
-    if (!(queue).isCurrent())                                                           \
-      ::dispatch_detail::failQueueAssertion((queue), __FILE__, __LINE__, __func__);     \
-  } while (0)
+#define KIVO_ASSERT_MAIN_THREAD() ::dispatch_detail::assertMainThread(__FILE__, __LINE__, __func__)
+#define KIVO_ASSERT_ON_QUEUE(queue) (queue).assertIsCurrent(__FILE__, __LINE__, __func__)
 #else
-#define KIVO_ASSERT_MAIN_THREAD() ((void)0)
-#define KIVO_ASSERT_ON_QUEUE(queue) ((void)sizeof(&(queue)))
+#define KIVO_ASSERT_MAIN_THREAD() ::dispatch_detail::assumeMainThread()
+#define KIVO_ASSERT_ON_QUEUE(queue) (queue).assumeIsCurrent()
 #endif

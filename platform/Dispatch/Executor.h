@@ -19,6 +19,7 @@ class SchedulerCore;
 /// Thrown when one instant of the deterministic executor runs more blocks than
 /// its budget allows: some block keeps queueing more work at the same virtual
 /// time. The message names the queues that still had blocks ready.
+/// Thread-safe
 class RunBudgetExceeded : public std::runtime_error {
  public:
   RunBudgetExceeded(const std::string& message, std::vector<std::string> busyQueues)
@@ -31,8 +32,10 @@ class RunBudgetExceeded : public std::runtime_error {
 
 /// Every queue runs on the thread that created the executor (the driving
 /// thread, which is also the main thread), only when the driver asks.
-/// Bound to its driving thread: `runUntilIdle` and `advance` may only be called
-/// there, and not from inside a block. Submissions may come from any thread.
+/// Thread-bound: main
+/// `runUntilIdle` and `advance` may only be called there, and not from inside
+/// a block. Except: now, nextDueTime and pendingBlockCount are Thread-safe,
+/// and submissions to its queues may come from any thread.
 class DeterministicExecutor {
  public:
   static constexpr double kStartTime = 1000.0;
@@ -78,6 +81,8 @@ class DeterministicExecutor {
 /// moment it came due), and how long it ran, in seconds of the monotonic
 /// clock; and how much of that run the main thread spent on a processor (less
 /// than the run when the thread blocked or was preempted meanwhile).
+/// Thread-safe
+/// A plain value.
 struct MainQueueBlockTiming {
   double waitSeconds = 0;
   double runSeconds = 0;
@@ -90,6 +95,8 @@ struct MainQueueBlockTiming {
 /// descriptor), delayed blocks by a timer thread;
 /// the clock is the monotonic clock. Destruction stops the threads after the
 /// blocks they are running, then drops every pending block.
+/// Thread-bound: main
+/// Except stopMainLoop, mainQueueDescriptor and now: Thread-safe.
 class ThreadedExecutor {
  public:
   explicit ThreadedExecutor(unsigned workerThreads = 2);

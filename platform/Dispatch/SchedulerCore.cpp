@@ -44,8 +44,8 @@ thread_local OperationQueue* tCurrentOperationQueue = nullptr;
 
 namespace {
 
-std::mutex gInstallMutex;
-std::shared_ptr<SchedulerCore> gInstalled;
+kivo::Mutex gInstallMutex;
+std::shared_ptr<SchedulerCore> gInstalled KIVO_GUARDED_BY(gInstallMutex);
 
 [[noreturn]] void dispatchFatal(const std::string& message) {
   std::fprintf(stderr, "Dispatch: %s\n", message.c_str());
@@ -145,50 +145,50 @@ SchedulerCore::~SchedulerCore() = default;
 
 void SchedulerCore::install() {
   {
-    std::lock_guard<std::mutex> lock(gInstallMutex);
+    kivo::MutexLock lock(gInstallMutex);
     if (gInstalled) dispatchFatal("an executor is already installed; destroy it before making another");
     gInstalled = shared_from_this();
   }
   auto main = std::make_shared<QueueImpl>(shared_from_this(), "main", true);
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   queues_.insert(main.get());
   mainRaw_ = main.get();
   mainQueue_ = std::move(main);
 }
 
 std::shared_ptr<SchedulerCore> SchedulerCore::installed() {
-  std::lock_guard<std::mutex> lock(gInstallMutex);
+  kivo::MutexLock lock(gInstallMutex);
   return gInstalled;
 }
 
 std::shared_ptr<QueueImpl> SchedulerCore::makeQueue(std::string label) {
   auto queue = std::make_shared<QueueImpl>(shared_from_this(), std::move(label), false);
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   queues_.insert(queue.get());
   return queue;
 }
 
 std::shared_ptr<QueueImpl> SchedulerCore::mainQueue() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   return mainQueue_;
 }
 
 std::shared_ptr<OperationQueue> SchedulerCore::mainOperationQueue() {
   std::shared_ptr<QueueImpl> main;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     if (mainOperationQueue_ || !mainQueue_) return mainOperationQueue_;
     main = mainQueue_;
   }
   auto made = std::make_shared<OperationQueue>("main", DispatchQueue::main());
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   if (!mainOperationQueue_ && !stopped_) mainOperationQueue_ = std::move(made);
   return mainOperationQueue_;
 }
 
 SchedulerCore::Dropped SchedulerCore::forget(QueueImpl& queue) noexcept {
   Dropped dropped;
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   queues_.erase(&queue);
   if (mainRaw_ == &queue) mainRaw_ = nullptr;
   if (queue.inEligible && !queue.ready.empty()) eligible_.erase({queue.ready.front().seq, &queue});
@@ -232,7 +232,7 @@ void SchedulerCore::enqueueLocked(QueueImpl& queue, DispatchBlock block) {
 
 void SchedulerCore::submit(QueueImpl& queue, DispatchBlock block, std::optional<double> delay) {
   if (!block) return;
-  std::unique_lock<std::mutex> lock(mutex_);
+  kivo::UniqueLock lock(mutex_);
   if (stopped_) {
     lock.unlock();
     return;  // `block` is destroyed here, outside the lock.
@@ -249,13 +249,13 @@ void SchedulerCore::submit(QueueImpl& queue, DispatchBlock block, std::optional<
 }
 
 void SchedulerCore::suspend(QueueImpl& queue) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   ++queue.suspendCount;
   updateEligibilityLocked(queue);
 }
 
 void SchedulerCore::resume(QueueImpl& queue) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   assert(queue.suspendCount > 0 && "DispatchQueue::resume on a queue that is not suspended");
   if (queue.suspendCount == 0) return;
   --queue.suspendCount;
@@ -322,7 +322,7 @@ void SchedulerCore::execute(std::shared_ptr<QueueImpl> queue, Task task) {
     SchedulerCore& core;
     QueueImpl& queue;
     ~Finish() {
-      std::lock_guard<std::mutex> lock(core.mutex_);
+      kivo::MutexLock lock(core.mutex_);
       queue.running = false;
       core.updateEligibilityLocked(queue);
     }
@@ -359,7 +359,7 @@ SchedulerCore::Nanos SchedulerCore::steadyNanos() const {
 
 double SchedulerCore::now() const {
   if (mode == Mode::threaded) return steadySeconds();
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   return toSeconds(virtualNow_);
 }
 
@@ -370,6 +370,7 @@ void SchedulerCore::runUntilIdle() {
   if (std::this_thread::get_id() != mainThread)
     dispatchFatal("runUntilIdle must be called on the thread that created the executor");
   if (tCurrentQueue != nullptr) dispatchFatal("runUntilIdle called from inside a block");
+  ::dispatch_detail::assumeMainThread();  // checked just above
   if (draining_) dispatchFatal("runUntilIdle is not re-entrant");
   draining_ = true;
   struct Reset {
@@ -380,7 +381,7 @@ void SchedulerCore::runUntilIdle() {
   std::size_t ran = 0;
   for (;;) {
     Garbage garbage;
-    std::unique_lock<std::mutex> lock(mutex_);
+    kivo::UniqueLock lock(mutex_);
     releaseDueLocked(virtualNow_, garbage);
     if (!garbage.empty()) {
       lock.unlock();
@@ -410,12 +411,12 @@ void SchedulerCore::advance(double seconds, const std::function<void()>& afterEa
   runUntilIdle();
   Nanos target;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     target = later(virtualNow_, toNanos(seconds));
   }
   for (;;) {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      kivo::MutexLock lock(mutex_);
       if (delayed_.empty() || delayed_.begin()->first.first > target) {
         virtualNow_ = target;
         break;
@@ -429,18 +430,18 @@ void SchedulerCore::advance(double seconds, const std::function<void()>& afterEa
 }
 
 void SchedulerCore::setRunBudget(std::size_t blocks) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   runBudget_ = blocks;
 }
 
 std::optional<double> SchedulerCore::nextDueTime() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   if (delayed_.empty()) return std::nullopt;
   return toSeconds(delayed_.begin()->first.first);
 }
 
 std::size_t SchedulerCore::pendingBlockCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   std::size_t count = delayed_.size();
   for (const QueueImpl* queue : queues_) count += queue->ready.size();
   return count;
@@ -456,11 +457,11 @@ void SchedulerCore::startThreads(unsigned workers) {
 }
 
 void SchedulerCore::workerLoop() {
-  std::unique_lock<std::mutex> lock(mutex_);
+  kivo::UniqueLock lock(mutex_);
   for (;;) {
     if (!stopping_ && !hasWorkLocked(Picker::worker)) {
       ++idleWorkers_;
-      workerCv_.wait(lock, [this] { return stopping_ || hasWorkLocked(Picker::worker); });
+      workerCv_.wait(lock.native(), [this]() KIVO_REQUIRES(mutex_) { return stopping_ || hasWorkLocked(Picker::worker); });
       --idleWorkers_;
     }
     if (stopping_) return;
@@ -474,7 +475,7 @@ void SchedulerCore::workerLoop() {
 
 void SchedulerCore::timerLoop() {
   using namespace std::chrono;
-  std::unique_lock<std::mutex> lock(mutex_);
+  kivo::UniqueLock lock(mutex_);
   while (!stopping_) {
     Garbage garbage;
     releaseDueLocked(steadyNanos(), garbage);
@@ -492,7 +493,7 @@ void SchedulerCore::timerLoop() {
                                           : std::min(delayed_.begin()->first.first, later(now, kLongestWait));
     if (wakeAt > now) {
       timerWakeAt_ = wakeAt;
-      timerCv_.wait_for(lock, nanoseconds(wakeAt - now));
+      timerCv_.wait_for(lock.native(), nanoseconds(wakeAt - now));
       timerWakeAt_ = 0;
     }
   }
@@ -519,7 +520,7 @@ bool SchedulerCore::runMainLoop(const std::function<bool()>& done) {
 }
 
 void SchedulerCore::stopMainLoop() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   stopMainLoop_ = true;
   mainWaiter_.wakeAll();
 }
@@ -531,7 +532,7 @@ bool SchedulerCore::pumpMainQueue(const std::function<bool()>& done,
   struct Settle {
     SchedulerCore& core;
     ~Settle() {
-      std::lock_guard<std::mutex> lock(core.mutex_);
+      kivo::MutexLock lock(core.mutex_);
       core.mainWaiter_.settle(core.hasWorkLocked(Picker::main));
     }
   } settle{*this};
@@ -540,14 +541,14 @@ bool SchedulerCore::pumpMainQueue(const std::function<bool()>& done,
     const auto now = steady_clock::now();
     if (deadline && now >= *deadline) return false;
     // Only the run without a deadline answers a stop.
-    std::unique_lock<std::mutex> lock(mutex_);
-    const auto stopped = [&] { return !deadline && stopMainLoop_; };
+    kivo::UniqueLock lock(mutex_);
+    const auto stopped = [&]() KIVO_REQUIRES(mutex_) { return !deadline && stopMainLoop_; };
     if (stopped()) {
       stopMainLoop_ = false;
       return done && done();
     }
     const auto wakeAt = std::min(deadline.value_or(steady_clock::time_point::max()), now + milliseconds(10));
-    if (!stopping_ && !hasWorkLocked(Picker::main)) mainWaiter_.waitUntil(lock, wakeAt);
+    if (!stopping_ && !hasWorkLocked(Picker::main)) mainWaiter_.waitUntil(lock.native(), wakeAt);
     if (stopping_) return done && done();
     if (stopped()) continue;
     auto [queue, task] = takeNextLocked(Picker::main);
@@ -558,7 +559,7 @@ bool SchedulerCore::pumpMainQueue(const std::function<bool()>& done,
 }
 
 int SchedulerCore::mainQueueDescriptor() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   const int fd = mainWaiter_.descriptor();
   mainWaiter_.settle(hasWorkLocked(Picker::main));
   return fd;
@@ -571,13 +572,13 @@ std::size_t SchedulerCore::drainMainQueue() {
   // descriptor is cleared first, so whatever arrives meanwhile raises it.
   std::uint64_t end = 0;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     mainWaiter_.clear();
     end = nextSeq_;
   }
   std::size_t ran = 0;
   for (;;) {
-    std::unique_lock<std::mutex> lock(mutex_);
+    kivo::UniqueLock lock(mutex_);
     // Inside a main-queue block the main queue is busy: nothing is ready.
     if (!hasWorkLocked(Picker::main) || mainRaw_->ready.front().seq >= end) {
       mainWaiter_.settle(hasWorkLocked(Picker::main));
@@ -613,8 +614,9 @@ void SchedulerCore::setMainQueueObserver(MainQueueObserver observer) {
   if (mode != Mode::threaded) dispatchFatal("a main-queue observer needs the threaded executor");
   if (std::this_thread::get_id() != mainThread || (tCurrentQueue != nullptr && !tCurrentQueue->isMain))
     dispatchFatal("the main-queue observer must be set on the main thread");
+  ::dispatch_detail::assumeMainThread();  // checked just above
   mainQueueObserver_ = std::move(observer);
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   stampMainQueue_ = static_cast<bool>(mainQueueObserver_);
 }
 
@@ -623,11 +625,11 @@ void SchedulerCore::setMainQueueObserver(MainQueueObserver observer) {
 
 void SchedulerCore::shutdown() {
   {
-    std::lock_guard<std::mutex> lock(gInstallMutex);
+    kivo::MutexLock lock(gInstallMutex);
     if (gInstalled.get() == this) gInstalled.reset();
   }
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     stopping_ = true;
     workerCv_.notify_all();
     timerCv_.notify_all();
@@ -637,7 +639,7 @@ void SchedulerCore::shutdown() {
   threads_.clear();
   int descriptor = -1;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     descriptor = mainWaiter_.release();
   }
   if (descriptor >= 0) ::close(descriptor);
@@ -648,7 +650,7 @@ void SchedulerCore::shutdown() {
   std::shared_ptr<QueueImpl> main;
   std::shared_ptr<OperationQueue> mainOperation;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     stopped_ = true;
     for (auto& [key, entry] : delayed_) dropped.push_back(std::move(entry.block));
     delayed_.clear();

@@ -5,6 +5,11 @@
 // neither suspended nor running sits in `eligible_`, keyed by the sequence
 // number of its first block, so the smallest key is the oldest runnable block
 // of all queues: that gives global submission order and serial queues at once.
+//
+// Thread-safe
+// Except what drives the main thread (runUntilIdle, advance, the main loop,
+// drainMainQueue, setMainQueueObserver): Thread-bound: main. Each field says
+// what guards it.
 
 #include <chrono>
 #include <condition_variable>
@@ -24,6 +29,7 @@
 
 #include "Dispatch/Dispatch.h"
 #include "Dispatch/Executor.h"
+#include "Foundation/ThreadSafety.h"
 
 namespace dispatch_detail {
 
@@ -46,7 +52,8 @@ class QueueImpl : public std::enable_shared_from_this<QueueImpl> {
   const bool isMain;
   const std::shared_ptr<SchedulerCore> core;
 
-  // Guarded by core->mutex_.
+  // Guarded by core->mutex_ (not annotated: the analysis cannot tell that a
+  // queue's core is the core at hand).
   std::deque<Task> ready;
   int suspendCount = 0;
   bool running = false;
@@ -68,6 +75,8 @@ extern thread_local OperationQueue* tCurrentOperationQueue;
 /// except while a drain on the main thread is running them (a drain clears
 /// it first and settles it last). It is only ever cleared under the lock
 /// together with a check that no main work is ready, or by a drain.
+/// Thread-safe
+/// Under the scheduler's mutex only, which guards the core's waiter.
 class MainWaiter {
  public:
   MainWaiter() = default;
@@ -193,33 +202,33 @@ class SchedulerCore : public std::enable_shared_from_this<SchedulerCore> {
 
  private:
 
-  void enqueueLocked(QueueImpl& queue, DispatchBlock block);
+  void enqueueLocked(QueueImpl& queue, DispatchBlock block) KIVO_REQUIRES(mutex_);
   /// Threaded mode: wakes the thread that will run `queue`'s next block.
-  void wakeRunnerLocked(const QueueImpl& queue);
-  void updateEligibilityLocked(QueueImpl& queue);
-  void releaseDueLocked(Nanos now, Garbage& garbage);
-  bool hasWorkLocked(Picker picker) const;
-  std::pair<std::shared_ptr<QueueImpl>, Task> takeNextLocked(Picker picker);
+  void wakeRunnerLocked(const QueueImpl& queue) KIVO_REQUIRES(mutex_);
+  void updateEligibilityLocked(QueueImpl& queue) KIVO_REQUIRES(mutex_);
+  void releaseDueLocked(Nanos now, Garbage& garbage) KIVO_REQUIRES(mutex_);
+  bool hasWorkLocked(Picker picker) const KIVO_REQUIRES(mutex_);
+  std::pair<std::shared_ptr<QueueImpl>, Task> takeNextLocked(Picker picker) KIVO_REQUIRES(mutex_);
   /// Runs one taken block on the calling thread and marks its queue free again.
   void execute(std::shared_ptr<QueueImpl> queue, Task task);
-  std::vector<std::string> busyQueueLabelsLocked() const;
+  std::vector<std::string> busyQueueLabelsLocked() const KIVO_REQUIRES(mutex_);
   void workerLoop();
   void timerLoop();
   /// Aborts, naming `what`, unless called on the main thread outside the
   /// blocks of other queues.
-  void requireMainThread(const char* what) const;
+  void requireMainThread(const char* what) const KIVO_ASSERT_CAPABILITY(::mainThread);
   /// Pumps the main queue until `done()`, the deadline, or (without a
   /// deadline) a stop.
   bool pumpMainQueue(const std::function<bool()>& done,
-                     std::optional<std::chrono::steady_clock::time_point> deadline);
+                     std::optional<std::chrono::steady_clock::time_point> deadline) KIVO_REQUIRES(::mainThread);
   /// Runs one main-queue block taken by the caller, reporting its timing to
   /// the observer when `observed`.
-  void runMainBlock(std::shared_ptr<QueueImpl> queue, Task task, bool observed);
+  void runMainBlock(std::shared_ptr<QueueImpl> queue, Task task, bool observed) KIVO_REQUIRES(::mainThread);
   double steadySeconds() const;
   Nanos steadyNanos() const;
-  Nanos clockLocked() const { return mode == Mode::deterministic ? virtualNow_ : steadyNanos(); }
+  Nanos clockLocked() const KIVO_REQUIRES(mutex_) { return mode == Mode::deterministic ? virtualNow_ : steadyNanos(); }
 
-  mutable std::mutex mutex_;
+  mutable kivo::Mutex mutex_;
   // Threaded mode: one waiter per role, each woken only when it has
   // something to do, so a submission wakes exactly the thread that will run
   // it. Every wait re-checks its condition under mutex_, so a wake-up sent
@@ -234,33 +243,33 @@ class SchedulerCore : public std::enable_shared_from_this<SchedulerCore> {
   //            before it runs anything and settles it after, so the
   //            descriptor is readable whenever main work is left.
   std::condition_variable workerCv_;
-  unsigned idleWorkers_ = 0;
+  unsigned idleWorkers_ KIVO_GUARDED_BY(mutex_) = 0;
   std::condition_variable timerCv_;
-  Nanos timerWakeAt_ = 0;  // while the timer sleeps; 0 while it is awake
-  MainWaiter mainWaiter_;
-  std::uint64_t nextSeq_ = 1;
-  std::set<std::pair<std::uint64_t, QueueImpl*>> eligible_;
-  DelayedMap delayed_;
-  std::unordered_set<QueueImpl*> queues_;
-  std::shared_ptr<QueueImpl> mainQueue_;
-  QueueImpl* mainRaw_ = nullptr;
-  std::shared_ptr<OperationQueue> mainOperationQueue_;
-  bool stopped_ = false;   // no more blocks accepted
-  bool stopping_ = false;  // threads asked to exit
-  bool stopMainLoop_ = false;  // the next (or current) runMainLoop returns
+  Nanos timerWakeAt_ KIVO_GUARDED_BY(mutex_) = 0;  // while the timer sleeps; 0 while it is awake
+  MainWaiter mainWaiter_ KIVO_GUARDED_BY(mutex_);
+  std::uint64_t nextSeq_ KIVO_GUARDED_BY(mutex_) = 1;
+  std::set<std::pair<std::uint64_t, QueueImpl*>> eligible_ KIVO_GUARDED_BY(mutex_);
+  DelayedMap delayed_ KIVO_GUARDED_BY(mutex_);
+  std::unordered_set<QueueImpl*> queues_ KIVO_GUARDED_BY(mutex_);
+  std::shared_ptr<QueueImpl> mainQueue_ KIVO_GUARDED_BY(mutex_);
+  QueueImpl* mainRaw_ KIVO_GUARDED_BY(mutex_) = nullptr;
+  std::shared_ptr<OperationQueue> mainOperationQueue_ KIVO_GUARDED_BY(mutex_);
+  bool stopped_ KIVO_GUARDED_BY(mutex_) = false;        // no more blocks accepted
+  bool stopping_ KIVO_GUARDED_BY(mutex_) = false;       // threads asked to exit
+  bool stopMainLoop_ KIVO_GUARDED_BY(mutex_) = false;  // the next (or current) runMainLoop returns
 
   // Deterministic mode; the clock is written by the driving thread only but
   // read anywhere, hence guarded by the mutex.
-  Nanos virtualNow_ = 1'000'000'000'000;  // 1000 s
-  std::size_t runBudget_ = 1'000'000;
-  bool draining_ = false;
+  Nanos virtualNow_ KIVO_GUARDED_BY(mutex_) = 1'000'000'000'000;  // 1000 s
+  std::size_t runBudget_ KIVO_GUARDED_BY(mutex_) = 1'000'000;
+  bool draining_ KIVO_GUARDED_BY(::mainThread) = false;  // the driving thread is the main thread
 
   std::vector<std::thread> threads_;
 
   // Threaded mode: the main-queue observer. The function is touched only by
   // the main thread; the flag, read by submitters, is guarded by mutex_.
-  MainQueueObserver mainQueueObserver_;
-  bool stampMainQueue_ = false;
+  MainQueueObserver mainQueueObserver_ KIVO_GUARDED_BY(::mainThread);
+  bool stampMainQueue_ KIVO_GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace dispatch_detail

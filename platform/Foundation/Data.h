@@ -1,5 +1,7 @@
 #pragma once
 // Encoded bytes (photo files, JSON text).
+// Thread-safe
+// A plain value.
 
 #include <cstdint>
 #include <vector>

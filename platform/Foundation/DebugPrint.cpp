@@ -1,17 +1,18 @@
 #include "Foundation/DebugPrint.h"
 
 #include <charconv>
-#include <mutex>
 #include <utility>
+
+#include "Foundation/ThreadSafety.h"
 
 namespace {
 
 // Where lines go. One mutex covers the choice and the write itself, which
 // serialises sink calls and lets a redirection end only between writes.
 struct Output {
-  std::mutex mutex;
-  std::shared_ptr<const DebugPrintSink> sink;
-  std::FILE* stream = nullptr;  // null: standard output
+  kivo::Mutex mutex;
+  std::shared_ptr<const DebugPrintSink> sink KIVO_GUARDED_BY(mutex);
+  std::FILE* stream KIVO_GUARDED_BY(mutex) = nullptr;  // null: standard output
 };
 
 Output& output() {
@@ -69,7 +70,7 @@ void debugPrint(std::string_view text) {
   std::string line = debugDescription(text);
   line.push_back('\n');
   auto& out = output();
-  const std::lock_guard lock(out.mutex);
+  const kivo::MutexLock lock(out.mutex);
   if (out.sink) {
     (*out.sink)(text);
     return;
@@ -81,25 +82,25 @@ void debugPrint(std::string_view text) {
 ScopedDebugPrintCapture::ScopedDebugPrintCapture(DebugPrintSink sink) {
   auto installed = std::make_shared<const DebugPrintSink>(std::move(sink));
   auto& out = output();
-  const std::lock_guard lock(out.mutex);
+  const kivo::MutexLock lock(out.mutex);
   previous_ = std::exchange(out.sink, std::move(installed));
 }
 
 ScopedDebugPrintCapture::~ScopedDebugPrintCapture() {
   std::shared_ptr<const DebugPrintSink> ended;  // released after the mutex
   auto& out = output();
-  const std::lock_guard lock(out.mutex);
+  const kivo::MutexLock lock(out.mutex);
   ended = std::exchange(out.sink, std::move(previous_));
 }
 
 ScopedDebugPrintStream::ScopedDebugPrintStream(std::FILE* stream) {
   auto& out = output();
-  const std::lock_guard lock(out.mutex);
+  const kivo::MutexLock lock(out.mutex);
   previous_ = std::exchange(out.stream, stream);
 }
 
 ScopedDebugPrintStream::~ScopedDebugPrintStream() {
   auto& out = output();
-  const std::lock_guard lock(out.mutex);
+  const kivo::MutexLock lock(out.mutex);
   out.stream = previous_;
 }

@@ -3,7 +3,8 @@
 // The process's debug-form line writer: each text goes to standard output in
 // double quotes with its special characters escaped, as one line.
 //
-// Thread safety: thread-safe; every function may be called from any thread.
+// Thread-safe
+// Every function may be called from any thread.
 // Lines never interleave: each is handed to stdio in one write.
 
 #include <cstdio>

@@ -1,6 +1,7 @@
 #pragma once
 // A programming error the program cannot continue from: prints the message on
 // standard error and aborts, in every build type.
+// Thread-safe
 
 #include <string_view>
 

@@ -1,6 +1,7 @@
 #pragma once
 // The JSON encoder: compact output, object members in sorted key order.
-// Pure functions; any thread.
+// Thread-safe
+// Pure functions.
 
 #include <cstdint>
 #include <map>

@@ -1,7 +1,9 @@
 #pragma once
-// Key-value observation of one property. Thread-safe: the property may be
-// changed and observed from any thread; observers are called synchronously on
-// the thread that changes the value, outside the property's lock.
+// Key-value observation of one property.
+// Thread-safe
+// The property may be changed and observed from any thread; observers are
+// called synchronously on the thread that changes the value, outside the
+// property's lock.
 //
 // `observe` returns a KeyValueObservation token. Destroying, resetting or
 // replacing the token ends the observation; a token that outlives its
@@ -12,10 +14,11 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>
+
+#include "Foundation/ThreadSafety.h"
 
 enum NSKeyValueObservingOptions : unsigned {
   NSKeyValueObservingOptionNew = 0x01,
@@ -86,7 +89,7 @@ class ObservableProperty {
   explicit ObservableProperty(T initial = T{}) : state_(std::make_shared<State>(std::move(initial))) {}
 
   T get() const {
-    std::lock_guard<std::mutex> lock(state_->mutex);
+    kivo::MutexLock lock(state_->mutex);
     return state_->value;
   }
 
@@ -97,7 +100,7 @@ class ObservableProperty {
     std::vector<std::shared_ptr<Registration>> ended;  // released after the lock
     std::vector<std::shared_ptr<Registration>> snapshot;
     {
-      std::lock_guard<std::mutex> lock(state_->mutex);
+      kivo::MutexLock lock(state_->mutex);
       old = std::exchange(state_->value, value);
       ended = takeEndedLocked();
       snapshot = state_->registrations;
@@ -117,7 +120,7 @@ class ObservableProperty {
     auto registration = std::make_shared<Registration>(options, std::move(handler));
     std::vector<std::shared_ptr<Registration>> ended;  // released after the lock
     {
-      std::lock_guard<std::mutex> lock(state_->mutex);
+      kivo::MutexLock lock(state_->mutex);
       ended = takeEndedLocked();
       state_->registrations.push_back(registration);
     }
@@ -126,7 +129,7 @@ class ObservableProperty {
 
   /// Active observations, for tests.
   std::size_t observerCount() const {
-    std::lock_guard<std::mutex> lock(state_->mutex);
+    kivo::MutexLock lock(state_->mutex);
     std::size_t n = 0;
     for (const auto& r : state_->registrations) n += r->active ? 1 : 0;
     return n;
@@ -140,16 +143,16 @@ class ObservableProperty {
   };
   struct State {
     explicit State(T initial) : value(std::move(initial)) {}
-    mutable std::mutex mutex;
-    T value;
-    std::vector<std::shared_ptr<Registration>> registrations;
+    mutable kivo::Mutex mutex;
+    T value KIVO_GUARDED_BY(mutex);
+    std::vector<std::shared_ptr<Registration>> registrations KIVO_GUARDED_BY(mutex);
   };
   /// Removes the ended registrations, keeping the order of the others, and
   /// returns them so that the caller lets them go (with whatever their
   /// handlers captured) outside the lock. Both `observe` and `set` prune: a
   /// property observed by many short-lived owners and rarely changed must
   /// not keep every ended registration until its next change.
-  std::vector<std::shared_ptr<Registration>> takeEndedLocked() {
+  std::vector<std::shared_ptr<Registration>> takeEndedLocked() KIVO_REQUIRES(state_->mutex) {
     auto& registrations = state_->registrations;
     std::vector<std::shared_ptr<Registration>> ended;
     auto kept = registrations.begin();

@@ -1,5 +1,7 @@
 #pragma once
-// Errors handed back by platform operations. Plain value; any thread.
+// Errors handed back by platform operations.
+// Thread-safe
+// A plain value.
 
 #include <cstdint>
 #include <string>

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "Foundation/ThreadSafety.h"
+
 NotificationCenter& NotificationCenter::defaultCenter() {
   // Never destroyed: posts may still arrive from platform threads at exit.
   static NotificationCenter* const center = new NotificationCenter;
@@ -14,13 +16,13 @@ void NotificationCenter::addObserver(std::weak_ptr<const void> observer, Handler
   const void* identity = observer.lock().get();
   auto registration = std::make_shared<Registration>(
       Registration{std::move(observer), identity, std::move(name), object, std::move(handler)});
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   registrations_.push_back(std::move(registration));
 }
 
 void NotificationCenter::removeObserver(const void* observer) {
   std::vector<std::shared_ptr<Registration>> removed;  // handlers released outside the lock
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   auto keep = std::stable_partition(registrations_.begin(), registrations_.end(),
                                     [&](const auto& r) { return r->observerIdentity != observer; });
   for (auto it = keep; it != registrations_.end(); ++it) {
@@ -33,7 +35,7 @@ void NotificationCenter::removeObserver(const void* observer) {
 void NotificationCenter::post(const Notification& notification) {
   std::vector<std::shared_ptr<Registration>> matching;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     std::erase_if(registrations_, [](const auto& r) { return r->observer.expired(); });
     for (const auto& r : registrations_) {
       if (!r->name.empty() && r->name != notification.name) continue;
@@ -44,7 +46,7 @@ void NotificationCenter::post(const Notification& notification) {
   for (const auto& r : matching) {
     {
       // A registration removed by an earlier handler of this post is skipped.
-      std::lock_guard<std::mutex> lock(mutex_);
+      kivo::MutexLock lock(mutex_);
       if (r->removed) continue;
     }
     r->handler(notification);
@@ -57,13 +59,13 @@ void NotificationCenter::post(std::string name, const void* object, std::optiona
 
 void NotificationCenter::removeAllObservers() {
   std::vector<std::shared_ptr<Registration>> removed;
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   for (auto& r : registrations_) r->removed = true;
   removed.swap(registrations_);
 }
 
 std::size_t NotificationCenter::registrationCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   return static_cast<std::size_t>(
       std::count_if(registrations_.begin(), registrations_.end(), [](const auto& r) { return !r->observer.expired(); }));
 }

@@ -1,14 +1,14 @@
 #pragma once
-// Notifications and the default notification centre. Thread-safe: any thread
-// may register, remove or post; handlers run synchronously on the posting
-// thread, in registration order, outside the centre's lock (so a handler may
-// register, remove or post itself).
+// Notifications and the default notification centre.
+// Thread-safe
+// Any thread may register, remove or post; handlers run synchronously on the
+// posting thread, in registration order, outside the centre's lock (so a
+// handler may register, remove or post itself).
 
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "Foundation/NSError.h"
+#include "Foundation/ThreadSafety.h"
+#include "Foundation/WhileAlive.h"
 
 /// A number object of the platform: integer, floating or Boolean.
 class NSNumber {
@@ -69,12 +71,12 @@ class NotificationCenter {
   template <class T>
   void addObserver(const std::shared_ptr<T>& observer, void (T::*selector)(const Notification&),
                    std::string name, const void* object) {
-    std::weak_ptr<T> weak = observer;
     addObserver(
         std::weak_ptr<const void>(observer),
-        [weak, selector](const Notification& notification) {
-          if (auto self = weak.lock()) ((*self).*selector)(notification);
-        },
+        whileAlive(std::weak_ptr<T>(observer), [selector](const std::shared_ptr<T>& self,
+                                                          const Notification& notification) {
+          ((*self).*selector)(notification);
+        }),
         std::move(name), object);
   }
 
@@ -82,12 +84,10 @@ class NotificationCenter {
   template <class T>
   void addObserver(const std::shared_ptr<T>& observer, void (T::*selector)(), std::string name,
                    const void* object) {
-    std::weak_ptr<T> weak = observer;
     addObserver(
         std::weak_ptr<const void>(observer),
-        [weak, selector](const Notification&) {
-          if (auto self = weak.lock()) ((*self).*selector)();
-        },
+        whileAlive(std::weak_ptr<T>(observer),
+                   [selector](const std::shared_ptr<T>& self, const Notification&) { ((*self).*selector)(); }),
         std::move(name), object);
   }
 
@@ -114,6 +114,6 @@ class NotificationCenter {
     bool removed = false;  // guarded by mutex_
   };
 
-  mutable std::mutex mutex_;
-  std::vector<std::shared_ptr<Registration>> registrations_;
+  mutable kivo::Mutex mutex_;
+  std::vector<std::shared_ptr<Registration>> registrations_ KIVO_GUARDED_BY(mutex_);
 };

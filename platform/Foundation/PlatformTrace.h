@@ -2,8 +2,10 @@
 // Observation of the state-changing platform calls (session start, device
 // configuration, photo requests, idle timer...). Platform stand-ins report
 // each such call here; a host that wants a trace installs a sink. Without a
-// sink a report costs one atomic load. Thread-safe: reports may come from any
-// queue; the sink is called on the reporting thread, one call at a time.
+// sink a report costs one atomic load.
+// Thread-safe
+// Reports may come from any queue; the sink is called on the reporting
+// thread, one call at a time.
 
 #include <functional>
 #include <memory>

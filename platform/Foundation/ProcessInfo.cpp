@@ -1,16 +1,16 @@
 #include "Foundation/ProcessInfo.h"
 
-#include <mutex>
+#include "Foundation/ThreadSafety.h"
 
 namespace {
-std::mutex gMutex;
-OperatingSystemVersion gVersion;
+kivo::Mutex gMutex;
+OperatingSystemVersion gVersion KIVO_GUARDED_BY(gMutex);
 }  // namespace
 
 namespace ProcessInfo {
 
 OperatingSystemVersion operatingSystemVersion() {
-  std::lock_guard<std::mutex> lock(gMutex);
+  kivo::MutexLock lock(gMutex);
   return gVersion;
 }
 
@@ -20,7 +20,7 @@ bool isOperatingSystemAtLeast(int major, int minor) {
 }
 
 void setOperatingSystemVersion(OperatingSystemVersion version) {
-  std::lock_guard<std::mutex> lock(gMutex);
+  kivo::MutexLock lock(gMutex);
   gVersion = version;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
-// The running OS's version. Thread-safe.
+// The running OS's version.
+// Thread-safe
 
 struct OperatingSystemVersion {
   int majorVersion = 17;

@@ -4,7 +4,9 @@
 // value (fixed notation from 1e-6 up to below 1e21, exponent notation outside
 // that range: 2.5, 1, 473.3333333333333, 1e+21, 1e-7), 32-bit floats with
 // 32-bit precision, points as (X, Y), rectangles as (X, Y, W, H), lists as
-// [A, B], none as nil. Pure functions; any thread.
+// [A, B], none as nil.
+// Thread-safe
+// Pure functions.
 
 #include <cstdint>
 #include <optional>

@@ -5,8 +5,9 @@
 //
 // A host installs its tracker with ScopedKivoHost. With none installed,
 // `Kivo()` returns a tracker that drops every event, so it is never null.
-// Thread-safe: `Kivo()` may be called on any queue, and trackers must accept
-// events from any queue.
+// Thread-safe
+// `Kivo()` may be called on any queue, and trackers must accept events from
+// any queue.
 
 #include <concepts>
 #include <cstdint>

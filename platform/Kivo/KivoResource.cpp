@@ -4,9 +4,10 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <mutex>
 #include <system_error>
 #include <utility>
+
+#include "Foundation/ThreadSafety.h"
 
 namespace fs = std::filesystem;
 
@@ -18,14 +19,13 @@ constexpr std::string_view kDefaultTable = "Localizable";
 constexpr std::string_view kBaseLanguage = "en";
 
 struct ResourceState {
-  std::mutex mutex;
-  // All guarded by mutex.
-  std::vector<fs::path> overrides;  // oldest first
-  std::optional<std::vector<fs::path>> searchDirectories;
-  std::optional<std::string> language;
-  std::optional<std::string> environmentLanguage;
-  std::map<std::string, std::optional<StringTable>, std::less<>> tables;  // "<language>/<table>"
-  std::map<std::string, std::shared_ptr<UIImage>, std::less<>> images;
+  kivo::Mutex mutex;
+  std::vector<fs::path> overrides KIVO_GUARDED_BY(mutex);  // oldest first
+  std::optional<std::vector<fs::path>> searchDirectories KIVO_GUARDED_BY(mutex);
+  std::optional<std::string> language KIVO_GUARDED_BY(mutex);
+  std::optional<std::string> environmentLanguage KIVO_GUARDED_BY(mutex);
+  std::map<std::string, std::optional<StringTable>, std::less<>> tables KIVO_GUARDED_BY(mutex);  // "<language>/<table>"
+  std::map<std::string, std::shared_ptr<UIImage>, std::less<>> images KIVO_GUARDED_BY(mutex);
 };
 
 ResourceState& resources() {
@@ -129,13 +129,13 @@ std::vector<fs::path> computeSearchDirectories(const std::vector<fs::path>& over
   return directories;
 }
 
-const std::vector<fs::path>& searchDirectoriesLocked(ResourceState& state) {
+const std::vector<fs::path>& searchDirectoriesLocked(ResourceState& state) KIVO_REQUIRES(state.mutex) {
   if (!state.searchDirectories) state.searchDirectories = computeSearchDirectories(state.overrides);
   return *state.searchDirectories;
 }
 
 /// The first existing `relative` file under the search directories.
-std::optional<fs::path> findLocked(ResourceState& state, const fs::path& relative) {
+std::optional<fs::path> findLocked(ResourceState& state, const fs::path& relative) KIVO_REQUIRES(state.mutex) {
   std::error_code error;
   for (const auto& directory : searchDirectoriesLocked(state)) {
     fs::path file = directory / relative;
@@ -145,7 +145,7 @@ std::optional<fs::path> findLocked(ResourceState& state, const fs::path& relativ
 }
 
 const std::optional<StringTable>& tableLocked(ResourceState& state, const std::string& language,
-                                              std::string_view table) {
+                                              std::string_view table) KIVO_REQUIRES(state.mutex) {
   std::string cacheKey = language;
   cacheKey.push_back('/');
   cacheKey.append(table);
@@ -173,13 +173,13 @@ std::vector<std::string> languageCandidates(const std::string& language) {
   return candidates;
 }
 
-std::string preferredLanguageLocked(ResourceState& state) {
+std::string preferredLanguageLocked(ResourceState& state) KIVO_REQUIRES(state.mutex) {
   if (state.language) return *state.language;
   if (!state.environmentLanguage) state.environmentLanguage = readEnvironmentLanguage().value_or(std::string(kBaseLanguage));
   return *state.environmentLanguage;
 }
 
-void clearCachesLocked(ResourceState& state) {
+void clearCachesLocked(ResourceState& state) KIVO_REQUIRES(state.mutex) {
   state.searchDirectories.reset();
   state.environmentLanguage.reset();
   state.tables.clear();
@@ -193,7 +193,7 @@ std::string localizedOrMain(std::string_view key, std::string_view /*forClass*/,
   const std::string_view table = tableName.value_or(kDefaultTable);
   if (!isPlainName(table)) return std::string(key);
   auto& state = resources();
-  std::lock_guard<std::mutex> lock(state.mutex);
+  kivo::MutexLock lock(state.mutex);
   for (const auto& language : languageCandidates(preferredLanguageLocked(state))) {
     if (!isPlainName(language)) continue;
     const auto& strings = tableLocked(state, language, table);
@@ -206,7 +206,7 @@ std::string localizedOrMain(std::string_view key, std::string_view /*forClass*/,
 std::shared_ptr<UIImage> imageNamedOrMain(std::string_view name, std::string_view /*forClass*/) {
   if (!isPlainName(name)) return nullptr;
   auto& state = resources();
-  std::lock_guard<std::mutex> lock(state.mutex);
+  kivo::MutexLock lock(state.mutex);
   if (auto it = state.images.find(name); it != state.images.end()) return it->second;
   std::string fileName(name);
   if (!fileName.ends_with(".png")) fileName.append(".png");
@@ -218,13 +218,13 @@ std::shared_ptr<UIImage> imageNamedOrMain(std::string_view name, std::string_vie
 
 std::string preferredKivoLanguage() {
   auto& state = resources();
-  std::lock_guard<std::mutex> lock(state.mutex);
+  kivo::MutexLock lock(state.mutex);
   return preferredLanguageLocked(state);
 }
 
 void setPreferredKivoLanguage(std::optional<std::string> language) {
   auto& state = resources();
-  std::lock_guard<std::mutex> lock(state.mutex);
+  kivo::MutexLock lock(state.mutex);
   state.language = std::move(language);
 }
 
@@ -238,26 +238,26 @@ std::optional<std::string> kivoLanguageFromLocaleName(std::string_view localeNam
 
 std::vector<fs::path> kivoResourceSearchDirectories() {
   auto& state = resources();
-  std::lock_guard<std::mutex> lock(state.mutex);
+  kivo::MutexLock lock(state.mutex);
   return searchDirectoriesLocked(state);
 }
 
 void clearKivoResourceCaches() {
   auto& state = resources();
-  std::lock_guard<std::mutex> lock(state.mutex);
+  kivo::MutexLock lock(state.mutex);
   clearCachesLocked(state);
 }
 
 ScopedKivoResourceDirectory::ScopedKivoResourceDirectory(fs::path directory) : directory_(std::move(directory)) {
   auto& state = resources();
-  std::lock_guard<std::mutex> lock(state.mutex);
+  kivo::MutexLock lock(state.mutex);
   state.overrides.push_back(directory_);
   clearCachesLocked(state);
 }
 
 ScopedKivoResourceDirectory::~ScopedKivoResourceDirectory() {
   auto& state = resources();
-  std::lock_guard<std::mutex> lock(state.mutex);
+  kivo::MutexLock lock(state.mutex);
   auto it = std::find(state.overrides.rbegin(), state.overrides.rend(), directory_);
   if (it != state.overrides.rend()) state.overrides.erase(std::next(it).base());
   clearCachesLocked(state);

@@ -17,7 +17,7 @@
 // All classes of the component share these resources, so the owner tag that
 // callers pass names the caller and does not change where the lookup goes.
 // Loaded texts and images (and misses) are cached until clearKivoResourceCaches().
-// Thread-safe.
+// Thread-safe
 
 #include <filesystem>
 #include <memory>

@@ -5,11 +5,12 @@
 #include <charconv>
 #include <cstdio>
 #include <limits>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+
+#include "Foundation/ThreadSafety.h"
 
 struct ScopedHostStatisticsOverride::State {
   HostStatisticsProvider provider;
@@ -23,8 +24,8 @@ constexpr host_t kHostPort = 0x103;
 // The installed override, if any. Readers copy the pointer under the mutex
 // and call the provider after letting go of it.
 struct OverrideSlot {
-  std::mutex mutex;
-  std::shared_ptr<const ScopedHostStatisticsOverride::State> current;
+  kivo::Mutex mutex;
+  std::shared_ptr<const ScopedHostStatisticsOverride::State> current KIVO_GUARDED_BY(mutex);
 };
 
 OverrideSlot& overrideSlot() {
@@ -34,7 +35,7 @@ OverrideSlot& overrideSlot() {
 
 std::shared_ptr<const ScopedHostStatisticsOverride::State> currentOverride() {
   auto& slot = overrideSlot();
-  const std::lock_guard lock(slot.mutex);
+  const kivo::MutexLock lock(slot.mutex);
   return slot.current;
 }
 
@@ -138,13 +139,13 @@ ScopedHostStatisticsOverride::ScopedHostStatisticsOverride(
   auto state =
       std::make_shared<const State>(State{std::move(provider), pageSize});
   auto& slot = overrideSlot();
-  const std::lock_guard lock(slot.mutex);
+  const kivo::MutexLock lock(slot.mutex);
   previous_ = std::exchange(slot.current, std::move(state));
 }
 
 ScopedHostStatisticsOverride::~ScopedHostStatisticsOverride() {
   std::shared_ptr<const State> ended;  // released after the mutex
   auto& slot = overrideSlot();
-  const std::lock_guard lock(slot.mutex);
+  const kivo::MutexLock lock(slot.mutex);
   ended = std::exchange(slot.current, std::move(previous_));
 }

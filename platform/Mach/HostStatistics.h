@@ -6,8 +6,9 @@
 // largest 32-bit count); the other counters stay 0. The simulator replaces
 // the answer and the page size with a ScopedHostStatisticsOverride.
 //
-// Thread safety: thread-safe; every function may be called from any thread,
-// also while overrides are installed or removed.
+// Thread-safe
+// Every function may be called from any thread, also while overrides are
+// installed or removed.
 
 #include <cstdint>
 #include <functional>

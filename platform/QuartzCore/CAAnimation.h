@@ -2,8 +2,10 @@
 // Layer animations: basic and keyframe animations of scalar key paths
 // ("opacity", "transform.scale", ...) and animation groups. An animation is a
 // description; a layer copies it when it is added and evaluates it against
-// the time elapsed since then. Built on any thread; once added, owned by the
-// layer (main thread).
+// the time elapsed since then.
+// Thread-safe
+// As plain values are: built on any thread, one object changed by one thread
+// at a time. The copy a layer makes is the layer's: Thread-bound: main.
 
 #include <memory>
 #include <optional>

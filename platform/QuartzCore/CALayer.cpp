@@ -48,7 +48,10 @@ bool CALayer::isAncestorOrSelf(const CALayer& layer) const {
   return false;
 }
 
-void CALayer::addSublayer(const std::shared_ptr<CALayer>& layer) { insertSublayer(layer, sublayers_.size()); }
+void CALayer::addSublayer(const std::shared_ptr<CALayer>& layer) {
+  KIVO_ASSERT_MAIN_THREAD();
+  insertSublayer(layer, sublayers_.size());
+}
 
 void CALayer::insertSublayer(const std::shared_ptr<CALayer>& layer, std::size_t index) {
   KIVO_ASSERT_MAIN_THREAD();
@@ -136,10 +139,14 @@ void CALayer::addAnimation(const std::shared_ptr<CAAnimation>& animation, std::s
 }
 
 void CALayer::removeAnimationForKey(std::string_view key) {
+  KIVO_ASSERT_MAIN_THREAD();
   if (std::erase_if(animations_, [&](const Running& r) { return r.key == key; }) > 0) noteChange();
 }
 
 void CALayer::removeAllAnimations() {
+  // Not asserted: a view's destructor may call it on the queue that lets go
+  // of the view last, when nothing else touches the layer.
+  ::dispatch_detail::assumeMainThread();
   if (animations_.empty()) return;
   animations_.clear();
   noteChange();
@@ -153,6 +160,7 @@ void CALayer::pruneFinished() const {
 }
 
 bool CALayer::hasRunningAnimationsAt(double time) const {
+  KIVO_ASSERT_MAIN_THREAD();
   return std::any_of(animations_.begin(), animations_.end(),
                      [&](const Running& r) { return !r.animation->hasFinished(time - r.beginTime); });
 }
@@ -165,6 +173,7 @@ std::uint64_t CALayer::changeCount() { return layerChanges.load(std::memory_orde
 void CALayer::noteChange() { layerChanges.fetch_add(1, std::memory_order_relaxed); }
 
 std::vector<std::string> CALayer::animationKeys() const {
+  KIVO_ASSERT_MAIN_THREAD();
   pruneFinished();
   std::vector<std::string> keys;
   for (const auto& r : animations_) keys.push_back(r.key);
@@ -172,6 +181,7 @@ std::vector<std::string> CALayer::animationKeys() const {
 }
 
 std::shared_ptr<const CAAnimation> CALayer::animationForKey(std::string_view key) const {
+  KIVO_ASSERT_MAIN_THREAD();
   pruneFinished();
   for (const auto& r : animations_)
     if (r.key == key) return r.animation;
@@ -179,6 +189,7 @@ std::shared_ptr<const CAAnimation> CALayer::animationForKey(std::string_view key
 }
 
 std::optional<double> CALayer::beginTimeForKey(std::string_view key) const {
+  KIVO_ASSERT_MAIN_THREAD();
   pruneFinished();
   for (const auto& r : animations_)
     if (r.key == key) return r.beginTime;
@@ -186,11 +197,13 @@ std::optional<double> CALayer::beginTimeForKey(std::string_view key) const {
 }
 
 double CALayer::valueForKeyPath(std::string_view keyPath) const {
+  KIVO_ASSERT_MAIN_THREAD();
   auto it = model_.find(keyPath);
   return it != model_.end() ? it->second : defaultValue(keyPath);
 }
 
 void CALayer::setValueForKeyPath(std::string_view keyPath, double value) {
+  KIVO_ASSERT_MAIN_THREAD();
   auto it = model_.find(keyPath);
   if (it != model_.end()) {
     if (it->second == value) return;
@@ -202,11 +215,13 @@ void CALayer::setValueForKeyPath(std::string_view keyPath, double value) {
 }
 
 double CALayer::presentationValueForKeyPath(std::string_view keyPath) const {
+  KIVO_ASSERT_MAIN_THREAD();
   pruneFinished();
   return presentationValueForKeyPath(keyPath, CACurrentMediaTime());
 }
 
 double CALayer::presentationValueForKeyPath(std::string_view keyPath, double time) const {
+  KIVO_ASSERT_MAIN_THREAD();
   Evaluation evaluation(*this, keyPath);
   for (const auto& r : animations_) r.animation->apply(time - r.beginTime, evaluation);
   return evaluation.result();

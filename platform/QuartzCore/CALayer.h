@@ -1,8 +1,9 @@
 #pragma once
 // A layer: a rectangle in its superlayer's space with a background, an image
 // and content a subclass draws; a tree of sublayers; the model values of its
-// animatable properties and the animations added to it, keyed. Main thread
-// only, like the views that own layers.
+// animatable properties and the animations added to it, keyed.
+// Thread-bound: main
+// Like the views that own layers.
 //
 // Geometry: `bounds` is the layer's own coordinate space; `position` is where
 // the centre of the bounds (the anchor point) lies in the superlayer's space.
@@ -32,6 +33,7 @@
 #include "CoreGraphics/CGContext.h"
 #include "CoreGraphics/CGGeometry.h"
 #include "CoreGraphics/CGImage.h"
+#include "Dispatch/Dispatch.h"
 #include "QuartzCore/CAAnimation.h"
 
 class CALayer : public std::enable_shared_from_this<CALayer> {
@@ -43,50 +45,80 @@ class CALayer : public std::enable_shared_from_this<CALayer> {
   CALayer& operator=(const CALayer&) = delete;
 
   // --- Geometry and appearance --------------------------------------------
-  CGRect bounds() const { return bounds_; }
+  CGRect bounds() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return bounds_;
+  }
   void setBounds(CGRect bounds) {
+    KIVO_ASSERT_MAIN_THREAD();
     if (bounds_ == bounds) return;
     bounds_ = bounds;
     noteChange();
   }
-  CGPoint position() const { return position_; }
+  CGPoint position() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return position_;
+  }
   void setPosition(CGPoint position) {
+    KIVO_ASSERT_MAIN_THREAD();
     if (position_ == position) return;
     position_ = position;
     noteChange();
   }
   /// Clear until set.
-  CGColor backgroundColor() const { return backgroundColor_; }
+  CGColor backgroundColor() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return backgroundColor_;
+  }
   void setBackgroundColor(CGColor color) {
+    KIVO_ASSERT_MAIN_THREAD();
     if (backgroundColor_ == color) return;
     backgroundColor_ = color;
     noteChange();
   }
   /// A hidden layer is not drawn, nor are its sublayers.
-  bool isHidden() const { return hidden_; }
+  bool isHidden() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return hidden_;
+  }
   void setHidden(bool hidden) {
+    KIVO_ASSERT_MAIN_THREAD();
     if (hidden_ == hidden) return;
     hidden_ = hidden;
     noteChange();
   }
   /// Whether the sublayers are clipped to the bounds.
-  bool masksToBounds() const { return masksToBounds_; }
+  bool masksToBounds() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return masksToBounds_;
+  }
   void setMasksToBounds(bool masks) {
+    KIVO_ASSERT_MAIN_THREAD();
     if (masksToBounds_ == masks) return;
     masksToBounds_ = masks;
     noteChange();
   }
   /// An image drawn stretched over the bounds, above the background.
-  const CGImageRef& contents() const { return contents_; }
+  const CGImageRef& contents() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return contents_;
+  }
   void setContents(CGImageRef image) {
+    KIVO_ASSERT_MAIN_THREAD();
     if (contents_ == image) return;
     contents_ = std::move(image);
     noteChange();
   }
 
   // --- Tree ---------------------------------------------------------------
-  const std::vector<std::shared_ptr<CALayer>>& sublayers() const { return sublayers_; }
-  std::shared_ptr<CALayer> superlayer() const { return superlayer_.lock(); }
+  const std::vector<std::shared_ptr<CALayer>>& sublayers() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return sublayers_;
+  }
+  std::shared_ptr<CALayer> superlayer() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return superlayer_.lock();
+  }
   /// Adds `layer` on top, moving it from any other superlayer. Adding a
   /// layer to itself or to one of its own sublayers is a programming error
   /// (asserts in debug builds; ignored otherwise).
@@ -115,6 +147,8 @@ class CALayer : public std::enable_shared_from_this<CALayer> {
   /// same key.
   void addAnimation(const std::shared_ptr<CAAnimation>& animation, std::string_view key);
   void removeAnimationForKey(std::string_view key);
+  /// Also from a dying view's destructor, on whichever queue lets go of it
+  /// last.
   void removeAllAnimations();
   /// The keys of the animations on the layer, in the order added.
   std::vector<std::string> animationKeys() const;
@@ -155,21 +189,21 @@ class CALayer : public std::enable_shared_from_this<CALayer> {
     std::shared_ptr<CAAnimation> animation;
     double beginTime;
   };
-  void pruneFinished() const;
+  void pruneFinished() const KIVO_REQUIRES(mainThread);
   /// Draws this layer and its sublayers in its own coordinates under the
   /// context's CTM, with everything multiplied by `alpha`.
-  void renderTree(CGContext& context, CGFloat alpha);
-  bool isAncestorOrSelf(const CALayer& layer) const;
+  void renderTree(CGContext& context, CGFloat alpha) KIVO_REQUIRES(mainThread);
+  bool isAncestorOrSelf(const CALayer& layer) const KIVO_REQUIRES(mainThread);
 
-  CGRect bounds_;
-  CGPoint position_;
-  CGColor backgroundColor_{0, 0, 0, 0};
-  bool hidden_ = false;
-  bool masksToBounds_ = false;
-  CGImageRef contents_;
-  std::vector<std::shared_ptr<CALayer>> sublayers_;
-  std::weak_ptr<CALayer> superlayer_;
+  CGRect bounds_ KIVO_GUARDED_BY(mainThread);
+  CGPoint position_ KIVO_GUARDED_BY(mainThread);
+  CGColor backgroundColor_ KIVO_GUARDED_BY(mainThread){0, 0, 0, 0};
+  bool hidden_ KIVO_GUARDED_BY(mainThread) = false;
+  bool masksToBounds_ KIVO_GUARDED_BY(mainThread) = false;
+  CGImageRef contents_ KIVO_GUARDED_BY(mainThread);
+  std::vector<std::shared_ptr<CALayer>> sublayers_ KIVO_GUARDED_BY(mainThread);
+  std::weak_ptr<CALayer> superlayer_ KIVO_GUARDED_BY(mainThread);
 
-  std::map<std::string, double, std::less<>> model_;
-  mutable std::vector<Running> animations_;
+  std::map<std::string, double, std::less<>> model_ KIVO_GUARDED_BY(mainThread);
+  mutable std::vector<Running> animations_ KIVO_GUARDED_BY(mainThread);
 };

@@ -1,6 +1,8 @@
 #pragma once
 // Timing functions: cubic Bézier curves from (0, 0) to (1, 1) mapping an
-// animation's linear progress to its eased progress. Immutable; any thread.
+// animation's linear progress to its eased progress.
+// Thread-safe
+// Immutable.
 
 #include <array>
 #include <memory>

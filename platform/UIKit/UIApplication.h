@@ -1,8 +1,10 @@
 #pragma once
 // The shared application: idle timer, open-URL requests and the active
 // state. One per process; the world that owns the platform sets it up and
-// resets it when it goes away. Thread-safe reads; the platform calls
-// (setIdleTimerDisabled, openURL) are main-thread only.
+// resets it when it goes away.
+// Thread-safe
+// Except the platform calls setIdleTimerDisabled and openURL: Thread-bound:
+// main.
 
 #include <atomic>
 #include <cstdint>

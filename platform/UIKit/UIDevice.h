@@ -1,6 +1,7 @@
 #pragma once
 // The current device: how it is held. One per process, set by the world
 // (any time) and read from any queue.
+// Thread-safe
 
 #include <atomic>
 #include <cstdint>

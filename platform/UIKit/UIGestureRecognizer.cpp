@@ -4,6 +4,7 @@
 #include "UIKit/UIView.h"
 
 CGPoint UIGestureRecognizer::locationInView(const UIView* view) const {
+  KIVO_ASSERT_MAIN_THREAD();
   return view ? view->convertPointFromView(location_, nullptr) : location_;
 }
 
@@ -18,6 +19,7 @@ void UIGestureRecognizer::deliver(UIGestureRecognizerState state, CGPoint locati
 
 void UIPinchGestureRecognizer::deliverPinch(UIGestureRecognizerState state, double spread,
                                             CGPoint locationInWindow) {
+  KIVO_ASSERT_MAIN_THREAD();
   if (state == UIGestureRecognizerState::began) scaleAtSet_ = 1;
   spread_ = spread;
   deliver(state, locationInWindow);

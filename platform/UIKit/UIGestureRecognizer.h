@@ -1,5 +1,7 @@
 #pragma once
-// Gesture recognisers with target-action. Main thread only. A recogniser
+// Gesture recognisers with target-action.
+// Thread-bound: main
+// A recogniser
 // holds its targets weakly, as the view system does; an action whose target
 // is gone is skipped.
 
@@ -9,6 +11,8 @@
 #include <vector>
 
 #include "CoreGraphics/CGGeometry.h"
+#include "Dispatch/Dispatch.h"
+#include "Foundation/WhileAlive.h"
 
 class UIView;
 
@@ -29,14 +33,21 @@ class UIGestureRecognizer : public std::enable_shared_from_this<UIGestureRecogni
   /// Adds the action `(target->*action)(recognizer)`, holding `target` weakly.
   template <class T, class R>
   void addTarget(const std::shared_ptr<T>& target, void (T::*action)(R&)) {
-    std::weak_ptr<T> weak = target;
-    actions_.push_back([weak, action](UIGestureRecognizer& recognizer) {
-      if (auto self = weak.lock()) ((*self).*action)(static_cast<R&>(recognizer));
-    });
+    KIVO_ASSERT_MAIN_THREAD();
+    actions_.push_back(
+        whileAlive(std::weak_ptr<T>(target), [action](const std::shared_ptr<T>& self, UIGestureRecognizer& recognizer) {
+          ((*self).*action)(static_cast<R&>(recognizer));
+        }));
   }
 
-  UIGestureRecognizerState state() const { return state_; }
-  std::shared_ptr<UIView> view() const { return view_.lock(); }
+  UIGestureRecognizerState state() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return state_;
+  }
+  std::shared_ptr<UIView> view() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return view_.lock();
+  }
 
   /// Where the touch is, in `view`'s coordinates (null: the window's).
   CGPoint locationInView(const UIView* view) const;
@@ -48,20 +59,26 @@ class UIGestureRecognizer : public std::enable_shared_from_this<UIGestureRecogni
 
  private:
   friend class UIView;
-  std::weak_ptr<UIView> view_;
-  std::vector<std::function<void(UIGestureRecognizer&)>> actions_;
-  UIGestureRecognizerState state_ = UIGestureRecognizerState::possible;
-  CGPoint location_;
+  std::weak_ptr<UIView> view_ KIVO_GUARDED_BY(mainThread);
+  std::vector<std::function<void(UIGestureRecognizer&)>> actions_ KIVO_GUARDED_BY(mainThread);
+  UIGestureRecognizerState state_ KIVO_GUARDED_BY(mainThread) = UIGestureRecognizerState::possible;
+  CGPoint location_ KIVO_GUARDED_BY(mainThread);
 };
 
 class UITapGestureRecognizer : public UIGestureRecognizer {
  public:
   static std::shared_ptr<UITapGestureRecognizer> create() { return std::make_shared<UITapGestureRecognizer>(); }
-  std::int64_t numberOfTapsRequired() const { return numberOfTapsRequired_; }
-  void setNumberOfTapsRequired(std::int64_t taps) { numberOfTapsRequired_ = taps; }
+  std::int64_t numberOfTapsRequired() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return numberOfTapsRequired_;
+  }
+  void setNumberOfTapsRequired(std::int64_t taps) {
+    KIVO_ASSERT_MAIN_THREAD();
+    numberOfTapsRequired_ = taps;
+  }
 
  private:
-  std::int64_t numberOfTapsRequired_ = 1;
+  std::int64_t numberOfTapsRequired_ KIVO_GUARDED_BY(mainThread) = 1;
 };
 
 /// `scale` is the scale last set (1 when a pinch begins) times the spread of
@@ -69,9 +86,13 @@ class UITapGestureRecognizer : public UIGestureRecognizer {
 class UIPinchGestureRecognizer : public UIGestureRecognizer {
  public:
   static std::shared_ptr<UIPinchGestureRecognizer> create() { return std::make_shared<UIPinchGestureRecognizer>(); }
-  double scale() const { return scaleAtSet_ * spread_; }
+  double scale() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return scaleAtSet_ * spread_;
+  }
   /// The current spread becomes the reference for later steps.
   void setScale(double scale) {
+    KIVO_ASSERT_MAIN_THREAD();
     scaleAtSet_ = scale;
     spread_ = 1;
   }
@@ -82,6 +103,6 @@ class UIPinchGestureRecognizer : public UIGestureRecognizer {
   void deliverPinch(UIGestureRecognizerState state, double spread, CGPoint locationInWindow);
 
  private:
-  double scaleAtSet_ = 1;
-  double spread_ = 1;
+  double scaleAtSet_ KIVO_GUARDED_BY(mainThread) = 1;
+  double spread_ KIVO_GUARDED_BY(mainThread) = 1;
 };

@@ -1,6 +1,7 @@
 #pragma once
-// Images of the view system: decoded RGBA pixels. Immutable once made, so one
-// image may be shared and read from any thread.
+// Images of the view system: decoded RGBA pixels.
+// Thread-safe
+// Immutable once made, so one image may be shared and read from any thread.
 
 #include <cstdint>
 #include <memory>

@@ -1,12 +1,10 @@
 #pragma once
 // The main screen: its bounds in points and its scale (pixels per point).
 // One per process, set by the world and read from any queue.
-//
-// Thread-safe.
-
-#include <mutex>
+// Thread-safe
 
 #include "CoreGraphics/CGGeometry.h"
+#include "Foundation/ThreadSafety.h"
 
 class UIScreen {
  public:
@@ -16,22 +14,22 @@ class UIScreen {
   static UIScreen& main();
 
   CGRect bounds() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     return bounds_;
   }
   /// Pixels per point: 1, 2 or 3.
   CGFloat scale() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     return scale_;
   }
 
   // --- Driver-only: set by the world that hosts the process -----------------
   void setBounds(CGRect bounds) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     bounds_ = bounds;
   }
   void setScale(CGFloat scale) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     scale_ = scale;
   }
   /// Back to a fresh process: 375 × 812 points at the origin, scale 1.
@@ -42,7 +40,7 @@ class UIScreen {
 
  private:
   UIScreen() = default;
-  mutable std::mutex mutex_;
-  CGRect bounds_ = CGRectMake(0, 0, kDefaultWidth, kDefaultHeight);
-  CGFloat scale_ = 1;
+  mutable kivo::Mutex mutex_;
+  CGRect bounds_ KIVO_GUARDED_BY(mutex_) = CGRectMake(0, 0, kDefaultWidth, kDefaultHeight);
+  CGFloat scale_ KIVO_GUARDED_BY(mutex_) = 1;
 };

@@ -12,7 +12,7 @@ namespace {
 
 // The duration of the innermost `animateWithDuration` block being run, if any.
 std::optional<double>& currentAnimationDuration() {
-  static std::optional<double> duration;  // main thread only
+  static std::optional<double> duration;  // the main thread's, like every view
   return duration;
 }
 
@@ -24,24 +24,31 @@ UIView::UIView(CGRect frame) { setFrame(frame); }
 
 UIView::~UIView() = default;
 
-CGRect UIView::frame() const { return CGRect{origin_, bounds_.size}; }
+CGRect UIView::frame() const {
+  KIVO_ASSERT_MAIN_THREAD();
+  return CGRect{origin_, bounds_.size};
+}
 
 void UIView::setFrame(CGRect frame) {
+  KIVO_ASSERT_MAIN_THREAD();
   bounds_.size = frame.size;
   origin_ = frame.origin;
   updateLayerGeometry();
 }
 
 CGPoint UIView::center() const {
+  KIVO_ASSERT_MAIN_THREAD();
   return {origin_.x + bounds_.size.width / 2, origin_.y + bounds_.size.height / 2};
 }
 
 void UIView::setCenter(CGPoint center) {
+  KIVO_ASSERT_MAIN_THREAD();
   origin_ = {center.x - bounds_.size.width / 2, center.y - bounds_.size.height / 2};
   updateLayerGeometry();
 }
 
 void UIView::setBounds(CGRect bounds) {
+  KIVO_ASSERT_MAIN_THREAD();
   // Resized around the centre.
   const CGPoint keep = center();
   bounds_ = bounds;
@@ -55,21 +62,27 @@ void UIView::updateLayerGeometry() const {
 }
 
 void UIView::setHidden(bool hidden) {
+  KIVO_ASSERT_MAIN_THREAD();
   hidden_ = hidden;
   if (layer_) layer_->setHidden(hidden);
 }
 
 void UIView::setBackgroundColor(UIColor color) {
+  KIVO_ASSERT_MAIN_THREAD();
   backgroundColor_ = color;
   if (layer_) layer_->setBackgroundColor(color.CGColor());
 }
 
 void UIView::setClipsToBounds(bool clips) {
+  KIVO_ASSERT_MAIN_THREAD();
   clipsToBounds_ = clips;
   if (layer_) layer_->setMasksToBounds(clips);
 }
 
-double UIView::alpha() const { return alpha_; }
+double UIView::alpha() const {
+  KIVO_ASSERT_MAIN_THREAD();
+  return alpha_;
+}
 
 void UIView::setAlpha(double alpha) {
   KIVO_ASSERT_MAIN_THREAD();
@@ -106,6 +119,9 @@ void UIView::animateWithDuration(double duration, const std::function<void()>& a
 }
 
 std::shared_ptr<CALayer> UIView::layer() const {
+  // Not asserted: a view's destructor may clear its layers' animations on
+  // the queue that lets go of the view last, when nothing else touches it.
+  ::dispatch_detail::assumeMainThread();
   if (!layer_) {
     layer_ = makeLayer();
     layer_->setOpacity(static_cast<float>(alpha_));
@@ -122,6 +138,7 @@ std::shared_ptr<CALayer> UIView::layer() const {
 // --- Hierarchy ----------------------------------------------------------------
 
 bool UIView::isDescendantOfView(const UIView& view) const {
+  KIVO_ASSERT_MAIN_THREAD();
   for (const UIView* v = this; v != nullptr;) {
     if (v == &view) return true;
     auto parent = v->superview_.lock();
@@ -144,6 +161,7 @@ void UIView::addSubview(const std::shared_ptr<UIView>& view) {
 }
 
 void UIView::sendSubviewToBack(const std::shared_ptr<UIView>& view) {
+  KIVO_ASSERT_MAIN_THREAD();
   auto it = std::find(subviews_.begin(), subviews_.end(), view);
   if (it == subviews_.end()) return;
   std::rotate(subviews_.begin(), it, it + 1);
@@ -151,6 +169,7 @@ void UIView::sendSubviewToBack(const std::shared_ptr<UIView>& view) {
 }
 
 void UIView::removeFromSuperview() {
+  KIVO_ASSERT_MAIN_THREAD();
   auto parent = superview_.lock();
   superview_.reset();
   if (!parent) return;
@@ -161,6 +180,7 @@ void UIView::removeFromSuperview() {
 }
 
 void UIView::addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer) {
+  KIVO_ASSERT_MAIN_THREAD();
   if (!recognizer) return;
   if (auto old = recognizer->view(); old && old.get() != this)
     std::erase(old->recognizers_, recognizer);
@@ -200,16 +220,19 @@ CGPoint UIView::fromRoot(CGPoint point) const {
 }
 
 CGPoint UIView::convertPointToView(CGPoint point, const UIView* view) const {
+  KIVO_ASSERT_MAIN_THREAD();
   const CGPoint root = toRoot(point);
   return view ? view->fromRoot(root) : root;
 }
 
 CGPoint UIView::convertPointFromView(CGPoint point, const UIView* view) const {
+  KIVO_ASSERT_MAIN_THREAD();
   const CGPoint root = view ? view->toRoot(point) : point;
   return fromRoot(root);
 }
 
 std::shared_ptr<UIView> UIView::hitTest(CGPoint point) {
+  KIVO_ASSERT_MAIN_THREAD();
   if (hidden_ || !userInteractionEnabled_ || alpha_ < 0.01 || !pointInside(point)) return nullptr;
   for (auto it = subviews_.rbegin(); it != subviews_.rend(); ++it) {
     const auto& child = *it;

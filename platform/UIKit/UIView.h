@@ -1,6 +1,7 @@
 #pragma once
-// Views: a tree of rectangles with a backing layer each. Main thread only
-// (asserted in debug builds where it matters).
+// Views: a tree of rectangles with a backing layer each.
+// Thread-bound: main
+// Asserted in debug builds where it matters; UIColor is a plain value.
 //
 // Geometry: `frame` is the view's rectangle in its superview's coordinates,
 // `bounds` its own coordinate space (origin usually zero), `center` the
@@ -22,6 +23,7 @@
 
 #include "CoreGraphics/CGContext.h"
 #include "CoreGraphics/CGGeometry.h"
+#include "Dispatch/Dispatch.h"
 #include "QuartzCore/CALayer.h"
 
 class UIGestureRecognizer;
@@ -48,13 +50,19 @@ class UIView : public std::enable_shared_from_this<UIView> {
   // --- Geometry ---------------------------------------------------------
   CGRect frame() const;
   void setFrame(CGRect frame);
-  CGRect bounds() const { return bounds_; }
+  CGRect bounds() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return bounds_;
+  }
   void setBounds(CGRect bounds);
   CGPoint center() const;
   void setCenter(CGPoint center);
 
   // --- Appearance -------------------------------------------------------
-  bool isHidden() const { return hidden_; }
+  bool isHidden() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return hidden_;
+  }
   void setHidden(bool hidden);
   /// The model alpha (the layer's opacity). Set inside an `animateWithDuration`
   /// block, it animates from the value on screen; set outside one, it takes
@@ -63,18 +71,36 @@ class UIView : public std::enable_shared_from_this<UIView> {
   void setAlpha(double alpha);
   /// The alpha on screen now, with animations applied.
   double presentationAlpha() const;
-  const UIColor& backgroundColor() const { return backgroundColor_; }
+  const UIColor& backgroundColor() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return backgroundColor_;
+  }
   void setBackgroundColor(UIColor color);
   /// Whether subviews are clipped to the bounds when drawn (not when
   /// hit-tested). Off until set.
-  bool clipsToBounds() const { return clipsToBounds_; }
+  bool clipsToBounds() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return clipsToBounds_;
+  }
   void setClipsToBounds(bool clips);
-  bool isUserInteractionEnabled() const { return userInteractionEnabled_; }
-  void setUserInteractionEnabled(bool enabled) { userInteractionEnabled_ = enabled; }
+  bool isUserInteractionEnabled() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return userInteractionEnabled_;
+  }
+  void setUserInteractionEnabled(bool enabled) {
+    KIVO_ASSERT_MAIN_THREAD();
+    userInteractionEnabled_ = enabled;
+  }
 
   // --- Hierarchy --------------------------------------------------------
-  std::shared_ptr<UIView> superview() const { return superview_.lock(); }
-  const std::vector<std::shared_ptr<UIView>>& subviews() const { return subviews_; }
+  std::shared_ptr<UIView> superview() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return superview_.lock();
+  }
+  const std::vector<std::shared_ptr<UIView>>& subviews() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return subviews_;
+  }
   /// Adds `view` on top of the subviews, moving it from any other superview.
   /// Adding a view to itself or to one of its own subviews is a programming
   /// error (asserts in debug builds; ignored otherwise).
@@ -85,19 +111,26 @@ class UIView : public std::enable_shared_from_this<UIView> {
 
   // --- Layer ------------------------------------------------------------
   /// The backing layer, made by `makeLayer()` on first use with the view's
-  /// state and its subviews' layers.
+  /// state and its subviews' layers. Also from a dying view's destructor, on
+  /// whichever queue lets go of it last.
   std::shared_ptr<CALayer> layer() const;
 
   // --- Gestures ---------------------------------------------------------
   void addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);
-  const std::vector<std::shared_ptr<UIGestureRecognizer>>& gestureRecognizers() const { return recognizers_; }
+  const std::vector<std::shared_ptr<UIGestureRecognizer>>& gestureRecognizers() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return recognizers_;
+  }
 
   // --- Coordinates and touches ------------------------------------------
   /// Converts a point in this view's coordinates into `view`'s (null: the
   /// root of this view's tree, the window's coordinates).
   CGPoint convertPointToView(CGPoint point, const UIView* view) const;
   CGPoint convertPointFromView(CGPoint point, const UIView* view) const;
-  bool pointInside(CGPoint point) const { return bounds_.contains(point); }
+  bool pointInside(CGPoint point) const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return bounds_.contains(point);
+  }
   /// The deepest visible, touchable view containing `point` (in this view's
   /// coordinates): hidden views, views with user interaction off and views
   /// whose alpha is below 0.01 are passed over with their subviews.
@@ -110,7 +143,10 @@ class UIView : public std::enable_shared_from_this<UIView> {
   virtual void layoutSubviews() {}
 
   /// The controller whose root view this is, if any.
-  std::shared_ptr<UIViewController> owningViewController() const { return owner_.lock(); }
+  std::shared_ptr<UIViewController> owningViewController() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return owner_.lock();
+  }
 
   // --- View animation ---------------------------------------------------
   /// Runs `animations` now; animatable properties set inside it (alpha)
@@ -124,25 +160,25 @@ class UIView : public std::enable_shared_from_this<UIView> {
 
  private:
   friend class UIViewController;
-  CGPoint toRoot(CGPoint point) const;
+  CGPoint toRoot(CGPoint point) const KIVO_REQUIRES(mainThread);
   /// The layer's bounds and position from the view's, when it is made.
-  void updateLayerGeometry() const;
-  CGPoint fromRoot(CGPoint point) const;
+  void updateLayerGeometry() const KIVO_REQUIRES(mainThread);
+  CGPoint fromRoot(CGPoint point) const KIVO_REQUIRES(mainThread);
 
   // The frame's origin is stored (not derived from the centre) so that a
   // frame set is read back exactly.
-  CGRect bounds_;
-  CGPoint origin_;
-  bool hidden_ = false;
-  bool clipsToBounds_ = false;
-  UIColor backgroundColor_ = UIColor::clearColor();
-  bool userInteractionEnabled_ = true;
-  std::weak_ptr<UIView> superview_;
-  std::vector<std::shared_ptr<UIView>> subviews_;
-  std::vector<std::shared_ptr<UIGestureRecognizer>> recognizers_;
-  mutable std::shared_ptr<CALayer> layer_;
-  double alpha_ = 1.0;
-  std::weak_ptr<UIViewController> owner_;
+  CGRect bounds_ KIVO_GUARDED_BY(mainThread);
+  CGPoint origin_ KIVO_GUARDED_BY(mainThread);
+  bool hidden_ KIVO_GUARDED_BY(mainThread) = false;
+  bool clipsToBounds_ KIVO_GUARDED_BY(mainThread) = false;
+  UIColor backgroundColor_ KIVO_GUARDED_BY(mainThread) = UIColor::clearColor();
+  bool userInteractionEnabled_ KIVO_GUARDED_BY(mainThread) = true;
+  std::weak_ptr<UIView> superview_ KIVO_GUARDED_BY(mainThread);
+  std::vector<std::shared_ptr<UIView>> subviews_ KIVO_GUARDED_BY(mainThread);
+  std::vector<std::shared_ptr<UIGestureRecognizer>> recognizers_ KIVO_GUARDED_BY(mainThread);
+  mutable std::shared_ptr<CALayer> layer_ KIVO_GUARDED_BY(mainThread);
+  double alpha_ KIVO_GUARDED_BY(mainThread) = 1.0;
+  std::weak_ptr<UIViewController> owner_ KIVO_GUARDED_BY(mainThread);
 };
 
 class UIImage;
@@ -152,9 +188,12 @@ class UIImageView : public UIView {
  public:
   static std::shared_ptr<UIImageView> create(CGRect frame = CGRectZero);
   using UIView::UIView;
-  const std::shared_ptr<UIImage>& image() const { return image_; }
+  const std::shared_ptr<UIImage>& image() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return image_;
+  }
   void setImage(std::shared_ptr<UIImage> image);
 
  private:
-  std::shared_ptr<UIImage> image_;
+  std::shared_ptr<UIImage> image_ KIVO_GUARDED_BY(mainThread);
 };

@@ -19,27 +19,32 @@ std::shared_ptr<UIView> UIViewController::view() {
 void UIViewController::loadView() { setView(UIView::create(UIScreen::main().bounds())); }
 
 void UIViewController::setView(std::shared_ptr<UIView> view) {
+  KIVO_ASSERT_MAIN_THREAD();
   if (view_) view_->owner_.reset();
   view_ = std::move(view);
   if (view_) view_->owner_ = weak_from_this();
 }
 
 void UIViewController::viewWillAppear(bool animated) {
+  KIVO_ASSERT_MAIN_THREAD();
   const auto children = children_;
   for (const auto& child : children) child->sendAppearance(Appearance::appearing, animated);
 }
 
 void UIViewController::viewDidAppear(bool animated) {
+  KIVO_ASSERT_MAIN_THREAD();
   const auto children = children_;
   for (const auto& child : children) child->sendAppearance(Appearance::appeared, animated);
 }
 
 void UIViewController::viewWillDisappear(bool animated) {
+  KIVO_ASSERT_MAIN_THREAD();
   const auto children = children_;
   for (const auto& child : children) child->sendAppearance(Appearance::disappearing, animated);
 }
 
 void UIViewController::viewDidDisappear(bool animated) {
+  KIVO_ASSERT_MAIN_THREAD();
   const auto children = children_;
   for (const auto& child : children) child->sendAppearance(Appearance::disappeared, animated);
 }
@@ -74,6 +79,7 @@ void UIViewController::rootViewRemoved() {
 }
 
 void UIViewController::viewDidLayoutSubviews() {
+  KIVO_ASSERT_MAIN_THREAD();
   const auto children = children_;
   for (const auto& child : children) child->viewDidLayoutSubviews();
 }
@@ -87,6 +93,7 @@ void UIViewController::addChildViewController(const std::shared_ptr<UIViewContro
 }
 
 void UIViewController::removeFromParentViewController() {
+  KIVO_ASSERT_MAIN_THREAD();
   auto parent = parent_.lock();
   parent_.reset();
   if (!parent) return;

@@ -1,7 +1,7 @@
 #pragma once
 // View controllers: a lazily loaded root view, the appearance and layout
 // lifecycle forwarded to child controllers, containment and presentation.
-// Thread-bound: main.
+// Thread-bound: main
 //
 // Each controller remembers what the view system last told it about its
 // appearance:
@@ -35,8 +35,14 @@ class UIViewController : public std::enable_shared_from_this<UIViewController> {
   /// The root view. The first read loads it: `loadView()` makes a plain view
   /// with the main screen's bounds as its frame, then `viewDidLoad()` runs.
   std::shared_ptr<UIView> view();
-  bool isViewLoaded() const { return view_ != nullptr; }
-  std::shared_ptr<UIView> viewIfLoaded() const { return view_; }
+  bool isViewLoaded() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return view_ != nullptr;
+  }
+  std::shared_ptr<UIView> viewIfLoaded() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return view_;
+  }
 
   // Lifecycle. The base implementations forward each event to the child
   // controllers, in the order they were added.
@@ -48,7 +54,10 @@ class UIViewController : public std::enable_shared_from_this<UIViewController> {
   virtual void viewDidLayoutSubviews();
 
   enum class Appearance { disappeared, appearing, appeared, disappearing };
-  Appearance appearance() const { return appearance_; }
+  Appearance appearance() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return appearance_;
+  }
   /// The host announces that this controller starts to appear or disappear:
   /// `viewWillAppear` or `viewWillDisappear`.
   void beginAppearanceTransition(bool isAppearing, bool animated);
@@ -59,16 +68,28 @@ class UIViewController : public std::enable_shared_from_this<UIViewController> {
   // Containment.
   void addChildViewController(const std::shared_ptr<UIViewController>& child);
   void removeFromParentViewController();
-  const std::vector<std::shared_ptr<UIViewController>>& childViewControllers() const { return children_; }
-  std::shared_ptr<UIViewController> parentViewController() const { return parent_.lock(); }
+  const std::vector<std::shared_ptr<UIViewController>>& childViewControllers() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return children_;
+  }
+  std::shared_ptr<UIViewController> parentViewController() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return parent_.lock();
+  }
 
   // Presentation (without animation: the presented controller is in place
   // when the call returns; `completion` is queued on the main queue).
   void presentViewController(const std::shared_ptr<UIViewController>& controller, bool animated,
                              std::function<void()> completion);
   void dismissViewControllerAnimated(bool animated, std::function<void()> completion);
-  std::shared_ptr<UIViewController> presentedViewController() const { return presented_; }
-  std::shared_ptr<UIViewController> presentingViewController() const { return presenting_.lock(); }
+  std::shared_ptr<UIViewController> presentedViewController() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return presented_;
+  }
+  std::shared_ptr<UIViewController> presentingViewController() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return presenting_.lock();
+  }
 
   /// How the trace names this controller as a receiver.
   virtual std::string traceName() const { return "UIViewController"; }
@@ -82,14 +103,14 @@ class UIViewController : public std::enable_shared_from_this<UIViewController> {
  private:
   friend class UIView;
   /// Records `next`, then calls the lifecycle method that announces it.
-  void sendAppearance(Appearance next, bool animated);
+  void sendAppearance(Appearance next, bool animated) KIVO_REQUIRES(mainThread);
   /// The root view left its superview.
-  void rootViewRemoved();
+  void rootViewRemoved() KIVO_REQUIRES(mainThread);
 
-  std::shared_ptr<UIView> view_;
-  Appearance appearance_ = Appearance::disappeared;
-  std::vector<std::shared_ptr<UIViewController>> children_;
-  std::weak_ptr<UIViewController> parent_;
-  std::shared_ptr<UIViewController> presented_;
-  std::weak_ptr<UIViewController> presenting_;
+  std::shared_ptr<UIView> view_ KIVO_GUARDED_BY(mainThread);
+  Appearance appearance_ KIVO_GUARDED_BY(mainThread) = Appearance::disappeared;
+  std::vector<std::shared_ptr<UIViewController>> children_ KIVO_GUARDED_BY(mainThread);
+  std::weak_ptr<UIViewController> parent_ KIVO_GUARDED_BY(mainThread);
+  std::shared_ptr<UIViewController> presented_ KIVO_GUARDED_BY(mainThread);
+  std::weak_ptr<UIViewController> presenting_ KIVO_GUARDED_BY(mainThread);
 };

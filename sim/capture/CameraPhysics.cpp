@@ -8,6 +8,8 @@
 
 #include "AVFoundation/AVCaptureConnection.h"
 #include "Dispatch/Dispatch.h"
+#include "Foundation/ThreadSafety.h"
+#include "Foundation/WhileAlive.h"
 #include "sim/capture/TestChart.h"
 
 namespace sim {
@@ -56,9 +58,7 @@ struct CameraPhysics::Stream : std::enable_shared_from_this<CameraPhysics::Strea
     next.store(index, std::memory_order_relaxed);
     // Due times are counted from the start so the cadence does not drift.
     const double due = start + interval * static_cast<double>(index);
-    queue->asyncAfter(due - CACurrentMediaTime(), [weakState = weak_from_this(), index] {
-      const auto state = weakState.lock();
-      if (!state) return;
+    auto deliver = whileAlive(weak_from_this(), [index](const std::shared_ptr<Stream>& state) {
       const auto layer = state->physics.lock();
       if (!layer) return;
       if (const auto camera = state->device.lock()) {
@@ -70,6 +70,7 @@ struct CameraPhysics::Stream : std::enable_shared_from_this<CameraPhysics::Strea
       }
       state->schedule(index + 1);
     });
+    queue->asyncAfter(due - CACurrentMediaTime(), std::move(deliver));
   }
 };
 
@@ -86,7 +87,7 @@ class SimulatedStream final : public AVCaptureStream {
     // while they stay, the last one is shown again, painted once, so a
     // preview redrawn many times over a still scene costs nothing new.
     const Look look{camera->videoZoomFactor(), orientationOf(state_->connection), state_->format.load()};
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     if (!last_ || !(look == lastLook_)) {
       last_ = CameraPhysics::picture(*camera, look.format, look.orientation);
       lastLook_ = look;
@@ -107,9 +108,9 @@ class SimulatedStream final : public AVCaptureStream {
   };
 
   const std::shared_ptr<CameraPhysics::Stream> state_;
-  std::mutex mutex_;
-  CVPixelBufferRef last_;
-  Look lastLook_;
+  kivo::Mutex mutex_;
+  CVPixelBufferRef last_ KIVO_GUARDED_BY(mutex_);
+  Look lastLook_ KIVO_GUARDED_BY(mutex_);
 };
 
 }  // namespace
@@ -119,23 +120,22 @@ class SimulatedStream final : public AVCaptureStream {
 void CameraPhysics::focusPointChanged(const std::shared_ptr<AVCaptureDevice>& device) {
   std::uint64_t generation = 0;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     generation = ++focusGenerations_[device];
   }
   // The camera starts adjusting now and settles after a fixed time; a newer
   // focus point restarts the wait. Only real changes are reported.
   std::weak_ptr<AVCaptureDevice> weakDevice = device;
   const DispatchQueue queue = device->cameraQueue();
-  queue.async([weakDevice] {
-    const auto camera = weakDevice.lock();
-    if (camera && !camera->isAdjustingFocus()) camera->reportAdjustingFocus(true);
-  });
+  queue.async(whileAlive(weakDevice, [](const std::shared_ptr<AVCaptureDevice>& camera) {
+    if (!camera->isAdjustingFocus()) camera->reportAdjustingFocus(true);
+  }));
   queue.asyncAfter(kFocusAdjustmentSeconds, [weakDevice, weakSelf = weak_from_this(), generation] {
     const auto self = weakSelf.lock();
     const auto camera = weakDevice.lock();
     if (!self || !camera) return;
     {
-      std::lock_guard<std::mutex> lock(self->mutex_);
+      kivo::MutexLock lock(self->mutex_);
       if (self->focusGenerations_[camera] != generation) return;
     }
     if (camera->isAdjustingFocus()) camera->reportAdjustingFocus(false);
@@ -152,7 +152,7 @@ double CameraPhysics::Ramp::at(double now) const {
 
 void CameraPhysics::zoom(const std::shared_ptr<AVCaptureDevice>& device, const AVCaptureControl::VideoZoom& change) {
   const double now = CACurrentMediaTime();
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   Ramp& ramp = ramps_[device];
   // A new ramp starts where the last one has got to.
   ramp.from = change.rate > 0 ? ramp.at(now) : change.factor;
@@ -163,7 +163,7 @@ void CameraPhysics::zoom(const std::shared_ptr<AVCaptureDevice>& device, const A
 
 std::optional<double> CameraPhysics::rampingZoomFactor(const AVCaptureDevice& device) const {
   const double now = CACurrentMediaTime();
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   const auto found = ramps_.find(device.weak_from_this());
   if (found == ramps_.end()) return std::nullopt;
   const double factor = found->second.at(now);
@@ -190,7 +190,7 @@ std::unique_ptr<AVCaptureStream> CameraPhysics::startStream(const std::shared_pt
     state->start = CACurrentMediaTime();
     state->interval = interval;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      kivo::MutexLock lock(mutex_);
       std::erase_if(streams_, [](const std::weak_ptr<const Stream>& stream) { return stream.expired(); });
       streams_.push_back(state);
     }
@@ -205,7 +205,7 @@ CameraPhysics::FramesDue CameraPhysics::framesDueWithin(double seconds) const {
   const double reach = CACurrentMediaTime() + seconds + 0.5e-9;
   std::vector<std::shared_ptr<const Stream>> streams;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     for (const auto& weak : streams_)
       if (auto stream = weak.lock()) streams.push_back(std::move(stream));
   }

@@ -23,17 +23,17 @@
 //     video connection's default), 640 x 480 in landscape. Their pixels are
 //     drawn only when someone reads them.
 //
-// Thread-safe.
+// Thread-safe
 
 #include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "AVFoundation/AVCaptureBackend.h"
 #include "AVFoundation/AVCaptureDevice.h"
+#include "Foundation/ThreadSafety.h"
 
 namespace sim {
 
@@ -87,16 +87,16 @@ class CameraPhysics : public std::enable_shared_from_this<CameraPhysics> {
     double at(double now) const;
   };
 
-  mutable std::mutex mutex_;
+  mutable kivo::Mutex mutex_;
   std::atomic<std::uint64_t> framesDelivered_{0};
   // The streams that deliver every frame, while they live; expired entries
   // are dropped whenever a stream starts.
-  std::vector<std::weak_ptr<const Stream>> streams_;
+  std::vector<std::weak_ptr<const Stream>> streams_ KIVO_GUARDED_BY(mutex_);
   // By camera; weak keys, so a camera made later never inherits a state.
   template <class T>
   using PerCamera = std::map<std::weak_ptr<const AVCaptureDevice>, T, std::owner_less<>>;
-  PerCamera<std::uint64_t> focusGenerations_;
-  PerCamera<Ramp> ramps_;
+  PerCamera<std::uint64_t> focusGenerations_ KIVO_GUARDED_BY(mutex_);
+  PerCamera<Ramp> ramps_ KIVO_GUARDED_BY(mutex_);
 };
 
 }  // namespace sim

@@ -1,6 +1,7 @@
 #pragma once
-// What a simulated camera is and can do. Plain values and pure functions;
-// any thread.
+// What a simulated camera is and can do.
+// Thread-safe
+// Plain values and pure functions.
 
 #include <cstdint>
 #include <string>

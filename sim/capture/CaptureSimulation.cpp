@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cmath>
 #include <functional>
-#include <mutex>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -12,6 +11,7 @@
 
 #include "Dispatch/Dispatch.h"
 #include "AVFoundation/AVCaptureConnection.h"
+#include "Foundation/ThreadSafety.h"
 #include "sim/capture/CameraPhysics.h"
 #include "sim/capture/TestChart.h"
 
@@ -28,15 +28,15 @@ class LazyQueue {
  public:
   explicit LazyQueue(std::string_view label) : label_(label) {}
   DispatchQueue get() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     if (!queue_) queue_.emplace(label_);
     return *queue_;
   }
 
  private:
-  std::mutex mutex_;
+  kivo::Mutex mutex_;
   std::string label_;
-  std::optional<DispatchQueue> queue_;
+  std::optional<DispatchQueue> queue_ KIVO_GUARDED_BY(mutex_);
 };
 
 }  // namespace
@@ -64,20 +64,20 @@ class CaptureSimulation::Backend final : public AVCaptureBackend,
   // --- AVCaptureBackend ---------------------------------------------------
 
   std::vector<std::shared_ptr<AVCaptureDevice>> devices() override {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     std::vector<std::shared_ptr<AVCaptureDevice>> devices;
     for (const Camera& camera : cameras_) devices.push_back(camera.device);
     return devices;
   }
 
   AVAuthorizationStatus authorizationStatus(AVMediaType) override {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     return status_;
   }
 
   void requestAccess(AVMediaType, std::function<void(bool)> completion) override {
     if (!completion) return;
-    std::unique_lock<std::mutex> lock(mutex_);
+    kivo::UniqueLock lock(mutex_);
     if (status_ == AVAuthorizationStatus::notDetermined) {
       openRequests_.push_back(std::move(completion));
       return;
@@ -88,12 +88,12 @@ class CaptureSimulation::Backend final : public AVCaptureBackend,
   }
 
   void sessionCreated(const std::shared_ptr<AVCaptureSession>& session) override {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     newestSession_ = session;
   }
 
   std::optional<NSError> lockForConfiguration(AVCaptureDevice&) override {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     if (lockAlwaysFails_) return captureError();
     if (lockFailures_ > 0) {
       --lockFailures_;
@@ -109,7 +109,7 @@ class CaptureSimulation::Backend final : public AVCaptureBackend,
     } else if (const auto* zoom = std::get_if<AVCaptureControl::VideoZoom>(&change)) {
       physics_->zoom(device, *zoom);
     } else if (const auto* torch = std::get_if<AVCaptureControl::Torch>(&change)) {
-      std::lock_guard<std::mutex> lock(mutex_);
+      kivo::MutexLock lock(mutex_);
       if (torch->mode == AVCaptureTorchMode::on && std::exchange(torchFails_, false)) return captureError();
     }
     return std::nullopt;
@@ -120,7 +120,7 @@ class CaptureSimulation::Backend final : public AVCaptureBackend,
   }
 
   std::optional<NSError> openDevice(AVCaptureDevice& device) override {
-    std::unique_lock<std::mutex> lock(mutex_);
+    kivo::UniqueLock lock(mutex_);
     if (deviceInputOpenSeconds_ > 0) {
       // Paid outside the lock: other queues keep using the world meanwhile.
       const double seconds = deviceInputOpenSeconds_;
@@ -139,17 +139,17 @@ class CaptureSimulation::Backend final : public AVCaptureBackend,
   }
 
   bool acceptsInput(const AVCaptureDevice&) override {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     return !refusesInputs_;
   }
 
   bool acceptsOutput(AVCaptureOutputKind kind) override {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     return kind == AVCaptureOutputKind::photo ? !refusesPhotoOutput_ : !refusesVideoOutput_;
   }
 
   bool connectsOutput(const AVCaptureDevice&, AVCaptureOutputKind kind) override {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     return kind != AVCaptureOutputKind::photo || !photoConnectionMissing_;
   }
 
@@ -163,7 +163,7 @@ class CaptureSimulation::Backend final : public AVCaptureBackend,
                     std::shared_ptr<AVCaptureStillObserver> observer) override;
 
   std::int64_t nextPhotoSettingsID() override {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     return ++lastPhotoSettingsID_;
   }
 
@@ -172,7 +172,7 @@ class CaptureSimulation::Backend final : public AVCaptureBackend,
   Data photoData(double zoom, AVCaptureVideoOrientation orientation) {
     int width = 0, height = 0;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      kivo::MutexLock lock(mutex_);
       if (preparedPhoto_) return *preparedPhoto_;
       width = photoWidth_;
       height = photoHeight_;
@@ -181,31 +181,31 @@ class CaptureSimulation::Backend final : public AVCaptureBackend,
         return lastPhoto_->data;
     }
     Data data = encodeJPEG(renderTestChart(width, height, zoom, orientation));
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     lastPhoto_ = EncodedPhoto{width, height, zoom, orientation, data};
     return data;
   }
 
   // --- World side (CaptureSimulation's methods) ---------------------------
 
-  mutable std::mutex mutex_;
-  std::vector<Camera> cameras_;
-  bool defaultCameras_ = true;
-  AVAuthorizationStatus status_ = AVAuthorizationStatus::authorized;
-  std::vector<std::function<void(bool)>> openRequests_;
-  int lockFailures_ = 0;
-  bool lockAlwaysFails_ = false;
-  bool deviceInputFails_ = false;
-  bool refusesInputs_ = false;
-  bool refusesPhotoOutput_ = false;
-  bool refusesVideoOutput_ = false;
-  bool torchFails_ = false;
-  bool photoConnectionMissing_ = false;
-  std::optional<PhotoFault> photoFault_;
-  int photoWidth_ = 640;
-  int photoHeight_ = 480;
-  std::int64_t lastPhotoSettingsID_ = 0;
-  std::weak_ptr<AVCaptureSession> newestSession_;
+  mutable kivo::Mutex mutex_;
+  std::vector<Camera> cameras_ KIVO_GUARDED_BY(mutex_);
+  bool defaultCameras_ KIVO_GUARDED_BY(mutex_) = true;
+  AVAuthorizationStatus status_ KIVO_GUARDED_BY(mutex_) = AVAuthorizationStatus::authorized;
+  std::vector<std::function<void(bool)>> openRequests_ KIVO_GUARDED_BY(mutex_);
+  int lockFailures_ KIVO_GUARDED_BY(mutex_) = 0;
+  bool lockAlwaysFails_ KIVO_GUARDED_BY(mutex_) = false;
+  bool deviceInputFails_ KIVO_GUARDED_BY(mutex_) = false;
+  bool refusesInputs_ KIVO_GUARDED_BY(mutex_) = false;
+  bool refusesPhotoOutput_ KIVO_GUARDED_BY(mutex_) = false;
+  bool refusesVideoOutput_ KIVO_GUARDED_BY(mutex_) = false;
+  bool torchFails_ KIVO_GUARDED_BY(mutex_) = false;
+  bool photoConnectionMissing_ KIVO_GUARDED_BY(mutex_) = false;
+  std::optional<PhotoFault> photoFault_ KIVO_GUARDED_BY(mutex_);
+  int photoWidth_ KIVO_GUARDED_BY(mutex_) = 640;
+  int photoHeight_ KIVO_GUARDED_BY(mutex_) = 480;
+  std::int64_t lastPhotoSettingsID_ KIVO_GUARDED_BY(mutex_) = 0;
+  std::weak_ptr<AVCaptureSession> newestSession_ KIVO_GUARDED_BY(mutex_);
   const std::shared_ptr<CameraPhysics> physics_ = std::make_shared<CameraPhysics>();
   struct EncodedPhoto {
     int width;
@@ -214,11 +214,11 @@ class CaptureSimulation::Backend final : public AVCaptureBackend,
     AVCaptureVideoOrientation orientation;
     Data data;
   };
-  std::optional<EncodedPhoto> lastPhoto_;
-  PhotoTimetable timetable_;
-  double deviceInputOpenSeconds_ = 0;
-  RealTimeWait realTimeWait_;
-  std::optional<Data> preparedPhoto_;
+  std::optional<EncodedPhoto> lastPhoto_ KIVO_GUARDED_BY(mutex_);
+  PhotoTimetable timetable_ KIVO_GUARDED_BY(mutex_);
+  double deviceInputOpenSeconds_ KIVO_GUARDED_BY(mutex_) = 0;
+  RealTimeWait realTimeWait_ KIVO_GUARDED_BY(mutex_);
+  std::optional<Data> preparedPhoto_ KIVO_GUARDED_BY(mutex_);
   LazyQueue permissionQueue_{kPermissionQueueLabel};
   LazyQueue sessionQueue_{kSessionNotificationQueueLabel};
 };
@@ -232,7 +232,7 @@ void CaptureSimulation::Backend::captureStill(const std::shared_ptr<AVCaptureDev
   PhotoTimetable timetable;
   std::optional<PhotoFault> fault;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     timetable = timetable_;
     fault = std::exchange(photoFault_, std::nullopt);
   }
@@ -286,7 +286,7 @@ CaptureSimulation::~CaptureSimulation() {
   std::vector<Backend::Camera> cameras;
   std::vector<std::function<void(bool)>> requests;
   {
-    std::lock_guard<std::mutex> lock(backend_->mutex_);
+    kivo::MutexLock lock(backend_->mutex_);
     cameras.swap(backend_->cameras_);
     requests.swap(backend_->openRequests_);
     backend_->newestSession_.reset();
@@ -296,7 +296,7 @@ CaptureSimulation::~CaptureSimulation() {
 void CaptureSimulation::addCamera(const CameraSetup& setup) {
   auto camera = Backend::makeCamera(setup);
   std::vector<Backend::Camera> replaced;
-  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  kivo::MutexLock lock(backend_->mutex_);
   if (backend_->defaultCameras_) {
     replaced.swap(backend_->cameras_);
     backend_->defaultCameras_ = false;
@@ -314,20 +314,20 @@ void CaptureSimulation::addCamera(const CameraSetup& setup) {
 
 void CaptureSimulation::setNoCameras() {
   std::vector<Backend::Camera> removed;
-  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  kivo::MutexLock lock(backend_->mutex_);
   removed.swap(backend_->cameras_);
   backend_->defaultCameras_ = false;
 }
 
 std::vector<std::shared_ptr<AVCaptureDevice>> CaptureSimulation::cameras() const {
-  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  kivo::MutexLock lock(backend_->mutex_);
   std::vector<std::shared_ptr<AVCaptureDevice>> devices;
   for (const auto& camera : backend_->cameras_) devices.push_back(camera.device);
   return devices;
 }
 
 std::shared_ptr<AVCaptureDevice> CaptureSimulation::camera(std::string_view name) const {
-  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  kivo::MutexLock lock(backend_->mutex_);
   for (const auto& camera : backend_->cameras_)
     if (camera.device->uniqueID() == name) return camera.device;
   return nullptr;
@@ -336,24 +336,24 @@ std::shared_ptr<AVCaptureDevice> CaptureSimulation::camera(std::string_view name
 // --- Permission
 
 void CaptureSimulation::setAuthorizationStatus(AVAuthorizationStatus status) {
-  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  kivo::MutexLock lock(backend_->mutex_);
   backend_->status_ = status;
 }
 
 AVAuthorizationStatus CaptureSimulation::authorizationStatus() const {
-  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  kivo::MutexLock lock(backend_->mutex_);
   return backend_->status_;
 }
 
 bool CaptureSimulation::hasOpenPermissionRequest() const {
-  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  kivo::MutexLock lock(backend_->mutex_);
   return !backend_->openRequests_.empty();
 }
 
 void CaptureSimulation::answerPermissionRequest(bool grant) {
   std::vector<std::function<void(bool)>> requests;
   {
-    std::lock_guard<std::mutex> lock(backend_->mutex_);
+    kivo::MutexLock lock(backend_->mutex_);
     if (backend_->openRequests_.empty()) throw std::invalid_argument("no camera permission request is open");
     requests.swap(backend_->openRequests_);
     backend_->status_ = grant ? AVAuthorizationStatus::authorized : AVAuthorizationStatus::denied;
@@ -366,13 +366,13 @@ void CaptureSimulation::answerPermissionRequest(bool grant) {
 
 void CaptureSimulation::failLock(int count) {
   if (count < 0) throw std::invalid_argument("a lock fault needs a count >= 0");
-  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  kivo::MutexLock lock(backend_->mutex_);
   backend_->lockFailures_ = count;
   backend_->lockAlwaysFails_ = false;
 }
 
 void CaptureSimulation::failLockAlways() {
-  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  kivo::MutexLock lock(backend_->mutex_);
   backend_->lockFailures_ = 0;
   backend_->lockAlwaysFails_ = true;
 }
@@ -380,44 +380,44 @@ void CaptureSimulation::failLockAlways() {
 void CaptureSimulation::stopLockFailures() { failLock(0); }
 
 void CaptureSimulation::failNextDeviceInput() {
-  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  kivo::MutexLock lock(backend_->mutex_);
   backend_->deviceInputFails_ = true;
 }
 
 void CaptureSimulation::setRefusesInputs(bool refuses) {
-  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  kivo::MutexLock lock(backend_->mutex_);
   backend_->refusesInputs_ = refuses;
 }
 
 void CaptureSimulation::setRefusesPhotoOutput(bool refuses) {
-  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  kivo::MutexLock lock(backend_->mutex_);
   backend_->refusesPhotoOutput_ = refuses;
 }
 
 void CaptureSimulation::setRefusesVideoOutput(bool refuses) {
-  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  kivo::MutexLock lock(backend_->mutex_);
   backend_->refusesVideoOutput_ = refuses;
 }
 
 void CaptureSimulation::failNextTorch() {
-  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  kivo::MutexLock lock(backend_->mutex_);
   backend_->torchFails_ = true;
 }
 
 void CaptureSimulation::setPhotoConnectionMissing(bool missing) {
-  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  kivo::MutexLock lock(backend_->mutex_);
   backend_->photoConnectionMissing_ = missing;
 }
 
 void CaptureSimulation::failNextPhoto(PhotoFault fault) {
-  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  kivo::MutexLock lock(backend_->mutex_);
   backend_->photoFault_ = fault;
 }
 
 void CaptureSimulation::setPhotoSize(int width, int height) {
   if (width < 1 || height < 1 || width > 8192 || height > 8192)
     throw std::invalid_argument("photo size must be 1 ... 8192 pixels each way");
-  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  kivo::MutexLock lock(backend_->mutex_);
   backend_->photoWidth_ = width;
   backend_->photoHeight_ = height;
 }
@@ -428,17 +428,17 @@ void CaptureSimulation::setPhotoTimetable(const PhotoTimetable& timetable) {
   if (!finite || timetable.willCapture < 0 || timetable.processed < timetable.willCapture ||
       timetable.finished < timetable.processed)
     throw std::invalid_argument("photo timetable must be finite with 0 <= will-capture <= processed <= finished");
-  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  kivo::MutexLock lock(backend_->mutex_);
   backend_->timetable_ = timetable;
 }
 
 PhotoTimetable CaptureSimulation::photoTimetable() const {
-  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  kivo::MutexLock lock(backend_->mutex_);
   return backend_->timetable_;
 }
 
 void CaptureSimulation::setPreparedPhotoData(std::optional<Data> data) {
-  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  kivo::MutexLock lock(backend_->mutex_);
   // The previous bytes go after the lock: they may be large.
   std::swap(backend_->preparedPhoto_, data);
 }
@@ -448,12 +448,12 @@ void CaptureSimulation::setPreparedPhotoData(std::optional<Data> data) {
 void CaptureSimulation::setDeviceInputOpenSeconds(double seconds) {
   if (!std::isfinite(seconds) || seconds < 0)
     throw std::invalid_argument("device input open time must be finite and not negative");
-  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  kivo::MutexLock lock(backend_->mutex_);
   backend_->deviceInputOpenSeconds_ = seconds;
 }
 
 void CaptureSimulation::setRealTimeWait(RealTimeWait wait) {
-  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  kivo::MutexLock lock(backend_->mutex_);
   std::swap(backend_->realTimeWait_, wait);
 }
 
@@ -529,7 +529,7 @@ CameraPhysics::FramesDue CaptureSimulation::framesDueWithin(double seconds) cons
 // --- Inspection
 
 std::shared_ptr<AVCaptureSession> CaptureSimulation::newestSession() const {
-  std::lock_guard<std::mutex> lock(backend_->mutex_);
+  kivo::MutexLock lock(backend_->mutex_);
   return backend_->newestSession_.lock();
 }
 

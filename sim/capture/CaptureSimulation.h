@@ -10,8 +10,9 @@
 // is a JPEG of the test chart (TestChart.h) at the zoom and orientation of
 // the moment of exposure.
 //
-// Thread safety: configuration, faults and drivers are called on the driving
-// (main) thread; the backend side is called by the capture objects from any
+// Thread-bound: main
+// Configuration, faults and drivers are called on the driving (main) thread.
+// Except the backend side, Thread-safe: the capture objects call it from any
 // queue. One mutex guards the state; it is never held while calling into
 // platform objects that could call back.
 //

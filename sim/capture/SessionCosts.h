@@ -13,8 +13,9 @@
 // serialised by the platform, so another thread's traced call waits while a
 // cost is being paid: timings taken under it are upper bounds.
 //
-// Construct and destroy on the driving thread; the costs are paid on
-// whichever queue makes the call.
+// Thread-bound: main
+// Construct and destroy it on the driving (main) thread; the costs are paid
+// on whichever queue makes the call.
 
 #include <functional>
 

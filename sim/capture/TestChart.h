@@ -1,7 +1,9 @@
 #pragma once
 // The simulated scene and its photos: a test chart whose structure shows the
 // zoom and the orientation of a picture, and the JPEG codec (libjpeg) that
-// turns it into file bytes. Pure functions; any thread.
+// turns it into file bytes.
+// Thread-safe
+// Pure functions.
 //
 // The chart, in its own unit square (x right, y down): an 8 x 8 checkerboard
 // of light and dark grey, a green cross through the centre, and a red square

@@ -5,8 +5,10 @@
 // Constructing it installs it as the sensor backend; destroying it uninstalls
 // it. Managers that outlive it keep running on the platform's defaults (an
 // available accelerometer reading (0, -1, 0)) for as long as their queues
-// run. Thread-safe: settings may change from the driving thread while
-// managers read on their queues.
+// run.
+// Thread-safe
+// Settings may change from the driving thread while managers read on their
+// queues.
 
 #include <cstddef>
 #include <memory>
