@@ -9,6 +9,8 @@
 #include "AVFoundation/AVCapturePhotoOutput.h"
 #include "AVFoundation/AVCaptureSession.h"
 #include "KivoCameraAnalytics.h"
+#include "KivoCameraHandles.h"
+#include "KivoCameraSafeDict.h"
 #include "KivoFocusView.h"
 #include "KivoMotionManager.h"
 #include "KivoOrientation.h"
@@ -17,9 +19,8 @@
 // --- Creation -------------------------------------------------------------------
 
 KivoCamera::KivoCamera()
-    : videoGravity_(AVLayerVideoGravityResizeAspect),
-      motionManager_(KivoMotionManager::create()),
-      orientation_(KivoOrientation::create()),
+    : handles_(std::make_unique<Handles>()),
+      videoGravity_(AVLayerVideoGravityResizeAspect),
       sessionPreset_(AVCaptureSessionPresetPhoto),
       session_(AVCaptureSession::create()),
       sessionQueue_(kSessionQueueLabel),
@@ -60,15 +61,29 @@ void KivoCamera::initWithPoint(CGPoint point) {
 
 // --- Configuration ----------------------------------------------------------------
 
+std::shared_ptr<KivoCameraDelegate> KivoCamera::delegate() const { return handles_->delegate.load().lock(); }
+
+std::shared_ptr<KivoMotionManager> KivoCamera::motionManager() const { return handles_->motionManager.load(); }
+
+std::shared_ptr<KivoOrientation> KivoCamera::orientation() const { return handles_->orientation.load(); }
+
+void KivoCamera::setOrientation(std::shared_ptr<KivoOrientation> orientation) {
+  handles_->orientation.store(std::move(orientation));
+}
+
+std::shared_ptr<AVCaptureDevice> KivoCamera::videoDevice() const { return handles_->videoDevice.load(); }
+
+std::size_t KivoCamera::capturesInProgress() const { return inProgressPhotoCaptureDelegates_->count(); }
+
 void KivoCamera::setDelegate(const std::shared_ptr<KivoCameraDelegate>& delegate) {
-  delegate_.store(delegate);
+  handles_->delegate.store(delegate);
   // After the store: a frame that sees the new generation reloads and finds
   // this delegate (or a newer one).
   frameReferencesGeneration_.fetch_add(1, std::memory_order_release);
 }
 
 void KivoCamera::setMotionManager(std::shared_ptr<KivoMotionManager> manager) {
-  motionManager_.store(std::move(manager));
+  handles_->motionManager.store(std::move(manager));
   frameReferencesGeneration_.fetch_add(1, std::memory_order_release);
 }
 
@@ -170,8 +185,8 @@ void KivoCamera::captureOutput(AVCaptureOutput&, const CMSampleBufferRef& sample
   // kept so that a replaced manager goes (and stops its sensor) at once.
   const std::uint64_t generation = frameReferencesGeneration_.load(std::memory_order_acquire);
   if (frameReferences_.generation != generation) {
-    frameReferences_.delegate = delegate_.load();
-    const auto manager = motionManager_.load();
+    frameReferences_.delegate = handles_->delegate.load();
+    const auto manager = handles_->motionManager.load();
     frameReferences_.motionState = manager ? manager->motionStateCell() : nullptr;
     frameReferences_.generation = generation;
   }

@@ -8,14 +8,15 @@
 //
 // Thread-bound: main
 // Except: the members marked Thread-safe below (configuration held in
-// atomics, KivoCameraLockedPointer or behind a small mutex, values fixed at
+// atomics, a locked pointer or behind a small mutex, values fixed at
 // creation, startSession, stopSession, the shutter flash, delegate delivery
 // and analytics, which the component's own queues call too), and
 // captureOutput, Thread-bound: com.kivocamera.video.output.
 //
-// Queues: the host's calls, the view lifecycle, gestures, zoom, focus,
-// exposure, torch, flash, the camera switch and the capture request run on
-// the main thread, and each asserts it; every session configuration, start
+// Queues: the host's calls, the view lifecycle, gestures, focus and the
+// capture request run on the main thread, and each asserts it; the exposure
+// bias, zoom, torch, flash and the camera switch's first part run on the
+// caller's thread; every session configuration, start
 // and stop, the camera switch's rebuild and the photo bookkeeping run on the
 // serial `sessionQueue` ("com.kivocamera.session.queue"); frames arrive on
 // "com.kivocamera.video.output". Every read of a value shared across queues
@@ -48,8 +49,6 @@
 #include "Foundation/ThreadSafety.h"
 #include "KivoCameraDelegate.h"
 #include "KivoCameraEnum.h"
-#include "KivoCameraLockedPointer.h"
-#include "KivoCameraSafeDict.h"
 #include "UIKit/UIViewController.h"
 
 class AVCaptureDevice;
@@ -60,6 +59,8 @@ class KivoMotionManager;
 class KivoOrientation;
 class KivoPhotoCaptureProcessor;
 class KivoPreviewView;
+template <class Key, class Value, class Hash, class KeyEqual>
+class KivoCameraSafeDict;
 class UIImage;
 class UIPinchGestureRecognizer;
 class UITapGestureRecognizer;
@@ -89,7 +90,7 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   // --- Public configuration (KivoCamera.cpp) -----------------------------
   // Thread-safe
   // Except the views, videoGravity and focusPoint: Thread-bound: main.
-  std::shared_ptr<KivoCameraDelegate> delegate() const { return delegate_.load().lock(); }
+  std::shared_ptr<KivoCameraDelegate> delegate() const;
   void setDelegate(const std::shared_ptr<KivoCameraDelegate>& delegate);
 
   bool shouldShowFocus() const { return shouldShowFocus_; }
@@ -155,11 +156,11 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   double zoomScale() const { return zoomScale_; }
   /// Stores only: the device is untouched until the next zoom.
   void setZoomScale(double value) { zoomScale_ = value; }
-  std::shared_ptr<KivoMotionManager> motionManager() const { return motionManager_.load(); }
+  std::shared_ptr<KivoMotionManager> motionManager() const;
   void setMotionManager(std::shared_ptr<KivoMotionManager> manager);
-  std::shared_ptr<KivoOrientation> orientation() const { return orientation_.load(); }
+  std::shared_ptr<KivoOrientation> orientation() const;
   /// Does not copy `shouldUseDeviceOrientation` into the new object.
-  void setOrientation(std::shared_ptr<KivoOrientation> orientation) { orientation_.store(std::move(orientation)); }
+  void setOrientation(std::shared_ptr<KivoOrientation> orientation);
   std::string sessionPreset() const;
   void setSessionPreset(std::string preset);
   bool shouldListeningToExposure() const { return shouldListeningToExposure_; }
@@ -179,25 +180,6 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   /// The current device's flash availability, false without a device.
   bool isFlashAvailable() const;
   bool isLivePhotoCaptureEnabled() const;
-
-  // --- Inspection (for hosts' diagnostics and the scenario runner) ---------
-  // Thread-safe
-  // Except captureAnimationView and previewFrame: Thread-bound: main.
-  std::shared_ptr<AVCaptureDevice> videoDevice() const { return videoDevice_.load(); }
-  SessionSetupResult sessionSetupResult() const { return sessionSetupResult_; }
-  const std::shared_ptr<AVCaptureSession>& session() const { return session_; }
-  const std::shared_ptr<AVCapturePhotoOutput>& photoOutput() const { return photoOutput_; }
-  const std::shared_ptr<UIView>& captureAnimationView() const {
-    KIVO_ASSERT_MAIN_THREAD();
-    return captureAnimationView_;
-  }
-  std::optional<CGRect> previewFrame() const {
-    KIVO_ASSERT_MAIN_THREAD();
-    return previewFrame_;
-  }
-  bool isViewDidAppear() const { return isViewDidAppear_; }
-  /// Captures handed to the photo output and not yet removed.
-  std::size_t capturesInProgress() const { return inProgressPhotoCaptureDelegates_->count(); }
 
   // --- Embedding and lifecycle (KivoCameraLifecycle.cpp). Thread-bound: main
   /// The host controller adds this one as a child, then its view adds this
@@ -224,7 +206,7 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   /// only when running).
   void stopSession();
 
-  // --- Focus and exposure (KivoCameraControls.cpp). Thread-bound: main -----
+  // --- Focus (KivoCameraControls.cpp). Thread-bound: main --------------------
   /// Focuses at a point of the preview view. With `animated` the reticle is
   /// also shown at that point: a tap shows where it focuses.
   void focusAtPoint(CGPoint point, bool animated);
@@ -237,18 +219,23 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
     focusPoint_ = point;
   }
   void setFocusImage(std::shared_ptr<UIImage> image);
+
+  // --- Exposure bias and zoom (KivoCameraControls.cpp) ----------------------
+  // Thread-safe: they run on the caller's thread (the main thread for a
+  // host's user interface) and touch only the device and atomics.
   /// Back camera only; the bias is passed on unchanged.
   void setExposureTargetBias(float bias);
-
-  // --- Zoom (KivoCameraControls.cpp). Thread-bound: main -------------------
   void zoomWithScale(double scale);
   void zoomWithScale(double scale, bool animation);
   void zoomWithLevel(double level);
 
-  // --- Torch, flash and camera switching (KivoCameraSwitching.cpp). Thread-bound: main
+  // --- Torch, flash and camera switching (KivoCameraSwitching.cpp) ----------
+  // Thread-safe: on the caller's thread, as the zoom; the switch's rebuild
+  // runs on the session queue and its callbacks on the main queue.
   void toggleTorch(bool on);
   void toggleFlash(std::int64_t flashMode);
-  void toggleCameraPosition(bool animated);
+  /// True asks for the back camera, false for the front one.
+  void toggleCameraPosition(bool isBack);
 
   // --- Photo capture (KivoCameraCapture.cpp). Thread-bound: main -----------
   /// Takes one photo; the bytes reach camera:didCapturePhoto: on the main
@@ -259,24 +246,6 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   /// Stores the pixel format asked of the frame output at the next setup.
   /// Thread-safe.
   void setVideoOutputSettingFormatType(std::uint32_t type);
-
-  // --- Delivery to the delegate. Thread-safe -----------------------------
-  /// Loads the weak delegate and, if it responds to `selector`, runs
-  /// `call(delegate)` on the calling queue; whatever `call` computes is
-  /// computed only then.
-  template <class Call>
-  void notifyDelegate(KivoCameraDelegateSelector selector, Call&& call) {
-    auto strongDelegate = delegate();
-    if (!strongDelegate || !strongDelegate->respondsToSelector(selector)) return;
-    call(*strongDelegate);
-  }
-
-  // --- Analytics (KivoCamera.cpp). Thread-safe ---------------------------
-  /// The timing event of `step` with the current preset (and, for a capture,
-  /// the current camera position and flash mode).
-  void analytics(KivoCameraPerfomanceStep step, double time);
-  /// Queues the preview check for `step` on the main queue.
-  void analyticsPreviewPossibleError(KivoCameraPerfomanceStep step);
 
   // --- Video frames (KivoCamera.cpp) ----------------------------------------
   /// camera:didOutput:isStill: for one frame.
@@ -294,7 +263,46 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   void initWithPoint(CGPoint point);
 
  private:
-  friend class KivoCameraTestAccess;
+  friend class KivoCameraInspector;
+  // The references several queues read and replace whole (KivoCamera.cpp).
+  struct Handles;
+
+  // Private state read through KivoCameraInspector (and by the component).
+  // Thread-safe, except captureAnimationView and previewFrame: Thread-bound: main.
+  std::shared_ptr<AVCaptureDevice> videoDevice() const;
+  SessionSetupResult sessionSetupResult() const { return sessionSetupResult_; }
+  const std::shared_ptr<AVCaptureSession>& session() const { return session_; }
+  const std::shared_ptr<AVCapturePhotoOutput>& photoOutput() const { return photoOutput_; }
+  const std::shared_ptr<UIView>& captureAnimationView() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return captureAnimationView_;
+  }
+  std::optional<CGRect> previewFrame() const {
+    KIVO_ASSERT_MAIN_THREAD();
+    return previewFrame_;
+  }
+  bool isViewDidAppear() const { return isViewDidAppear_; }
+  /// Captures handed to the photo output and not yet removed.
+  std::size_t capturesInProgress() const;
+
+  // Delivery to the delegate. Thread-safe.
+  /// Loads the weak delegate and, if it responds to `selector`, runs
+  /// `call(delegate)` on the calling queue; whatever `call` computes is
+  /// computed only then.
+  template <class Call>
+  void notifyDelegate(KivoCameraDelegateSelector selector, Call&& call) {
+    auto strongDelegate = delegate();
+    if (!strongDelegate || !strongDelegate->respondsToSelector(selector)) return;
+    call(*strongDelegate);
+  }
+
+  // Analytics (KivoCamera.cpp). Thread-safe.
+  /// The timing event of `step` with the current preset (and, for a capture,
+  /// the current camera position and flash mode).
+  void analytics(KivoCameraPerfomanceStep step, double time);
+  /// Queues the preview check for `step` on the main queue.
+  void analyticsPreviewPossibleError(KivoCameraPerfomanceStep step);
+
   std::shared_ptr<KivoCamera> self() { return std::static_pointer_cast<KivoCamera>(shared_from_this()); }
   std::weak_ptr<KivoCamera> weakSelf() { return self(); }
   /// The frame output's queue, known by its label: the output holds it.
@@ -337,7 +345,7 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   void focusAnimation(CGPoint point) KIVO_REQUIRES(mainThread);
   void focusEnded();
   void focusAfterMotion() KIVO_REQUIRES(mainThread);
-  void zoomWithLevel(double level, bool animation, bool needCallBack) KIVO_REQUIRES(mainThread);
+  void zoomWithLevel(double level, bool animation, bool needCallBack);
 
   // Torch, flash and switching helpers (KivoCameraSwitching.cpp).
   /// The switch's rebuild on the session queue: inputs out, the device steps
@@ -347,7 +355,8 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   // Capture helpers (KivoCameraCapture.cpp).
 
   // Public configuration.
-  KivoCameraLockedPointer<std::weak_ptr<KivoCameraDelegate>> delegate_;
+  // The delegate (weak), the motion manager, the orientation and the video device.
+  const std::unique_ptr<Handles> handles_;
   std::atomic<bool> shouldShowFocus_{true};
   std::atomic<bool> shouldUseDeviceOrientation_{false};
   std::atomic<bool> shouldPromptToAppSettings_{false};
@@ -369,8 +378,6 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   std::atomic<double> maxZoomScale_{4.0};
   std::atomic<double> minZoomScale_{1.0};
   std::atomic<double> zoomScale_{1.0};
-  KivoCameraLockedPointer<std::shared_ptr<KivoMotionManager>> motionManager_;
-  KivoCameraLockedPointer<std::shared_ptr<KivoOrientation>> orientation_;
   mutable kivo::Mutex sessionPresetMutex_;
   std::string sessionPreset_ KIVO_GUARDED_BY(sessionPresetMutex_);
   std::atomic<bool> shouldListeningToExposure_{false};
@@ -382,7 +389,6 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   std::shared_ptr<AVCaptureSession> session_;
   DispatchQueue sessionQueue_;
   std::atomic<SessionSetupResult> sessionSetupResult_{SessionSetupResult::success};
-  KivoCameraLockedPointer<std::shared_ptr<AVCaptureDevice>> videoDevice_;
   // The frame path's copies of the delegate and of the motion manager's state
   // cell (see captureOutput), valid while `generation` equals
   // frameReferencesGeneration_, which setDelegate and setMotionManager
@@ -400,7 +406,8 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   std::vector<KeyValueObservation> observers_ KIVO_GUARDED_BY(sessionQueue_);
   std::atomic<bool> isViewDidAppear_{false};
   bool isIdleTimerDisabled_ KIVO_GUARDED_BY(mainThread) = false;
-  std::shared_ptr<KivoCameraSafeDict<std::int64_t, std::shared_ptr<KivoPhotoCaptureProcessor>>>
+  std::shared_ptr<KivoCameraSafeDict<std::int64_t, std::shared_ptr<KivoPhotoCaptureProcessor>,
+                                     std::hash<std::int64_t>, std::equal_to<std::int64_t>>>
       inProgressPhotoCaptureDelegates_;
   std::optional<KeyValueObservation> isoObserver_ KIVO_GUARDED_BY(sessionQueue_);
   std::optional<KeyValueObservation> autoFocusObserver_ KIVO_GUARDED_BY(sessionQueue_);

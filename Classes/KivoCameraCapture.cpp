@@ -6,6 +6,7 @@
 #include "AVFoundation/AVCapturePhotoOutput.h"
 #include "Foundation/WhileAlive.h"
 #include "KivoCamera.h"
+#include "KivoCameraSafeDict.h"
 #include "KivoFocusView.h"
 #include "KivoOrientation.h"
 #include "KivoPhotoCapture.h"

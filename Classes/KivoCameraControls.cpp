@@ -1,8 +1,11 @@
 // KivoCamera: the gesture recognisers, focus and exposure, and zoom. All of
-// it runs synchronously on the main thread, where the host, the gestures,
-// the lifecycle, the motion detector's hook and the camera switch call it;
-// the device is locked around each change. Only the end of a focus is
-// reported on the camera's queue, and hands the reticle to the main queue.
+// it runs synchronously on the caller's thread: focus, which may show the
+// reticle, on the main thread (the host, the gestures, the lifecycle and the
+// motion detector's hook call it there); the exposure bias and zoom, which
+// touch only the device and atomics, on any (the camera switch zooms from
+// its caller's). The device is locked around each change. Only the end of a
+// focus is reported on the camera's queue, and hands the reticle to the
+// main queue.
 //
 // Showing the reticle: a focus asked for with `animated` true (every tap, and
 // the focus at appearance while shouldShowFocusAfterLaunch is on) also shows
@@ -16,6 +19,7 @@
 #include "AVFoundation/AVCaptureDevice.h"
 #include "Foundation/WhileAlive.h"
 #include "KivoCamera.h"
+#include "KivoCameraSafeDict.h"
 #include "KivoCameraAnalytics.h"
 #include "KivoCameraLog.h"
 #include "KivoFocusView.h"
@@ -128,7 +132,6 @@ void KivoCamera::setFocusImage(std::shared_ptr<UIImage> image) {
 }
 
 void KivoCamera::setExposureTargetBias(float bias) {
-  KIVO_ASSERT_MAIN_THREAD();
   const auto device = videoDevice();
   if (!device || cameraPosition_ != static_cast<std::int64_t>(AVCaptureDevicePosition::back)) return;
   NSError error;
@@ -158,17 +161,14 @@ double levelOfScale(double scale, double minScale, double maxScale) {
 }  // namespace
 
 void KivoCamera::zoomWithScale(double scale) {
-  KIVO_ASSERT_MAIN_THREAD();
   zoomWithScale(scale, false);
 }
 
 void KivoCamera::zoomWithScale(double scale, bool animation) {
-  KIVO_ASSERT_MAIN_THREAD();
   zoomWithLevel(levelOfScale(scale, minZoomScale_, maxZoomScale_), animation, false);
 }
 
 void KivoCamera::zoomWithLevel(double level) {
-  KIVO_ASSERT_MAIN_THREAD();
   zoomWithLevel(level, false, false);
 }
 

@@ -12,6 +12,7 @@
 #include "KivoCamera.h"
 #include "KivoCameraAnalytics.h"
 #include "KivoCameraAuthorization.h"
+#include "KivoCameraHandles.h"
 #include "KivoCameraHelper.h"
 #include "KivoCameraLog.h"
 #include "UIKit/UIApplication.h"
@@ -70,7 +71,7 @@ void KivoCamera::initVideoDevice() {
   if (cameraPosition_ == static_cast<std::int64_t>(AVCaptureDevicePosition::front)) {
     if (auto device = AVCaptureDevice::defaultDeviceWithDeviceType(AVCaptureDeviceTypeBuiltInWideAngleCamera,
                                                                    AVMediaTypeVideo, AVCaptureDevicePosition::front))
-      videoDevice_.store(device);
+      handles_->videoDevice.store(device);
     return;
   }
   // Back, and unspecified too.
@@ -82,7 +83,7 @@ void KivoCamera::initVideoDevice() {
   for (const auto type : types) {
     if (auto device = AVCaptureDevice::defaultDeviceWithDeviceType(type, AVMediaTypeVideo,
                                                                    AVCaptureDevicePosition::back)) {
-      videoDevice_.store(device);
+      handles_->videoDevice.store(device);
       break;
     }
   }

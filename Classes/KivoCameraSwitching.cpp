@@ -1,6 +1,6 @@
 // KivoCamera: the torch, the flash mode and the switch between the back and
-// the front camera. The torch and flash run on the main thread (the lock for
-// the torch is taken there); the switch starts there and rebuilds the
+// the front camera. The torch and flash run on the caller's thread (the lock
+// for the torch is taken there); the switch starts there and rebuilds the
 // session's input on the session queue. Every callback goes to the main
 // queue, holding the controller until it has run.
 
@@ -31,7 +31,6 @@ void reportTorchFailure(KivoCameraError error, const NSError& cause) {
 // --- Torch --------------------------------------------------------------------------------
 
 void KivoCamera::toggleTorch(bool on) {
-  KIVO_ASSERT_MAIN_THREAD();
   // Read once: a camera switch may replace the device on the session queue.
   const auto device = videoDevice();
   if (!device || !device->isTorchAvailable() || cameraPosition_ != kBack) return;
@@ -65,7 +64,6 @@ void KivoCamera::toggleTorch(bool on) {
 // --- Flash ---------------------------------------------------------------------------------
 
 void KivoCamera::toggleFlash(std::int64_t flashMode) {
-  KIVO_ASSERT_MAIN_THREAD();
   const auto device = videoDevice();
   if (!device || !device->isFlashAvailable()) return;
   // Stored only: each photo's settings take it (the device is not configured).
@@ -80,7 +78,6 @@ void KivoCamera::toggleFlash(std::int64_t flashMode) {
 // --- Camera switch ---------------------------------------------------------------------------
 
 void KivoCamera::toggleCameraPosition(bool isBack) {
-  KIVO_ASSERT_MAIN_THREAD();
   if (!session_->isRunning()) return;
   const std::int64_t wanted = isBack ? kBack : kFront;
   if (wanted == cameraPosition_) return;

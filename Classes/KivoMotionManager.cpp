@@ -16,14 +16,21 @@ KivoMotionManager::KivoMotionManager() : motionManager_(CMMotionManager::create(
 
 KivoMotionManager::~KivoMotionManager() = default;
 
+std::shared_ptr<const KivoMotionManager::MotionStateDidChangeBlock> KivoMotionManager::loadBlock() const {
+  kivo::MutexLock lock(blockMutex_);
+  return motionStateDidChangeBlock_;
+}
+
 KivoMotionManager::MotionStateDidChangeBlock KivoMotionManager::motionStateDidChangeBlock() const {
-  auto block = motionStateDidChangeBlock_.load();
+  auto block = loadBlock();
   return block ? *block : MotionStateDidChangeBlock{};
 }
 
 void KivoMotionManager::setMotionStateDidChangeBlock(MotionStateDidChangeBlock block) {
-  motionStateDidChangeBlock_.store(block ? std::make_shared<const MotionStateDidChangeBlock>(std::move(block))
-                                         : nullptr);
+  auto made = block ? std::make_shared<const MotionStateDidChangeBlock>(std::move(block)) : nullptr;
+  kivo::MutexLock lock(blockMutex_);
+  // The old block goes after the lock is released.
+  made.swap(motionStateDidChangeBlock_);
 }
 
 void KivoMotionManager::start() {
@@ -55,7 +62,7 @@ void KivoMotionManager::handleAccelerometerUpdate(const CMAccelerometerData& dat
     // A NaN distance fails this test and so counts as not moving.
     if (movingThreshold() < distance) {
       setMotionState(KivoMotionState::moving);
-      if (auto block = motionStateDidChangeBlock_.load()) (*block)(KivoMotionState::moving, false);
+      if (auto block = loadBlock()) (*block)(KivoMotionState::moving, false);
       acceleration_ = a;
       return;
     }
@@ -68,7 +75,7 @@ void KivoMotionManager::handleAccelerometerUpdate(const CMAccelerometerData& dat
     // counts as equal, so the clock's rounding cannot decide the comparison.
     if (canFocus_ && now - staticTimestamp_ > kDelayDuration + 1e-9 && !isFocusing()) {
       canFocus_ = false;
-      if (auto block = motionStateDidChangeBlock_.load()) (*block)(motionState(), true);
+      if (auto block = loadBlock()) (*block)(motionState(), true);
     }
   }
   setMotionState(KivoMotionState::still);

@@ -16,7 +16,7 @@
 
 #include "CoreMotion/CMAccelerometerData.h"
 #include "KivoCameraEnum.h"
-#include "KivoCameraLockedPointer.h"
+#include "Foundation/ThreadSafety.h"
 
 class CMMotionManager;
 
@@ -75,7 +75,10 @@ class KivoMotionManager : public std::enable_shared_from_this<KivoMotionManager>
   std::atomic<double> movingThreshold_{0.1};
   const std::shared_ptr<std::atomic<KivoMotionState>> motionState_ =
       std::make_shared<std::atomic<KivoMotionState>>(KivoMotionState::undetermined);
-  KivoCameraLockedPointer<std::shared_ptr<const MotionStateDidChangeBlock>> motionStateDidChangeBlock_;
+  /// The block, replaced whole and called outside the lock.
+  std::shared_ptr<const MotionStateDidChangeBlock> loadBlock() const;
+  mutable kivo::Mutex blockMutex_;
+  std::shared_ptr<const MotionStateDidChangeBlock> motionStateDidChangeBlock_ KIVO_GUARDED_BY(blockMutex_);
   std::atomic<bool> isFocusing_{false};
   const std::shared_ptr<CMMotionManager> motionManager_;
 

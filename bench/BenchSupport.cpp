@@ -1,3 +1,4 @@
+#include "KivoCameraInspector.h"
 #include "BenchSupport.h"
 
 #include <benchmark/benchmark.h>
@@ -68,13 +69,13 @@ ShownCamera::ShownCamera(const Options& options)
   host_ = std::make_unique<sim::HostScreen>();
   host_->attach(camera_, [this] { camera_->addToController(host_->controller()); });
   host_->appear();
-  if (!pumpUntil([this] { return camera_->session()->isRunning(); }))
+  if (!pumpUntil([this] { return KivoCameraInspector::session(*camera_)->isRunning(); }))
     throw std::runtime_error("the camera's session did not start");
 }
 
 ShownCamera::~ShownCamera() {
   host_->disappear();
-  pumpUntil([this] { return !camera_->session()->isRunning(); }, 2);
+  pumpUntil([this] { return !KivoCameraInspector::session(*camera_)->isRunning(); }, 2);
   host_->release();
   camera_.reset();
   host_.reset();

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "KivoCameraInspector.h"
 #include "AVFoundation/AVCaptureVideoDataOutput.h"
 #include "BenchSupport.h"
 #include "CoreMedia/CMSampleBuffer.h"
@@ -104,12 +105,12 @@ void BM_FrameCallback_Scaling(benchmark::State& state) {
 
   // The world idling: the same window with no frames.
   shown.camera().stopSession();
-  shown.pumpUntil([&] { return !shown.camera().session()->isRunning(); });
+  shown.pumpUntil([&] { return !KivoCameraInspector::session(shown.camera())->isRunning(); });
   double idleCpu = bench::processCpuSeconds();
   shown.executor().runMainLoopFor(kWindowSeconds);
   idleCpu = bench::processCpuSeconds() - idleCpu;
   shown.camera().startSession();
-  shown.pumpUntil([&] { return shown.camera().session()->isRunning(); });
+  shown.pumpUntil([&] { return KivoCameraInspector::session(shown.camera())->isRunning(); });
   shown.executor().runMainLoopFor(0.05);  // settle into the cadence
 
   double busyCpu = 0;

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 
+#include "KivoCameraInspector.h"
 #include "BenchSupport.h"
 #include "sim/capture/CaptureSimulation.h"
 #include "sim/capture/SessionCosts.h"
@@ -88,11 +89,11 @@ bool liveOnce(Stalls& stalls) {
   });
   hostCall("attach", [&] { host.attach(camera, [&] { camera->addToController(host.controller()); }); });
   hostCall("appear", [&] { host.appear(); });
-  if (!pumpUntil([&] { return camera->session()->isRunning(); })) return false;
+  if (!pumpUntil([&] { return KivoCameraInspector::session(*camera)->isRunning(); })) return false;
   hostCall("capture", [&] { camera->capturePhoto(); });
   if (!pumpUntil([&] { return photos == 1; })) return false;
   hostCall("disappear", [&] { host.disappear(); });
-  if (!pumpUntil([&] { return !camera->session()->isRunning(); })) return false;
+  if (!pumpUntil([&] { return !KivoCameraInspector::session(*camera)->isRunning(); })) return false;
   executor.setMainQueueObserver({});
   host.release();
   camera.reset();

@@ -26,6 +26,7 @@
 #include "Foundation/PlatformTrace.h"
 #include "GstCaptureBackend.h"
 #include "KivoCamera.h"
+#include "KivoCameraInspector.h"
 #include "KivoCameraDelegate.h"
 #include "sim/HostScreen.h"
 #include "sim/World.h"
@@ -99,7 +100,7 @@ void BM_RealFrames(benchmark::State& state) {
   report(state, mode, cpu, delivered);
 
   host.disappear();
-  executor.runMainLoopUntil([&] { return !camera->session()->isRunning(); }, 5);
+  executor.runMainLoopUntil([&] { return !KivoCameraInspector::session(*camera)->isRunning(); }, 5);
   host.release();
   camera.reset();
 }

@@ -22,6 +22,7 @@
 #include "CoreVideo/CVPixelBuffer.h"
 #include "Foundation/PlatformTrace.h"
 #include "KivoCamera.h"
+#include "KivoCameraInspector.h"
 #include "UIKit/UIScreen.h"
 #include "sim/HostScreen.h"
 #include "sim/World.h"
@@ -57,7 +58,7 @@ class Screen {
 
   sim::HostScreen& host() { return host_; }
   /// The preview's picture now.
-  CVPixelBufferRef frame() const { return camera_->session()->currentFrame(); }
+  CVPixelBufferRef frame() const { return KivoCameraInspector::session(*camera_)->currentFrame(); }
 
  private:
   sim::World world_{sim::World::Mode::deterministic};

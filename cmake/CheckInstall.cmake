@@ -39,7 +39,9 @@ set(expected
   ${LIBDIR}/libkivo_platform.a
   ${LIBDIR}/libkivo_sim.a
   ${LIBDIR}/libkivo_host.a
+  ${LIBDIR}/libkivo_surface.a
   include/kivocamera/host/KivoHostPlatform.h
+  include/kivocamera/host/KivoHostSurface.h
   include/kivocamera/component/KivoCamera.h
   include/kivocamera/component/KivoCameraDelegate.h
   include/kivocamera/component/KivoCameraLocalizableKey.h
@@ -75,6 +77,34 @@ if(missing)
   string(REPLACE ";" "\n  " missing "${missing}")
   message(FATAL_ERROR "not installed under ${prefix}:\n  ${missing}")
 endif()
+# Internal helpers are not installed, and every header that is finds what
+# it includes in the installed tree (a host can include only public headers).
+set(root ${prefix}/include/kivocamera)
+foreach(internal component/KivoCameraSafeDict.h component/KivoCameraLockedPointer.h
+        component/KivoAccelerometerUpdates.h component/KivoCameraInspector.h component/KivoCameraHandles.h
+        platform/Dispatch/SchedulerCore.h platform/AVFoundation/AVTrace.h platform/Foundation/InstalledObject.h)
+  if(EXISTS ${root}/${internal})
+    message(FATAL_ERROR "an internal header is installed: ${internal}")
+  endif()
+endforeach()
+file(GLOB_RECURSE installed_headers ${root}/*.h)
+foreach(header ${installed_headers})
+  file(STRINGS ${header} includes REGEX "^#include \"")
+  get_filename_component(here ${header} DIRECTORY)
+  foreach(line ${includes})
+    string(REGEX REPLACE "^#include \"([^\"]+)\".*" "\\1" included "${line}")
+    set(include_found FALSE)
+    foreach(dir ${here} ${root}/component ${root}/platform ${root}/host ${root} ${root}/devices/gstreamer)
+      if(EXISTS ${dir}/${included})
+        set(include_found TRUE)
+      endif()
+    endforeach()
+    if(NOT include_found)
+      message(FATAL_ERROR "${header} includes \"${included}\", which is not installed")
+    endif()
+  endforeach()
+endforeach()
+
 file(GLOB_RECURSE installed_resources RELATIVE ${prefix}/share/kivocamera ${prefix}/share/kivocamera/*)
 list(SORT installed_resources)
 list(SORT resources)

@@ -85,8 +85,28 @@ if(TARGET kivo_gstreamer)
     FILES_MATCHING PATTERN "*.h")
 endif()
 
-# Every header is installed: the public ones include most of the others.
-foreach(pair "Classes;component" "Localizable;component" "platform;platform" "sim;sim" "host;host")
+# Only what a host includes: the component's API (and the types of its public
+# properties), the platform's headers, the simulator's (for host tests), the
+# host platform and surface. Internal helpers stay in the source tree; no
+# installed header includes them (tests/install checks both).
+install(FILES
+  ${PROJECT_SOURCE_DIR}/Classes/KivoCamera.h
+  ${PROJECT_SOURCE_DIR}/Classes/KivoCameraAuthorization.h
+  ${PROJECT_SOURCE_DIR}/Classes/KivoCameraDelegate.h
+  ${PROJECT_SOURCE_DIR}/Classes/KivoCameraEnum.h
+  ${PROJECT_SOURCE_DIR}/Classes/KivoFocusView.h
+  ${PROJECT_SOURCE_DIR}/Classes/KivoMotionManager.h
+  ${PROJECT_SOURCE_DIR}/Classes/KivoOrientation.h
+  ${PROJECT_SOURCE_DIR}/Classes/KivoPreviewView.h
+  ${PROJECT_SOURCE_DIR}/Localizable/KivoCameraLocalizableKey.h
+  DESTINATION ${KIVO_INSTALL_INCLUDE_ROOT}/component)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/platform/
+  DESTINATION ${KIVO_INSTALL_INCLUDE_ROOT}/platform
+  FILES_MATCHING PATTERN "*.h"
+  PATTERN "SchedulerCore.h" EXCLUDE
+  PATTERN "AVTrace.h" EXCLUDE
+  PATTERN "InstalledObject.h" EXCLUDE)
+foreach(pair "sim;sim" "host;host")
   list(GET pair 0 from)
   list(GET pair 1 to)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/${from}/

@@ -11,14 +11,10 @@
 #include "AVFoundation/AVCapturePhotoOutput.h"
 #include "Dispatch/Dispatch.h"
 #include "KivoCamera.h"
+#include "KivoCameraInspector.h"
 #include "sim/World.h"
 
 #ifndef NDEBUG
-
-class KivoCameraTestAccess {
- public:
-  static void configureSessionPreset(KivoCamera& camera) { camera.configureSessionPreset(); }
-};
 
 namespace {
 
@@ -33,16 +29,17 @@ TEST(AffinityDeathTest, AMethodOffItsQueueStopsADebugBuild) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   const Case cases[] = {
       {"a control off the main thread", "com.kivocamera.session.queue",
-       [](KivoCamera& camera) { camera.zoomWithLevel(0.5); }, "zoomWithLevel must run on the main thread"},
+       [](KivoCamera& camera) { camera.focusCenterWithAnimated(false); },
+       "focusCenterWithAnimated must run on the main thread"},
       {"a view accessor off the main thread", "other",
        [](KivoCamera& camera) { camera.previewView(); }, "previewView must run on the main thread"},
       {"a session step off the session queue", "main",
-       [](KivoCamera& camera) { KivoCameraTestAccess::configureSessionPreset(camera); },
+       [](KivoCamera& camera) { KivoCameraInspector::configureSessionPreset(camera); },
        "configureSessionPreset must run on queue \"com.kivocamera.session.queue\""},
       {"the frame callback off the frame queue", "com.kivocamera.session.queue",
        [](KivoCamera& camera) {
          AVCaptureConnection connection("");
-         camera.captureOutput(*camera.photoOutput(), nullptr, connection);
+         camera.captureOutput(*KivoCameraInspector::photoOutput(camera), nullptr, connection);
        },
        "captureOutput must run on queue \"com.kivocamera.video.output\""},
   };

@@ -9,6 +9,7 @@
 #include "AVFoundation/AVCaptureSession.h"
 #include "Foundation/NotificationCenter.h"
 #include "KivoCamera.h"
+#include "KivoCameraInspector.h"
 #include "KivoMotionManager.h"
 #include "KivoPreviewView.h"
 #include "sim/World.h"
@@ -70,7 +71,7 @@ TEST(KivoCameraAutoResolutionTest, ChoosesThePresetFromFreeMemoryAtTheThreshold)
       c.setShouldHighResolutionPhotoEnabled(true);
       c.setSessionPreset("AVCaptureSessionPreset640x480");
     });
-    EXPECT_EQ(camera->session()->sessionPreset(), preset) << bytes;
+    EXPECT_EQ(KivoCameraInspector::session(*camera)->sessionPreset(), preset) << bytes;
     EXPECT_EQ(camera->shouldHighResolutionPhotoEnabled(), highResolution) << bytes;
   }
 }
@@ -96,8 +97,8 @@ TEST(KivoCameraChoiceTest, PicksTheCameraByPositionAndPreference) {
           c.setShouldAutoUseMultiCamera(multi);
           c.setCameraPosition(position);
         });
-    ASSERT_NE(camera->videoDevice(), nullptr) << chosen;
-    EXPECT_EQ(camera->videoDevice()->uniqueID(), chosen);
+    ASSERT_NE(KivoCameraInspector::videoDevice(*camera), nullptr) << chosen;
+    EXPECT_EQ(KivoCameraInspector::videoDevice(*camera)->uniqueID(), chosen);
   }
 }
 
@@ -120,10 +121,10 @@ TEST_F(KivoCameraTest, OddOrdersOfHostCallsDoNotBreakAnything) {
   appear();
   appear();  // twice
   world.runUntilIdle();
-  EXPECT_TRUE(camera->session()->isRunning());
+  EXPECT_TRUE(KivoCameraInspector::session(*camera)->isRunning());
   disappear();
   disappear();
-  EXPECT_FALSE(camera->session()->isRunning());
+  EXPECT_FALSE(KivoCameraInspector::session(*camera)->isRunning());
 }
 
 // --- Preview check ----------------------------------------------------------------
@@ -137,10 +138,10 @@ TEST_F(KivoCameraTest, ThePreviewCheckReportsEachFindingOnTheMainQueue) {
   world.trace().clear();
   preview->setHidden(true);
   preview->setSession(nullptr);
-  camera->analyticsPreviewPossibleError(KivoCameraPerfomanceStep::startSession);
+  KivoCameraInspector::checkPreview(*camera, KivoCameraPerfomanceStep::startSession);
   world.runUntilIdle();  // the check reads the views when it runs
   camera->setPreviewView(nullptr);
-  camera->analyticsPreviewPossibleError(KivoCameraPerfomanceStep::capture);
+  KivoCameraInspector::checkPreview(*camera, KivoCameraPerfomanceStep::capture);
   world.runUntilIdle();
   EXPECT_THAT(world.trace().take(),
               ElementsAre(R"(event kivo_camera {"code":"10013","step":"startSession"} @main)",
@@ -194,7 +195,7 @@ TEST_P(KivoCameraPastItsWorldTest, AnOperationDoesNothingAndTheControllerStillGo
     host->view()->layoutIfNeeded();
     host->viewDidAppear(false);
     world.runUntilIdle();
-    ASSERT_TRUE(camera->session()->isRunning());
+    ASSERT_TRUE(KivoCameraInspector::session(*camera)->isRunning());
   }
   GetParam().call(*camera);
   camera->removeFromParentViewController();

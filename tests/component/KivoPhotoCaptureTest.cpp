@@ -8,6 +8,7 @@
 
 #include "AVFoundation/AVCapturePhotoOutput.h"
 #include "KivoCamera.h"
+#include "KivoCameraInspector.h"
 #include "KivoFocusView.h"
 #include "KivoOrientation.h"
 #include "KivoPhotoCapture.h"
@@ -83,9 +84,9 @@ TEST_F(KivoPhotoCaptureTest, TheShutterFlashesAtExposureAndTheReticleStopsAtDeli
   camera->focusView()->setHidden(false);
   camera->capturePhoto();
   world.advance(0.04);
-  EXPECT_EQ(camera->captureAnimationView()->presentationAlpha(), 0.0);
+  EXPECT_EQ(KivoCameraInspector::captureAnimationView(*camera)->presentationAlpha(), 0.0);
   world.advance(0.01);
-  EXPECT_EQ(camera->captureAnimationView()->presentationAlpha(), 1.0) << "black at the will-capture callback";
+  EXPECT_EQ(KivoCameraInspector::captureAnimationView(*camera)->presentationAlpha(), 1.0) << "black at the will-capture callback";
   EXPECT_FALSE(camera->focusView()->isHidden());
   world.advance(0.25);
   EXPECT_EQ(deliveries.size(), 1u);

@@ -14,6 +14,7 @@
 #include "Dispatch/Executor.h"
 #include "KivoCamera.h"
 #include "KivoHostPlatform.h"
+#include "KivoPreviewView.h"
 #include "Mach/HostStatistics.h"
 #include "UIKit/UIViewController.h"
 
@@ -60,7 +61,7 @@ TEST(KivoHostPlatformTest, SetsUpAndTearsDownTwiceWithACameraShownInBetween) {
       camera->addToController(screen);
       appear(*screen, true);
       if (KivoHostPlatform::hasRealCameras()) {
-        ASSERT_TRUE(executor.runMainLoopUntil([&] { return camera->session()->isRunning(); }, kGenerousTimeout));
+        ASSERT_TRUE(executor.runMainLoopUntil([&] { return camera->previewView()->session()->isRunning(); }, kGenerousTimeout));
       }
       appear(*screen, false);
       // The permission's answer, and with it an event, comes from another queue.

@@ -29,6 +29,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "KivoCameraInspector.h"
 #include "KivoMotionManager.h"
 #include "KivoOrientation.h"
 #include "KivoPhotoCapture.h"
@@ -171,7 +172,7 @@ class SeedRun {
       captures_ += traced.find(" capturePhotoWithSettings:delegate: ") != std::string::npos;
     }
     require(runner_.photosDelivered() <= captures_, "more photos delivered than captures asked for");
-    require(!runner_.camera() || runner_.camera()->capturesInProgress() <= 1, "two captures in progress");
+    require(!runner_.camera() || KivoCameraInspector::capturesInProgress(*runner_.camera()) <= 1, "two captures in progress");
     return refusal;
   }
 

@@ -19,6 +19,7 @@
 #include "Foundation/KeyValueObserving.h"
 #include "Foundation/NotificationCenter.h"
 #include "KivoCamera.h"
+#include "KivoCameraInspector.h"
 #include "KivoPhotoCapture.h"
 #include "UIKit/UIViewController.h"
 #include "sim/HostScreen.h"
@@ -173,8 +174,8 @@ TEST_P(LeakWhenTheWorldGoesTest, AReleasedControllerWithWorkInFlightGoesWithTheW
     world.advance(0.1);  // exposed, not yet processed
     camera->focusAtPoint({100, 100}, true);
     world.runUntilIdle();  // the camera reports that it adjusts
-    ASSERT_EQ(camera->capturesInProgress(), 1u);
-    ASSERT_TRUE(camera->videoDevice()->isAdjustingFocus());
+    ASSERT_EQ(KivoCameraInspector::capturesInProgress(*camera), 1u);
+    ASSERT_TRUE(KivoCameraInspector::videoDevice(*camera)->isAdjustingFocus());
     screen.release();
     watch = camera;
   }

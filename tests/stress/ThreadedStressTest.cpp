@@ -29,6 +29,7 @@
 #include "Dispatch/Dispatch.h"
 #include "Dispatch/Executor.h"
 #include "KivoCamera.h"
+#include "KivoCameraInspector.h"
 #include "KivoPhotoCapture.h"
 #include "sim/HostScreen.h"
 #include "sim/World.h"
@@ -121,7 +122,7 @@ TEST(ThreadedStressTest, EveryCaptureArrivesOnceUnderLoadAndTheReleasedControlle
   camera->setFlashMode(2);
   screen.attach(camera, [&] { camera->addToController(screen.controller()); });
   screen.appear();
-  ASSERT_TRUE(loop.runMainLoopUntil([&] { return camera->session()->isRunning() && record.frames.load() > 0; },
+  ASSERT_TRUE(loop.runMainLoopUntil([&] { return KivoCameraInspector::session(*camera)->isRunning() && record.frames.load() > 0; },
                                     kGenerousTimeout))
       << "the session never started streaming";
 
@@ -168,7 +169,7 @@ TEST(ThreadedStressTest, EveryCaptureArrivesOnceUnderLoadAndTheReleasedControlle
 
   // The last capture ends; then the host lets go.
   ASSERT_TRUE(loop.runMainLoopUntil(
-      [&] { return record.delivered() >= record.requests() && camera->capturesInProgress() == 0; }, kGenerousTimeout))
+      [&] { return record.delivered() >= record.requests() && KivoCameraInspector::capturesInProgress(*camera) == 0; }, kGenerousTimeout))
       << record.delivered() << " deliveries for " << record.requests() << " captures";
   screen.disappear();
   screen.release();

@@ -6,6 +6,7 @@
 
 #include "AVFoundation/AVCaptureBackend.h"
 #include "KivoCamera.h"
+#include "KivoCameraInspector.h"
 #include "RealCameras.h"
 #include "RunnerDelegate.h"
 #include "sim/HostScreen.h"
@@ -172,7 +173,7 @@ std::shared_ptr<AVCaptureSession> Runner::newestSession() const {
   // A real device layer does not tell the world of sessions: the
   // controller's is the one there is.
   if (auto session = world_->capture().newestSession()) return session;
-  return camera_ ? camera_->session() : nullptr;
+  return camera_ ? KivoCameraInspector::session(*camera_) : nullptr;
 }
 
 void Runner::useDelegate(std::shared_ptr<KivoCameraDelegate> delegate) {

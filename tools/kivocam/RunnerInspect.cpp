@@ -12,6 +12,7 @@
 #include "Commands.h"
 #include "Foundation/TraceFormat.h"
 #include "KivoCamera.h"
+#include "KivoCameraInspector.h"
 #include "KivoFocusView.h"
 #include "KivoMotionManager.h"
 #include "KivoOrientation.h"
@@ -120,7 +121,7 @@ const std::vector<Path<CameraPath>>& cameraPaths() {
        }},
       {"captureAnimationView.alpha", "the shutter overlay's alpha; nil before it is made",
        [](KivoCamera& c) {
-         const auto& view = c.captureAnimationView();
+         const auto& view = KivoCameraInspector::captureAnimationView(c);
          return view ? formatNumber(view->alpha()) : kNil;
        }},
       {"motionManager.movingThreshold", "",
@@ -156,7 +157,7 @@ std::shared_ptr<KivoMotionManager> motion(Runner& r) { return r.camera() ? r.cam
 std::shared_ptr<KivoOrientation> estimator(Runner& r) { return r.camera() ? r.camera()->orientation() : nullptr; }
 std::shared_ptr<AVCaptureSession> session(Runner& r) { return r.newestSession(); }
 std::shared_ptr<AVCaptureDevice> device(Runner& r) {
-  const auto current = r.camera() ? r.camera()->videoDevice() : nullptr;
+  const auto current = r.camera() ? KivoCameraInspector::videoDevice(*r.camera()) : nullptr;
   return current ? current : r.world().capture().currentCamera();
 }
 std::shared_ptr<AVCaptureVideoPreviewLayer> previewLayer(Runner& r) {
@@ -215,7 +216,7 @@ const std::vector<Path<RunnerPath>>& otherPaths() {
       {"connection.videoOrientation", "the photo connection's, raw; nil without one",
        [](Runner& r) {
          auto output = r.world().capture().photoOutput();
-         if (!output && r.camera()) output = r.camera()->photoOutput();
+         if (!output && r.camera()) output = KivoCameraInspector::photoOutput(*r.camera());
          const auto connection = output ? output->videoConnection() : nullptr;
          return connection ? raw(connection->videoOrientation()) : kNil;
        }},
@@ -235,7 +236,7 @@ const std::vector<Path<RunnerPath>>& otherPaths() {
       {"orientation.imageOrientation.front", "raw",
        of<O>(estimator, [](O& o) { return raw(o.imageOrientation(kFront)); })},
       {"captures.inProgress", "the number of captures in progress; nil without a controller",
-       [](Runner& r) { return r.camera() ? raw(r.camera()->capturesInProgress()) : kNil; }},
+       [](Runner& r) { return r.camera() ? raw(KivoCameraInspector::capturesInProgress(*r.camera())) : kNil; }},
       {"alert", "the presented alert as its trace line shows it, or nil",
        [](Runner& r) {
          const auto alert = r.host().presentedAlert();
