@@ -338,7 +338,7 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   void didEnterBackground();
 
   // Controls (KivoCameraControls.cpp), on the main thread except focusEnded,
-  // on the camera's queue.
+  // on the camera's queue, and the zoom, on its caller's thread.
   void addGestureRecognizer() KIVO_REQUIRES(mainThread);
   void tapGesture(UITapGestureRecognizer& tap);
   void pinchGesture(UIPinchGestureRecognizer& pinch);
@@ -351,8 +351,6 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   /// The switch's rebuild on the session queue: inputs out, the device steps
   /// for the new position, commit, the callback, then a start.
   void reconfigureCameraPosition();
-
-  // Capture helpers (KivoCameraCapture.cpp).
 
   // Public configuration.
   // The delegate (weak), the motion manager, the orientation and the video device.
