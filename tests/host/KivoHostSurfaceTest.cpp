@@ -15,22 +15,14 @@
 #include "CoreGraphics/CGContext.h"
 #include "UIKit/UIScreen.h"
 #include "sim/HostScreen.h"
+#include "support/ShownByRunner.h"
 
 namespace kivocam {
 namespace {
 
-class KivoHostSurfaceTest : public ::testing::Test {
+class KivoHostSurfaceTest : public ShownByRunner {
  protected:
-  KivoHostSurfaceTest() : runner_(options(), discard_) { run({"create", "attach", "appear", "advance 0.5"}); }
-  static RunnerOptions options() {
-    RunnerOptions o;
-    o.recordTrace = false;
-    return o;
-  }
-  void run(std::initializer_list<const char*> lines) {
-    for (const char* line : lines) runner_.run(line);
-  }
-  KivoHostSurface& surface() { return runner_.host(); }
+  KivoHostSurface& surface() { return screen(); }
 
   // The screen one pixel a point, RGBA.
   std::vector<std::uint8_t> render() {
@@ -39,9 +31,6 @@ class KivoHostSurfaceTest : public ::testing::Test {
     surface().render(pixels.data(), w, h, static_cast<std::size_t>(w) * 4);
     return pixels;
   }
-
-  std::ostream discard_{nullptr};
-  Runner runner_;
 };
 
 // The host's buffer holds what the screen renders into a context of that

@@ -23,6 +23,7 @@
 #include "UIKit/UIImage.h"
 #include "UIKit/UIScreen.h"
 #include "sim/HostScreen.h"
+#include "support/ShownByRunner.h"
 
 namespace kivocam {
 namespace {
@@ -132,21 +133,8 @@ TEST(ScreenSnapshots, NamesAndSizesOutsideTheLimitsAreWrongLines) {
 
 // --- Animations over time ----------------------------------------------------------
 
-class ScreenOverTime : public ::testing::Test {
+class ScreenOverTime : public ShownByRunner {
  protected:
-  ScreenOverTime() : runner_(options(), discard_) {
-    for (const char* line : {"create", "attach", "appear", "advance 0.5"}) runner_.run(line);
-  }
-  static RunnerOptions options() {
-    RunnerOptions o;
-    o.recordTrace = false;
-    return o;
-  }
-
-  void run(std::initializer_list<const char*> lines) {
-    for (const char* line : lines) runner_.run(line);
-  }
-
   // The screen now, one pixel a point.
   const CGContext& render() {
     const CGRect bounds = UIScreen::main().bounds();
@@ -155,8 +143,6 @@ class ScreenOverTime : public ::testing::Test {
     return *context_;
   }
 
-  std::ostream discard_{nullptr};
-  Runner runner_;
   std::optional<CGContext> context_;
 };
 

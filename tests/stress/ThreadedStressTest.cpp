@@ -77,10 +77,8 @@ struct Record {
   }
 };
 
-TEST(ThreadedStressTest, EveryCaptureArrivesOnceUnderLoadAndTheReleasedControllerIsDestroyed) {
-  const std::size_t target = stressCountFromEnvironment("KIVO_STRESS_CAPTURES", kDefaultCaptures);
-  const std::size_t processorsBefore = KivoPhotoCaptureProcessor::liveCount();
-  Record record;  // outlives the world, whose workers may still run a handler while it shuts down
+// The delegate that records each delivery and counts frames and switches.
+std::shared_ptr<KivoCameraDelegateBlocks> recordingDelegate(Record& record) {
   auto delegate = std::make_shared<KivoCameraDelegateBlocks>();
   delegate->didCapturePhoto = [&record](KivoCamera&, const std::optional<Data>& photo) {
     std::lock_guard<std::mutex> lock(record.mutex);
@@ -90,9 +88,12 @@ TEST(ThreadedStressTest, EveryCaptureArrivesOnceUnderLoadAndTheReleasedControlle
   };
   delegate->didOutput = [&record](KivoCamera&, const CMSampleBufferRef&, bool) { record.frames.fetch_add(1); };
   delegate->didToggleCameraPosition = [&record](KivoCamera&, bool) { record.switches.fetch_add(1); };
+  return delegate;
+}
 
-  sim::World world(sim::World::Mode::realtime);
-  ThreadedExecutor& loop = *world.threadedExecutor();
+// Two cameras at 240 fps, quick small photos, and the trace read for capture
+// requests and the session's starts and stops.
+void prepareWorld(sim::World& world, Record& record) {
   for (const auto position : {AVCaptureDevicePosition::back, AVCaptureDevicePosition::front})
     world.addCamera(sim::camera(position, sim::CameraType::wide, [](auto& d) { d.frameRate = 240; }));
   // Exposure, photo and end 2, 8 and 10 ms after the request; a small picture is cheap to encode.
@@ -110,78 +111,40 @@ TEST(ThreadedStressTest, EveryCaptureArrivesOnceUnderLoadAndTheReleasedControlle
     if (stop) ++record.stops;
     if (stop || start) record.sessionStopped = stop;
   });
+}
 
-  sim::HostScreen screen;
-  auto camera = KivoCamera::create();
-  world.markControllerCreated();
-  camera->setDelegate(delegate);
-  camera->setEnableVideoDataOutput(true);
-  camera->setShouldUseDeviceOrientation(true);
-  camera->setShouldListeningToAutoFocus(true);
-  camera->setShouldListeningToExposure(true);
-  camera->setFlashMode(2);
-  screen.attach(camera, [&] { camera->addToController(screen.controller()); });
-  screen.appear();
-  ASSERT_TRUE(loop.runMainLoopUntil([&] { return KivoCameraInspector::session(*camera)->isRunning() && record.frames.load() > 0; },
-                                    kGenerousTimeout))
-      << "the session never started streaming";
-
-  // The main thread's share of the load, one action per step between capture
-  // requests (most of which arrive during a capture and are dropped).
-  auto lastProgress = std::chrono::steady_clock::now();
-  std::size_t requestsSoFar = 0;
-  bool back = true;
-  for (std::size_t step = 0; requestsSoFar < target; ++step) {
-    camera->capturePhoto();
-    switch (step % 16) {
-      case 0: camera->zoomWithScale(1.0 + static_cast<double>(step % 7) * 0.5); break;
-      case 1: camera->focusAtPoint(CGPoint{40.0 + static_cast<double>(step % 50), 80.0}, true); break;
-      case 2: world.motion().setAcceleration(step % 32 < 16 ? 0.4 : 0.0, -1.0, 0.0); break;
-      case 3: camera->toggleTorch(step % 32 < 16); break;
-      case 4: world.capture().postInterrupted(NSNumber(static_cast<std::int64_t>(1 + step % 4))); break;
-      case 5: camera->zoomWithLevel(static_cast<double>(step % 5) * 0.25); break;
-      case 6: camera->toggleFlash(static_cast<std::int64_t>(step % 3)); break;
-      case 7: world.capture().postInterruptionEnded(); break;
-      case 8: camera->focusWithAnimated(false); break;
-      // Named: during a switch the session has no current camera for a moment.
-      case 9: world.capture().setISO("back-wide", 100.0f + static_cast<float>(step % 200)); break;
-      case 10: world.capture().postRuntimeError(); break;
-      case 11: camera->zoomWithScale(2.0, true); break;
-      case 12: camera->setExposureTargetBias(static_cast<float>(step % 5) - 2.0f); break;
-      default: break;  // a step of captures and frames alone
-    }
-    // Rarer: a camera switch, and a stay in the background that stops the session.
-    if (step % 128 == 64) {
-      back = !back;
-      camera->toggleCameraPosition(back);
-    }
-    if (step % 512 == 200) world.notifyWillResignActive();
-    if (step % 512 == 260) world.notifyBecameActive();
-    loop.runMainLoopFor(0.002);
-    const auto now = std::chrono::steady_clock::now();
-    if (const std::size_t requests = record.requests(); requests != requestsSoFar) {
-      requestsSoFar = requests;
-      lastProgress = now;
-    }
-    ASSERT_LT(std::chrono::duration<double>(now - lastProgress).count(), kGenerousTimeout)
-        << "no capture started for a long time, after " << requestsSoFar << " of " << target;
+// The main thread's share of the load at `step`, beside its capture request.
+void loadStep(KivoCamera& camera, sim::World& world, std::size_t step, bool& back) {
+  switch (step % 16) {
+    case 0: camera.zoomWithScale(1.0 + static_cast<double>(step % 7) * 0.5); break;
+    case 1: camera.focusAtPoint(CGPoint{40.0 + static_cast<double>(step % 50), 80.0}, true); break;
+    case 2: world.motion().setAcceleration(step % 32 < 16 ? 0.4 : 0.0, -1.0, 0.0); break;
+    case 3: camera.toggleTorch(step % 32 < 16); break;
+    case 4: world.capture().postInterrupted(NSNumber(static_cast<std::int64_t>(1 + step % 4))); break;
+    case 5: camera.zoomWithLevel(static_cast<double>(step % 5) * 0.25); break;
+    case 6: camera.toggleFlash(static_cast<std::int64_t>(step % 3)); break;
+    case 7: world.capture().postInterruptionEnded(); break;
+    case 8: camera.focusWithAnimated(false); break;
+    // Named: during a switch the session has no current camera for a moment.
+    case 9: world.capture().setISO("back-wide", 100.0f + static_cast<float>(step % 200)); break;
+    case 10: world.capture().postRuntimeError(); break;
+    case 11: camera.zoomWithScale(2.0, true); break;
+    case 12: camera.setExposureTargetBias(static_cast<float>(step % 5) - 2.0f); break;
+    default: break;  // a step of captures and frames alone
   }
+  // Rarer: a camera switch, and a stay in the background that stops the session.
+  if (step % 128 == 64) {
+    back = !back;
+    camera.toggleCameraPosition(back);
+  }
+  if (step % 512 == 200) world.notifyWillResignActive();
+  if (step % 512 == 260) world.notifyBecameActive();
+}
 
-  // The last capture ends; then the host lets go.
-  ASSERT_TRUE(loop.runMainLoopUntil(
-      [&] { return record.delivered() >= record.requests() && KivoCameraInspector::capturesInProgress(*camera) == 0; }, kGenerousTimeout))
-      << record.delivered() << " deliveries for " << record.requests() << " captures";
-  screen.disappear();
-  screen.release();
-  std::weak_ptr<KivoCamera> watch = camera;
-  camera.reset();
-  ASSERT_TRUE(loop.runMainLoopUntil([&] { return watch.expired(); }, kGenerousTimeout))
-      << "the released controller is still alive";
-
-  // A queued delivery holds the controller, so the numbers are final here.
-  // Captures run one at a time and each ends in one delivery block on the
-  // serial main queue, so the k-th delivery belongs to the k-th request: with
-  // none ahead of its request and equal totals, each came exactly once.
+// Captures run one at a time and each ends in one delivery block on the
+// serial main queue, so the k-th delivery belongs to the k-th request: with
+// none ahead of its request and equal totals, each came exactly once.
+void expectEachCaptureDeliveredOnce(Record& record, std::size_t target) {
   std::lock_guard<std::mutex> lock(record.mutex);
   std::printf("[ stress   ] %zu captures (%zu on a stopped session), %zu frames, %zu switches, %zu stops\n",
               record.requestIDs.size(), record.requestsWhileStopped, record.frames.load(), record.switches.load(),
@@ -194,6 +157,66 @@ TEST(ThreadedStressTest, EveryCaptureArrivesOnceUnderLoadAndTheReleasedControlle
   for (std::size_t i = 1; i < record.requestIDs.size(); ++i)
     ASSERT_LT(record.requestIDs[i - 1], record.requestIDs[i]) << "a capture was requested twice";
   EXPECT_GT(record.switches.load(), 0u) << "the camera never switched";
+}
+
+TEST(ThreadedStressTest, EveryCaptureArrivesOnceUnderLoadAndTheReleasedControllerIsDestroyed) {
+  const std::size_t target = stressCountFromEnvironment("KIVO_STRESS_CAPTURES", kDefaultCaptures);
+  const std::size_t processorsBefore = KivoPhotoCaptureProcessor::liveCount();
+  Record record;  // outlives the world, whose workers may still run a handler while it shuts down
+  auto delegate = recordingDelegate(record);
+  sim::World world(sim::World::Mode::realtime);
+  ThreadedExecutor& loop = *world.threadedExecutor();
+  prepareWorld(world, record);
+
+  sim::HostScreen screen;
+  auto camera = KivoCamera::create();
+  world.markControllerCreated();
+  camera->setDelegate(delegate);
+  camera->setEnableVideoDataOutput(true);
+  camera->setShouldUseDeviceOrientation(true);
+  camera->setShouldListeningToAutoFocus(true);
+  camera->setShouldListeningToExposure(true);
+  camera->setFlashMode(2);
+  screen.attach(camera, [&] { camera->addToController(screen.controller()); });
+  screen.appear();
+  ASSERT_TRUE(loop.runMainLoopUntil(
+      [&] { return KivoCameraInspector::session(*camera)->isRunning() && record.frames.load() > 0; },
+      kGenerousTimeout))
+      << "the session never started streaming";
+
+  // One step of load between capture requests (most of which arrive during
+  // a capture and are dropped).
+  auto lastProgress = std::chrono::steady_clock::now();
+  std::size_t requestsSoFar = 0;
+  bool back = true;
+  for (std::size_t step = 0; requestsSoFar < target; ++step) {
+    camera->capturePhoto();
+    loadStep(*camera, world, step, back);
+    loop.runMainLoopFor(0.002);
+    const auto now = std::chrono::steady_clock::now();
+    if (const std::size_t requests = record.requests(); requests != requestsSoFar) {
+      requestsSoFar = requests;
+      lastProgress = now;
+    }
+    ASSERT_LT(std::chrono::duration<double>(now - lastProgress).count(), kGenerousTimeout)
+        << "no capture started for a long time, after " << requestsSoFar << " of " << target;
+  }
+
+  // The last capture ends; then the host lets go. A queued delivery holds
+  // the controller, so the numbers are final once it is gone.
+  ASSERT_TRUE(loop.runMainLoopUntil(
+      [&] {
+        return record.delivered() >= record.requests() && KivoCameraInspector::capturesInProgress(*camera) == 0;
+      },
+      kGenerousTimeout))
+      << record.delivered() << " deliveries for " << record.requests() << " captures";
+  screen.disappear();
+  screen.release();
+  std::weak_ptr<KivoCamera> watch = camera;
+  camera.reset();
+  ASSERT_TRUE(loop.runMainLoopUntil([&] { return watch.expired(); }, kGenerousTimeout))
+      << "the released controller is still alive";
+  expectEachCaptureDeliveredOnce(record, target);
   EXPECT_EQ(KivoPhotoCaptureProcessor::liveCount(), processorsBefore);
 }
 

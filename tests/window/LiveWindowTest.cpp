@@ -237,6 +237,23 @@ TEST_F(LiveWindowTest, WrongScriptLineEndsTheRun) {
 
 // The user's input, sent to the window as the server would deliver it,
 // becomes the lines a scenario would say for it; Q quits.
+// The mapped top-level window named "kivocam" on `display`, or 0.
+Window findKivocamWindow(Display* display) {
+  Window root = 0, parent = 0, *children = nullptr, found = 0;
+  unsigned count = 0;
+  XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
+  for (unsigned i = 0; i < count && !found; ++i) {
+    XWindowAttributes attributes;
+    char* name = nullptr;
+    if (XGetWindowAttributes(display, children[i], &attributes) && attributes.map_state == IsViewable &&
+        XFetchName(display, children[i], &name) && name && std::string(name) == "kivocam")
+      found = children[i];
+    if (name) XFree(name);
+  }
+  if (children) XFree(children);
+  return found;
+}
+
 TEST_F(LiveWindowTest, InputBecomesLines) {
   const pid_t pid = start({}, {});
   ASSERT_GT(pid, 0);
@@ -246,19 +263,7 @@ TEST_F(LiveWindowTest, InputBecomesLines) {
        !window && std::chrono::steady_clock::now() < deadline;
        std::this_thread::sleep_for(std::chrono::milliseconds(50))) {
     if (!display) display = XOpenDisplay(display_.c_str());
-    if (!display) continue;
-    Window root = 0, parent = 0, *children = nullptr;
-    unsigned count = 0;
-    XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
-    for (unsigned i = 0; i < count; ++i) {
-      XWindowAttributes attributes;
-      char* name = nullptr;
-      if (XGetWindowAttributes(display, children[i], &attributes) && attributes.map_state == IsViewable &&
-          XFetchName(display, children[i], &name) && name && std::string(name) == "kivocam")
-        window = children[i];
-      if (name) XFree(name);
-    }
-    if (children) XFree(children);
+    if (display) window = findKivocamWindow(display);
   }
   ASSERT_TRUE(window) << "the window did not show";
 
@@ -286,11 +291,7 @@ TEST_F(LiveWindowTest, InputBecomesLines) {
        {"> pinch began 1 187 400", "> pinch changed 1.1 187 400", "> pinch changed 1.21 187 400",
         "> pinch changed 1.1 180 410", "> pinch ended 1.1 180 410"}},
       {[&] {
-         key(XK_space);
-         key(XK_t);
-         key(XK_t);
-         key(XK_f);
-         key(XK_c);
+         for (const KeySym symbol : {XK_space, XK_t, XK_t, XK_f, XK_c}) key(symbol);
        },
        {"> call capturePhoto", "> call toggleTorch true", "> call toggleTorch false", "> call toggleFlash 1",
         "> call toggleCameraPosition true"}},
