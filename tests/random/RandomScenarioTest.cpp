@@ -1,6 +1,6 @@
 // Randomized simulation: seeded worlds driven by lines drawn from kivocam's
 // command table (RandomLines.h), with the run's invariants checked after
-// every line:
+// every line (RandomChecks.h) and the whole run replayed (RandomReplay.h):
 //   - a line is performed or refused as a wrong line; nothing else escapes,
 //     and the queues always settle;
 //   - a line whose needs are unmet is refused for that, and a refused line
@@ -26,14 +26,15 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
 
 #include "KivoCameraInspector.h"
 #include "KivoMotionManager.h"
 #include "KivoOrientation.h"
 #include "KivoPhotoCapture.h"
+#include "random/RandomChecks.h"
 #include "random/RandomLines.h"
+#include "random/RandomReplay.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define KIVO_RANDOM_SANITIZED 1
@@ -43,6 +44,10 @@
 namespace {
 
 using kivocam::ScenarioError;
+using kivorandom::require;
+using kivorandom::requireSameReplay;
+using kivorandom::Violation;
+using kivorandom::wellFormed;
 
 constexpr std::size_t kLinesPerSeed = 500;
 #ifdef KIVO_RANDOM_SANITIZED
@@ -58,34 +63,6 @@ std::pair<const std::string*, const std::string*> gCrash;
 void writeCrashReport() {
   for (const std::string* text : {gCrash.first, gCrash.second})
     if (text && ::write(STDERR_FILENO, text->data(), text->size()) < 0) return;
-}
-
-struct Violation : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-void require(bool condition, const std::string& message) {
-  if (!condition) throw Violation(message);
-}
-
-/// Whether a trace line after the echo of `words` has one of the trace's forms.
-bool wellFormed(const std::string& line, const std::vector<std::string>& words) {
-  if (line == "dealloc KivoCamera") return true;
-  if (line.starts_with('"')) return line.size() > 1 && line.ends_with('"');
-  if (words[0] == "print") return line.starts_with(words[1] + " = ");
-  if (words[0] == "snapshot") {
-    const std::string size = line.substr(std::min(line.size(), words[1].size() + 14));
-    return line.starts_with("snapshot " + words[1] + ".png ") && size.find('x') != std::string::npos &&
-           size.find_first_not_of("0123456789x") == std::string::npos;
-  }
-  if (line.starts_with("result isAuthorized ")) return kivocam::joinWords(words) == "call isAuthorized";
-  const auto at = line.rfind(" @");
-  if (at == std::string::npos) return false;
-  const std::string queue = line.substr(at + 2);
-  if (queue != "main" && !queue.starts_with("com.kivocamera.")) return false;
-  if (line.starts_with("event kivo_camera {")) return line[at - 1] == '}';
-  return line.starts_with("platform ") || line.starts_with("delegate camera") ||
-         line.starts_with("block isAuthorized ");
 }
 
 struct Totals {
@@ -118,15 +95,7 @@ class SeedRun {
       }
       if (runner_.camera() && !say("release", "release")) drain(released_);
       runner_.finish();
-      std::ostringstream replay;
-      const auto result = kivocam::runScenario(accepted_, kOptions, replay);
-      require(result.status == 0, "the accepted lines, replayed, stop at line " + std::to_string(result.line) +
-                                      ": " + result.message);
-      const std::string replayed = replay.str();
-      std::size_t at = 0;
-      while (at < trace_.size() && at < replayed.size() && trace_[at] == replayed[at]) ++at;
-      require(replayed == trace_, "the accepted lines, replayed, give another trace, around: " +
-                                      trace_.substr(at > 80 ? at - 80 : 0, 160));
+      requireSameReplay(accepted_, trace_, kOptions);
     } catch (const std::exception& error) {
       failure = report((dynamic_cast<const Violation*>(&error) ? "" : "unexpected exception: ") +
                        std::string(error.what()));
