@@ -19,6 +19,7 @@
 #include "KivoCamera.h"
 #include "KivoMotionManager.h"
 #include "sim/HostScreen.h"
+#include "support/HostLetsGo.h"
 #include "sim/World.h"
 
 namespace {
@@ -95,12 +96,7 @@ TEST(FrameReferencesStressTest, ASwappedDelegateAndMotionManagerTakeOverFromTheN
   EXPECT_EQ(receivers[0].wrongState.load(), 0u);
   EXPECT_EQ(receivers[1].wrongState.load(), 0u);
 
-  screen.disappear();
-  screen.release();
-  std::weak_ptr<KivoCamera> watch = camera;
-  camera.reset();
-  ASSERT_TRUE(loop.runMainLoopUntil([&] { return watch.expired(); }, kGenerousTimeout))
-      << "the released controller is still alive";
+  ASSERT_TRUE(hostLetsGo(screen, camera, loop, kGenerousTimeout)) << "the released controller is still alive";
 }
 
 }  // namespace

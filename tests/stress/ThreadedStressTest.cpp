@@ -32,6 +32,7 @@
 #include "KivoCameraInspector.h"
 #include "KivoPhotoCapture.h"
 #include "sim/HostScreen.h"
+#include "support/HostLetsGo.h"
 #include "sim/World.h"
 #include "sim/capture/CaptureSimulation.h"
 #include "sim/motion/MotionSimulation.h"
@@ -210,12 +211,7 @@ TEST(ThreadedStressTest, EveryCaptureArrivesOnceUnderLoadAndTheReleasedControlle
       },
       kGenerousTimeout))
       << record.delivered() << " deliveries for " << record.requests() << " captures";
-  screen.disappear();
-  screen.release();
-  std::weak_ptr<KivoCamera> watch = camera;
-  camera.reset();
-  ASSERT_TRUE(loop.runMainLoopUntil([&] { return watch.expired(); }, kGenerousTimeout))
-      << "the released controller is still alive";
+  ASSERT_TRUE(hostLetsGo(screen, camera, loop, kGenerousTimeout)) << "the released controller is still alive";
   expectEachCaptureDeliveredOnce(record, target);
   EXPECT_EQ(KivoPhotoCaptureProcessor::liveCount(), processorsBefore);
 }
