@@ -2,18 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "QuartzCore/CALayer.h"
-
 #include "Dispatch/Dispatch.h"
 #include "Foundation/TraceFormat.h"
+#include "QuartzCore/CALayer.h"
 #include "UIKit/UIScreen.h"
-
-
 
 namespace {
 
