@@ -1,4 +1,3 @@
-#include "KivoCameraInspector.h"
 #include "BenchSupport.h"
 
 #include <benchmark/benchmark.h>
@@ -56,41 +55,22 @@ ShownCamera::ShownCamera(const Options& options)
     world_->capture().setPhotoTimetable({0, 0, 0});
     world_->capture().setPreparedPhotoData(smallJpeg());
   }
-
-  camera_ = KivoCamera::create();
-  world_->markControllerCreated();
-  camera_->setEnableVideoDataOutput(options.videoFrames);
-  auto counts = counts_;
-  delegate_->didCapturePhoto = [counts](KivoCamera&, const std::optional<Data>&) { counts->photos.fetch_add(1); };
-  if (options.videoFrames)
-    delegate_->didOutput = [counts](KivoCamera&, const CMSampleBufferRef&, bool) { counts->frames.fetch_add(1); };
-  camera_->setDelegate(delegate_);
-
-  host_ = std::make_unique<sim::HostScreen>();
-  host_->attach(camera_, [this] { camera_->addToController(host_->controller()); });
-  host_->appear();
-  if (!pumpUntil([this] { return KivoCameraInspector::session(*camera_)->isRunning(); }))
-    throw std::runtime_error("the camera's session did not start");
+  shown_.emplace(*world_, kivotest::ShownCamera::Setup{
+                              .configure = [videoFrames = options.videoFrames](KivoCamera& c) { c.setEnableVideoDataOutput(videoFrames); },
+                              .keepPhotos = false});
 }
 
 ShownCamera::~ShownCamera() {
-  host_->disappear();
-  pumpUntil([this] { return !KivoCameraInspector::session(*camera_)->isRunning(); }, 2);
-  host_->release();
-  camera_.reset();
-  host_.reset();
+  shown_->letGo(2);
+  shown_.reset();
   quiet_.reset();
   // Stops the threads, then drops whatever is still queued.
   world_.reset();
 }
 
-bool ShownCamera::pumpUntil(const std::function<bool()>& done, double timeoutSeconds) {
-  return executor().runMainLoopUntil(done, timeoutSeconds);
-}
-
 bool ShownCamera::captureRoundTrip() {
   const std::uint64_t expected = photos() + 1;
-  camera_->capturePhoto();
+  camera().capturePhoto();
   return pumpUntil([this, expected] { return photos() >= expected; });
 }
 

@@ -6,7 +6,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -14,12 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "AVFoundation/AVCaptureSession.h"
 #include "Foundation/PlatformTrace.h"
 #include "KivoCamera.h"
 #include "KivoCameraDelegate.h"
-#include "sim/HostScreen.h"
 #include "sim/World.h"
+#include "support/ShownCamera.h"
 
 namespace bench {
 
@@ -60,11 +58,12 @@ class FrameDelegate : public KivoCameraDelegate {
   std::uint64_t stillFrames_ = 0;
 };
 
-/// A camera embedded and shown by a host in a real-time world.
+/// A camera shown by the simulated host (the tests' fixture) in a real-time
+/// world whose trace and platform calls go nowhere.
 class ShownCamera {
  public:
   struct Options {
-    /// Scenario options of the back wide camera ("fps=240"...).
+    /// The back wide camera's frame rate.
     double frameRate = 30;
     bool videoFrames = false;
     bool accelerometer = false;
@@ -77,30 +76,24 @@ class ShownCamera {
   ShownCamera(const ShownCamera&) = delete;
   ShownCamera& operator=(const ShownCamera&) = delete;
 
-  sim::World& world() { return *world_; }
   ThreadedExecutor& executor() { return *world_->threadedExecutor(); }
-  KivoCamera& camera() { return *camera_; }
+  KivoCamera& camera() { return shown_->camera(); }
 
   /// Pumps the main queue until `done` or `timeoutSeconds`; false on timeout.
-  bool pumpUntil(const std::function<bool()>& done, double timeoutSeconds = 10);
+  bool pumpUntil(const std::function<bool()>& done, double timeoutSeconds = 10) {
+    return shown_->runUntil(done, timeoutSeconds);
+  }
 
-  std::uint64_t photos() const { return counts_->photos.load(); }
-  std::uint64_t frames() const { return counts_->frames.load(); }
+  std::uint64_t photos() { return shown_->delegate().photoCount(); }
+  std::uint64_t frames() { return shown_->delegate().frameCount(); }
 
   /// One capture from request to delivery; false if it did not arrive.
   bool captureRoundTrip();
 
  private:
-  struct Counts {
-    std::atomic<std::uint64_t> photos{0};
-    std::atomic<std::uint64_t> frames{0};
-  };
   std::unique_ptr<sim::World> world_;
   std::optional<ScopedPlatformCallSink> quiet_;
-  std::unique_ptr<sim::HostScreen> host_;
-  std::shared_ptr<KivoCamera> camera_;
-  std::shared_ptr<Counts> counts_ = std::make_shared<Counts>();
-  std::shared_ptr<KivoCameraDelegateBlocks> delegate_ = std::make_shared<KivoCameraDelegateBlocks>();
+  std::optional<kivotest::ShownCamera> shown_;
 };
 
 /// A tiny JPEG for photos whose encoding should not be timed.

@@ -16,7 +16,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 #include "AVFoundation/AVCaptureBackend.h"
@@ -26,10 +25,8 @@
 #include "Foundation/PlatformTrace.h"
 #include "GstCaptureBackend.h"
 #include "KivoCamera.h"
-#include "KivoCameraInspector.h"
-#include "KivoCameraDelegate.h"
-#include "sim/HostScreen.h"
 #include "sim/World.h"
+#include "support/ShownCamera.h"
 
 namespace {
 
@@ -55,6 +52,15 @@ void report(benchmark::State& state, const Mode& mode, double cpu, std::uint64_t
       static_cast<double>(frames) / (mode.frameRate * kWindowSeconds * static_cast<double>(state.iterations()));
 }
 
+// The back camera's shortest frame duration, 1/`frameRate` s.
+void setFrameRate(int frameRate) {
+  const auto device = AVCaptureDevice::defaultDeviceWithDeviceType(AVCaptureDeviceTypeBuiltInWideAngleCamera,
+                                                                   AVMediaTypeVideo, AVCaptureDevicePosition::back);
+  if (!device || !device->lockForConfiguration()) return;
+  device->setActiveVideoMinFrameDuration(CMTimeMake(1, frameRate));
+  device->unlockForConfiguration();
+}
+
 void BM_RealFrames(benchmark::State& state) {
   const Mode& mode = kModes[state.range(0)];
   sim::World world(sim::World::Mode::realtime);
@@ -63,27 +69,19 @@ void BM_RealFrames(benchmark::State& state) {
   ScopedAVCaptureBackend layer(gstcam::makeCaptureBackend({.onlyCamera = "test", .placements = {}}));
   ThreadedExecutor& executor = *world.threadedExecutor();
 
-  auto frames = std::make_shared<std::atomic<std::uint64_t>>(0);
-  auto delegate = std::make_shared<KivoCameraDelegateBlocks>();
-  delegate->didOutput = [frames](KivoCamera&, const CMSampleBufferRef& sample, bool) {
-    benchmark::DoNotOptimize(sample.get());
-    frames->fetch_add(1, std::memory_order_relaxed);
-  };
-  auto camera = KivoCamera::create();
-  world.markControllerCreated();
-  camera->setSessionPreset(std::string(mode.preset));
-  camera->setEnableVideoDataOutput(true);
-  camera->setDelegate(delegate);
-  if (const auto device = AVCaptureDevice::defaultDeviceWithDeviceType(
-          AVCaptureDeviceTypeBuiltInWideAngleCamera, AVMediaTypeVideo, AVCaptureDevicePosition::back);
-      device && device->lockForConfiguration()) {
-    device->setActiveVideoMinFrameDuration(CMTimeMake(1, mode.frameRate));
-    device->unlockForConfiguration();
-  }
-  sim::HostScreen host;
-  host.attach(camera, [&] { camera->addToController(host.controller()); });
-  host.appear();
-  if (!executor.runMainLoopUntil([&] { return frames->load() > 3; }, 20)) {
+  kivotest::ShownCamera shown(world, {.configure =
+                                          [&mode](KivoCamera& camera) {
+                                            camera.setSessionPreset(std::string(mode.preset));
+                                            camera.setEnableVideoDataOutput(true);
+                                            setFrameRate(mode.frameRate);
+                                          },
+                                      .show = false,
+                                      .keepPhotos = false});
+  shown.delegate().onFrame = [](const CMSampleBufferRef& sample, bool) { benchmark::DoNotOptimize(sample.get()); };
+  shown.attach();
+  shown.screen().appear();
+  const auto frames = [&shown] { return static_cast<std::uint64_t>(shown.delegate().frameCount()); };
+  if (!shown.runUntil([&] { return frames() > 3; }, 20)) {
     state.SkipWithError("the test camera sent no frames");
     return;
   }
@@ -92,17 +90,13 @@ void BM_RealFrames(benchmark::State& state) {
   std::uint64_t delivered = 0;
   for (auto _ : state) {
     const double cpuBefore = bench::processCpuSeconds();
-    const std::uint64_t before = frames->load();
+    const std::uint64_t before = frames();
     executor.runMainLoopFor(kWindowSeconds);
     cpu += bench::processCpuSeconds() - cpuBefore;
-    delivered += frames->load() - before;
+    delivered += frames() - before;
   }
   report(state, mode, cpu, delivered);
-
-  host.disappear();
-  executor.runMainLoopUntil([&] { return !KivoCameraInspector::session(*camera)->isRunning(); }, 5);
-  host.release();
-  camera.reset();
+  shown.letGo(5);
 }
 BENCHMARK(BM_RealFrames)->DenseRange(0, 1)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@
 #include "UIKit/UIScreen.h"
 #include "sim/HostScreen.h"
 #include "sim/World.h"
+#include "support/ShownCamera.h"
 
 namespace {
 
@@ -36,35 +38,26 @@ class Screen {
  public:
   Screen() {
     world_.trace().setRecording(false);
-    camera_ = KivoCamera::create();
-    world_.markControllerCreated();
-    camera_->setVideoGravity(std::string(AVLayerVideoGravityResizeAspectFill));
-    host_.attach(camera_, [this] { camera_->addToController(host_.controller()); });
-    host_.appear();
+    shown_.emplace(world_, kivotest::ShownCamera::Setup{.configure = [](KivoCamera& camera) {
+      camera.setVideoGravity(std::string(AVLayerVideoGravityResizeAspectFill));
+    }});
     world_.advance(0.5);
     // The photo's will-capture moment starts the shutter; the tap then starts
     // the reticle, so both are under way when the loop draws.
-    camera_->capturePhoto();
+    shown_->camera().capturePhoto();
     world_.advance(0.05);
-    host_.tap({120, 300});
+    host().tap({120, 300});
     world_.advance(0.1);
   }
-  ~Screen() {
-    host_.disappear();
-    host_.release();
-    camera_.reset();
-    world_.advance(15);
-  }
 
-  sim::HostScreen& host() { return host_; }
+  sim::HostScreen& host() { return shown_->screen(); }
   /// The preview's picture now.
-  CVPixelBufferRef frame() const { return KivoCameraInspector::session(*camera_)->currentFrame(); }
+  CVPixelBufferRef frame() { return KivoCameraInspector::session(shown_->camera())->currentFrame(); }
 
  private:
   sim::World world_{sim::World::Mode::deterministic};
   ScopedPlatformCallSink quiet_{[](std::string_view, std::string_view, std::string_view) {}};
-  sim::HostScreen host_;
-  std::shared_ptr<KivoCamera> camera_;
+  std::optional<kivotest::ShownCamera> shown_;
 };
 
 void BM_RenderScreen(benchmark::State& state) {

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -33,6 +34,7 @@
 #include "sim/World.h"
 #include "sim/capture/CaptureSimulation.h"
 #include "sim/motion/MotionSimulation.h"
+#include "support/ShownCamera.h"
 
 using ::testing::Contains;
 using ::testing::ElementsAre;
@@ -42,19 +44,11 @@ using ::testing::StartsWith;
 namespace {
 
 using State = UIGestureRecognizerState;
-constexpr CGPoint kScreenCentre{187.5, 406};
 
 // kivocam's host delegate: every callback goes into the trace as "delegate SELECTOR ARGS @QUEUE".
 std::shared_ptr<KivoCameraDelegate> recordingDelegate(sim::Trace& trace) {
   return std::make_shared<kivocam::ScenarioDelegate>([&trace](std::string line) { trace.add(std::move(line)); },
                                                      std::nullopt, nullptr, nullptr);
-}
-
-template <class R>
-std::shared_ptr<R> recognizer(KivoCamera& camera) {
-  for (const auto& r : camera.previewView()->gestureRecognizers())
-    if (auto found = std::dynamic_pointer_cast<R>(r)) return found;
-  return nullptr;
 }
 
 class KivoCameraControlsTest : public ::testing::Test {
@@ -64,27 +58,30 @@ class KivoCameraControlsTest : public ::testing::Test {
     attach(configure);
     appear();
   }
+  // The setup runs, as a host's run loop would run it before the screen appears.
   void attach(const std::function<void(KivoCamera&)>& configure = {}) {
-    world.markControllerCreated();
-    camera = KivoCamera::create();
-    camera->setDelegate(delegate);
-    if (configure) configure(*camera);
-    camera->addToController(host);
-    world.runUntilIdle();  // the setup, as a host's run loop would before the screen appears
+    shown.emplace(world, kivotest::ShownCamera::Setup{.configure =
+                                                          [this, configure](KivoCamera& c) {
+                                                            c.setDelegate(delegate);
+                                                            if (configure) configure(c);
+                                                          },
+                                                      .show = false});
+    camera = &shown->camera();
+    shown->attach();
   }
   void appear() {
-    host->viewWillAppear(false);
-    host->view()->layoutIfNeeded();
-    host->viewDidAppear(false);
-    world.runUntilIdle();
+    shown->appear();
     world.trace().clear();
   }
 
-  // The camera's view fills the screen, so window and preview points agree.
-  void tap(CGPoint point) { recognizer<UITapGestureRecognizer>(*camera)->deliver(State::ended, point); }
-  void pinch(State state, double factor) {
-    recognizer<UIPinchGestureRecognizer>(*camera)->deliverPinch(state, factor, kScreenCentre);
+  // The camera's view fills the screen, so screen and preview points agree.
+  // Delivered to the recognizer itself: the mapping's table reaches the
+  // far edge, which a hit test leaves out.
+  void tap(CGPoint point) {
+    for (const auto& r : camera->previewView()->gestureRecognizers())
+      if (auto found = std::dynamic_pointer_cast<UITapGestureRecognizer>(r)) found->deliver(State::ended, point);
   }
+  void pinch(State state, double factor) { shown->screen().pinch(state, factor); }
   std::vector<std::string> runAndTake() {
     world.runUntilIdle();
     return world.trace().take();
@@ -93,8 +90,8 @@ class KivoCameraControlsTest : public ::testing::Test {
 
   sim::World world;
   std::shared_ptr<KivoCameraDelegate> delegate = recordingDelegate(world.trace());
-  std::shared_ptr<UIViewController> host = UIViewController::create();
-  std::shared_ptr<KivoCamera> camera;
+  std::optional<kivotest::ShownCamera> shown;
+  KivoCamera* camera = nullptr;
 };
 
 // --- Focus ---------------------------------------------------------------------------
@@ -172,11 +169,10 @@ TEST_F(KivoCameraControlsTest, RestAfterAMoveRefocusesOnlyOnceTheViewHasAppeared
                                                  "setFocusPointOfInterest: (0.5, 0.5) @main") > 0);
   };
   attach();
-  host->viewWillAppear(false);
-  host->view()->layoutIfNeeded();
+  shown->screen().appearBegin();
   world.advance(0.2);  // the first samples seed the detector
   EXPECT_EQ(moveAndRest(0.5), std::pair(false, false));
-  host->viewDidAppear(false);
+  shown->screen().appearEnd();
   world.advance(1.0);  // the appearance's focus has settled
   EXPECT_EQ(moveAndRest(0), std::pair(true, true));
 }
@@ -289,10 +285,8 @@ class KivoCameraControlsReleaseTest : public KivoCameraControlsTest,
 TEST_P(KivoCameraControlsReleaseTest, AQueuedCallbackKeepsAReleasedControllerUntilItHasRun) {
   launch();
   GetParam().control(*camera);
-  camera->removeFromParentViewController();
-  camera->view()->removeFromSuperview();
-  std::weak_ptr<KivoCamera> watch = camera;
-  camera.reset();
+  std::weak_ptr<KivoCamera> watch = shown->pointer();
+  shown->release();
   world.trace().clear();
   EXPECT_THAT(runAndTake(), Contains(std::string("delegate ") + GetParam().callback + " @main"));
   EXPECT_TRUE(watch.expired());

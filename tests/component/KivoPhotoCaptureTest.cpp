@@ -15,6 +15,7 @@
 #include "UIKit/UIDevice.h"
 #include "sim/World.h"
 #include "sim/capture/CaptureSimulation.h"
+#include "support/ShownCamera.h"
 
 using ::testing::ElementsAre;
 
@@ -27,43 +28,31 @@ bool isJpeg(const std::optional<Data>& data) { return data && data->size() > 2 &
 
 class KivoPhotoCaptureTest : public ::testing::Test {
  protected:
-  KivoPhotoCaptureTest() {
-    // No samples: the orientation estimate stays at its seed and the motion
-    // detector stays quiet unless a test calls its hook.
-    world.setAccelerometerAvailable(false);
-    delegate->didCapturePhoto = [this](KivoCamera&, const std::optional<Data>& photo) { deliveries.push_back(photo); };
-  }
+  // No samples: the orientation estimate stays at its seed and the motion
+  // detector stays quiet unless a test calls its hook.
+  KivoPhotoCaptureTest() { world.setAccelerometerAvailable(false); }
 
   // Creates the controller, attaches and shows it, and lets its setup run.
-  void show() {
-    camera = KivoCamera::create();
-    camera->setDelegate(delegate);
-    for (const auto& configure : beforeAppearing) configure(*camera);
-    camera->addToController(host);
-    host->viewWillAppear(false);
-    host->view()->layoutIfNeeded();
-    host->viewDidAppear(false);
-    world.runUntilIdle();
+  void show(std::function<void(KivoCamera&)> configure = {}) {
+    shown.emplace(world, kivotest::ShownCamera::Setup{.configure = std::move(configure)});
+    camera = &shown->camera();
     world.trace().clear();
   }
+  std::vector<std::optional<Data>> deliveries() { return shown->delegate().photos(); }
 
   sim::World world;
-  std::shared_ptr<KivoCameraDelegateBlocks> delegate = std::make_shared<KivoCameraDelegateBlocks>();
-  std::shared_ptr<UIViewController> host = UIViewController::create();
-  std::vector<std::function<void(KivoCamera&)>> beforeAppearing;
-  std::shared_ptr<KivoCamera> camera;
-  std::vector<std::optional<Data>> deliveries;
+  std::optional<kivotest::ShownCamera> shown;
+  KivoCamera* camera = nullptr;
 };
 
 // The scenario traces tag photos with the controller's own estimator; a
 // replacement estimator (its own flag off) gives no value, so no tag is set.
 TEST_F(KivoPhotoCaptureTest, AReplacedEstimatorWithoutAValueSetsNoOrientationTag) {
   world.setDeviceOrientation(3);  // landscape left
-  beforeAppearing.push_back([](KivoCamera& camera) {
+  show([](KivoCamera& camera) {
     camera.setShouldUseDeviceOrientation(true);
     camera.setOrientation(KivoOrientation::create());
   });
-  show();
   camera->capturePhoto();
   world.advance(0.5);
   std::vector<std::string> requestLines;
@@ -72,8 +61,8 @@ TEST_F(KivoPhotoCaptureTest, AReplacedEstimatorWithoutAValueSetsNoOrientationTag
       requestLines.push_back(line);
   EXPECT_THAT(requestLines, ElementsAre("platform photo-output capturePhotoWithSettings:delegate: id=1 flash=0 "
                                         "highres=false @com.kivocamera.session.queue"));
-  ASSERT_EQ(deliveries.size(), 1u);
-  EXPECT_TRUE(isJpeg(deliveries[0]));
+  ASSERT_EQ(deliveries().size(), 1u);
+  EXPECT_TRUE(isJpeg(deliveries()[0]));
 }
 
 // --- End of a capture ------------------------------------------------------------------
@@ -89,7 +78,7 @@ TEST_F(KivoPhotoCaptureTest, TheShutterFlashesAtExposureAndTheReticleStopsAtDeli
   EXPECT_EQ(KivoCameraInspector::captureAnimationView(*camera)->presentationAlpha(), 1.0) << "black at the will-capture callback";
   EXPECT_FALSE(camera->focusView()->isHidden());
   world.advance(0.25);
-  EXPECT_EQ(deliveries.size(), 1u);
+  EXPECT_EQ(deliveries().size(), 1u);
   EXPECT_TRUE(camera->focusView()->isHidden());
 }
 

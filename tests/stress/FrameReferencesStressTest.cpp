@@ -15,12 +15,10 @@
 #include <memory>
 
 #include "AVFoundation/AVCaptureSession.h"
-#include "Dispatch/Executor.h"
 #include "KivoCamera.h"
 #include "KivoMotionManager.h"
-#include "sim/HostScreen.h"
-#include "support/HostLetsGo.h"
 #include "sim/World.h"
+#include "support/ShownCamera.h"
 
 namespace {
 
@@ -29,8 +27,7 @@ constexpr double kGenerousTimeout = 60.0;
 
 // One of the two delegates and what it saw.
 struct Receiver {
-  std::shared_ptr<KivoCameraDelegateBlocks> delegate = std::make_shared<KivoCameraDelegateBlocks>();
-  std::atomic<std::size_t> frames{0};
+  std::shared_ptr<kivotest::RecordingDelegate> delegate = std::make_shared<kivotest::RecordingDelegate>(false);
   std::atomic<std::size_t> wrongState{0};
   // The isStill its frames must report (set while it receives none), or
   // kAny while it is being replaced.
@@ -38,13 +35,12 @@ struct Receiver {
   std::atomic<int> expectStill{0};
 
   Receiver() {
-    delegate->didCapturePhoto = [](KivoCamera&, const std::optional<Data>&) {};
-    delegate->didOutput = [this](KivoCamera&, const CMSampleBufferRef&, bool isStill) {
+    delegate->onFrame = [this](const CMSampleBufferRef&, bool isStill) {
       const int expected = expectStill.load();
       if (expected != kAny && isStill != (expected == 1)) wrongState.fetch_add(1);
-      frames.fetch_add(1);
     };
   }
+  std::size_t frames() const { return delegate->frameCount(); }
 };
 
 TEST(FrameReferencesStressTest, ASwappedDelegateAndMotionManagerTakeOverFromTheNextFrame) {
@@ -52,21 +48,18 @@ TEST(FrameReferencesStressTest, ASwappedDelegateAndMotionManagerTakeOverFromTheN
   std::array<Receiver, 2> receivers;
 
   sim::World world(sim::World::Mode::realtime);
-  ThreadedExecutor& loop = *world.threadedExecutor();
   world.addCamera(sim::camera(AVCaptureDevicePosition::back, sim::CameraType::wide, [](auto& d) { d.frameRate = 1000; }));
   // No sensor: every motion manager keeps the state it is given.
   world.setAccelerometerAvailable(false);
   world.trace().setRecording(false);
 
-  sim::HostScreen screen;
-  auto camera = KivoCamera::create();
-  world.markControllerCreated();
-  camera->setEnableVideoDataOutput(true);
-  receivers[0].expectStill = camera->motionManager()->motionState() == KivoMotionState::still ? 1 : 0;
-  camera->setDelegate(receivers[0].delegate);
-  screen.attach(camera, [&] { camera->addToController(screen.controller()); });
-  screen.appear();
-  ASSERT_TRUE(loop.runMainLoopUntil([&] { return receivers[0].frames.load() > 0; }, kGenerousTimeout))
+  kivotest::ShownCamera shown(world, {.configure = [&receivers](KivoCamera& camera) {
+    camera.setEnableVideoDataOutput(true);
+    receivers[0].expectStill = camera.motionManager()->motionState() == KivoMotionState::still ? 1 : 0;
+    camera.setDelegate(receivers[0].delegate);
+  }});
+  KivoCamera& camera = shown.camera();
+  ASSERT_TRUE(shown.runUntil([&] { return receivers[0].frames() > 0; }, kGenerousTimeout))
       << "the session never started streaming";
 
   std::size_t current = 0;
@@ -78,17 +71,17 @@ TEST(FrameReferencesStressTest, ASwappedDelegateAndMotionManagerTakeOverFromTheN
     manager->setMotionState(still ? KivoMotionState::still : KivoMotionState::moving);
     to.expectStill = still ? 1 : 0;
     from.expectStill = Receiver::kAny;
-    const std::size_t toBefore = to.frames.load();
-    std::weak_ptr<KivoMotionManager> previous = camera->motionManager();
-    camera->setMotionManager(std::move(manager));
-    camera->setDelegate(to.delegate);
+    const std::size_t toBefore = to.frames();
+    std::weak_ptr<KivoMotionManager> previous = camera.motionManager();
+    camera.setMotionManager(std::move(manager));
+    camera.setDelegate(to.delegate);
     EXPECT_TRUE(previous.expired()) << "swap " << swap << ": the replaced motion manager is still alive";
 
-    ASSERT_TRUE(loop.runMainLoopUntil([&] { return to.frames.load() > toBefore; }, kGenerousTimeout))
+    ASSERT_TRUE(shown.runUntil([&] { return to.frames() > toBefore; }, kGenerousTimeout))
         << "swap " << swap << ": the new delegate never got a frame";
-    const std::size_t fromAfterSwitch = from.frames.load();
-    ASSERT_TRUE(loop.runMainLoopUntil([&] { return to.frames.load() > toBefore + 2; }, kGenerousTimeout));
-    ASSERT_EQ(from.frames.load(), fromAfterSwitch)
+    const std::size_t fromAfterSwitch = from.frames();
+    ASSERT_TRUE(shown.runUntil([&] { return to.frames() > toBefore + 2; }, kGenerousTimeout));
+    ASSERT_EQ(from.frames(), fromAfterSwitch)
         << "swap " << swap << ": the old delegate got a frame after the new one had";
     current = 1 - current;
   }
@@ -96,7 +89,7 @@ TEST(FrameReferencesStressTest, ASwappedDelegateAndMotionManagerTakeOverFromTheN
   EXPECT_EQ(receivers[0].wrongState.load(), 0u);
   EXPECT_EQ(receivers[1].wrongState.load(), 0u);
 
-  ASSERT_TRUE(hostLetsGo(screen, camera, loop, kGenerousTimeout)) << "the released controller is still alive";
+  ASSERT_TRUE(shown.letGo(kGenerousTimeout)) << "the released controller is still alive";
 }
 
 }  // namespace

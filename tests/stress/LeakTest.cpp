@@ -21,12 +21,11 @@
 #include "KivoCamera.h"
 #include "KivoCameraInspector.h"
 #include "KivoPhotoCapture.h"
-#include "UIKit/UIViewController.h"
-#include "sim/HostScreen.h"
 #include "sim/World.h"
 #include "sim/capture/CaptureSimulation.h"
 #include "sim/motion/MotionSimulation.h"
 #include "stress/StressCount.h"
+#include "support/ShownCamera.h"
 
 namespace {
 
@@ -64,34 +63,23 @@ class LeakTest : public ::testing::Test {
   LeakTest() {
     world.trace().setRecording(false);    // it would grow with every cycle
     world.capture().setPhotoSize(64, 48);  // cheap to encode
-    world.markControllerCreated();
-    delegate->didCapturePhoto = [this](KivoCamera&, const std::optional<Data>& photo) {
-      ++deliveries;
-      if (photo && !photo->empty()) ++photosWithData;
-    };
   }
 
   // One lifetime; returns a weak reference to the controller it dropped.
   std::weak_ptr<KivoCamera> cycle() {
-    auto camera = KivoCamera::create();
-    camera->setDelegate(delegate);
-    screen.attach(camera, [&] { camera->addToController(screen.controller()); });
-    screen.appear();
-    world.runUntilIdle();
-    camera->capturePhoto();
+    kivotest::ShownCamera shown(world, {.keepPhotos = false});
+    shown.camera().capturePhoto();
     // The photo output's timetable ends 0.3 s after the request.
     world.advance(0.5);
-    screen.disappear();
-    screen.release();
-    std::weak_ptr<KivoCamera> watch = camera;
-    camera.reset();
+    std::weak_ptr<KivoCamera> watch = shown.pointer();
+    shown.letGo(0);
     world.advance(1.0);  // what was queued or delayed (shutter fade, focus settle, a sample) runs and lets go
+    deliveries += shown.delegate().photoCount();
+    photosWithData += shown.delegate().photoCount() - shown.delegate().emptyPhotoCount();
     return watch;
   }
 
   sim::World world;
-  sim::HostScreen screen;
-  std::shared_ptr<KivoCameraDelegateBlocks> delegate = std::make_shared<KivoCameraDelegateBlocks>();
   std::size_t deliveries = 0;
   std::size_t photosWithData = 0;
 };
@@ -153,31 +141,23 @@ TEST_P(LeakWhenTheWorldGoesTest, AReleasedControllerWithWorkInFlightGoesWithTheW
   const bool neverFinishes = GetParam();
   const std::size_t processorsBefore = KivoPhotoCaptureProcessor::liveCount();
   const std::size_t observationsBefore = KeyValueObservation::liveRegistrationCount();
-  std::size_t frames = 0;
-  auto delegate = std::make_shared<KivoCameraDelegateBlocks>();
-  delegate->didCapturePhoto = [](KivoCamera&, const std::optional<Data>&) {};
-  delegate->didOutput = [&frames](KivoCamera&, const CMSampleBufferRef&, bool) { ++frames; };
   std::weak_ptr<KivoCamera> watch;
   {
     sim::World world;
-    sim::HostScreen screen;
-    auto camera = KivoCamera::create();
-    world.markControllerCreated();
-    camera->setDelegate(delegate);
-    camera->setEnableVideoDataOutput(true);
-    screen.attach(camera, [&] { camera->addToController(screen.controller()); });
-    screen.appear();
+    kivotest::ShownCamera shown(world, {.configure = [](KivoCamera& camera) { camera.setEnableVideoDataOutput(true); },
+                                        .keepPhotos = false});
+    KivoCamera& camera = shown.camera();
     world.advance(1.0);
-    ASSERT_GT(frames, 0u) << "frames are streaming";
+    ASSERT_GT(shown.delegate().frameCount(), 0u) << "frames are streaming";
     if (neverFinishes) world.capture().failNextPhoto(sim::PhotoFault::neverFinishes);
-    camera->capturePhoto();
+    camera.capturePhoto();
     world.advance(0.1);  // exposed, not yet processed
-    camera->focusAtPoint({100, 100}, true);
+    camera.focusAtPoint({100, 100}, true);
     world.runUntilIdle();  // the camera reports that it adjusts
-    ASSERT_EQ(KivoCameraInspector::capturesInProgress(*camera), 1u);
-    ASSERT_TRUE(KivoCameraInspector::videoDevice(*camera)->isAdjustingFocus());
-    screen.release();
-    watch = camera;
+    ASSERT_EQ(KivoCameraInspector::capturesInProgress(camera), 1u);
+    ASSERT_TRUE(KivoCameraInspector::videoDevice(camera)->isAdjustingFocus());
+    watch = shown.pointer();
+    shown.release();
   }
   EXPECT_TRUE(watch.expired()) << "the world is gone and the released controller is still alive";
   EXPECT_EQ(KivoPhotoCaptureProcessor::liveCount(), processorsBefore);

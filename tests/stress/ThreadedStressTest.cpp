@@ -13,30 +13,25 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "AVFoundation/AVCaptureSession.h"
-#include "Dispatch/Dispatch.h"
 #include "Dispatch/Executor.h"
 #include "KivoCamera.h"
 #include "KivoCameraInspector.h"
 #include "KivoPhotoCapture.h"
-#include "sim/HostScreen.h"
-#include "support/HostLetsGo.h"
 #include "sim/World.h"
 #include "sim/capture/CaptureSimulation.h"
 #include "sim/motion/MotionSimulation.h"
 #include "stress/StressCount.h"
+#include "support/ShownCamera.h"
 
 namespace {
 
@@ -65,8 +60,6 @@ struct Record {
   // changed it: a capture on a stopped session, or one a stop cuts short, has no photo.
   bool sessionStopped = true;
   std::size_t stops = 0, requestsWhileStopped = 0;
-  std::atomic<std::size_t> frames{0};
-  std::atomic<std::size_t> switches{0};
 
   std::size_t requests() {
     std::lock_guard<std::mutex> lock(mutex);
@@ -78,18 +71,14 @@ struct Record {
   }
 };
 
-// The delegate that records each delivery and counts frames and switches.
-std::shared_ptr<KivoCameraDelegateBlocks> recordingDelegate(Record& record) {
-  auto delegate = std::make_shared<KivoCameraDelegateBlocks>();
-  delegate->didCapturePhoto = [&record](KivoCamera&, const std::optional<Data>& photo) {
+// Each delivery, beside the requests recorded so far.
+void recordDeliveries(kivotest::RecordingDelegate& delegate, Record& record) {
+  delegate.onPhoto = [&record](const std::optional<Data>& photo) {
     std::lock_guard<std::mutex> lock(record.mutex);
     ++record.deliveries;
     if (record.deliveries > record.requestIDs.size()) record.deliveryWithoutRequest = true;
     if (!photo) ++record.deliveriesWithoutData;
   };
-  delegate->didOutput = [&record](KivoCamera&, const CMSampleBufferRef&, bool) { record.frames.fetch_add(1); };
-  delegate->didToggleCameraPosition = [&record](KivoCamera&, bool) { record.switches.fetch_add(1); };
-  return delegate;
 }
 
 // Two cameras at 240 fps, quick small photos, and the trace read for capture
@@ -145,10 +134,10 @@ void loadStep(KivoCamera& camera, sim::World& world, std::size_t step, bool& bac
 // Captures run one at a time and each ends in one delivery block on the
 // serial main queue, so the k-th delivery belongs to the k-th request: with
 // none ahead of its request and equal totals, each came exactly once.
-void expectEachCaptureDeliveredOnce(Record& record, std::size_t target) {
+void expectEachCaptureDeliveredOnce(Record& record, const kivotest::RecordingDelegate& delegate, std::size_t target) {
   std::lock_guard<std::mutex> lock(record.mutex);
   std::printf("[ stress   ] %zu captures (%zu on a stopped session), %zu frames, %zu switches, %zu stops\n",
-              record.requestIDs.size(), record.requestsWhileStopped, record.frames.load(), record.switches.load(),
+              record.requestIDs.size(), record.requestsWhileStopped, delegate.frameCount(), delegate.switchCount(),
               record.stops);
   ASSERT_GE(record.requestIDs.size(), target);
   EXPECT_EQ(record.deliveries, record.requestIDs.size());
@@ -157,32 +146,32 @@ void expectEachCaptureDeliveredOnce(Record& record, std::size_t target) {
   EXPECT_LE(record.deliveriesWithoutData, record.requestsWhileStopped + record.stops);
   for (std::size_t i = 1; i < record.requestIDs.size(); ++i)
     ASSERT_LT(record.requestIDs[i - 1], record.requestIDs[i]) << "a capture was requested twice";
-  EXPECT_GT(record.switches.load(), 0u) << "the camera never switched";
+  EXPECT_GT(delegate.switchCount(), 0u) << "the camera never switched";
 }
 
 TEST(ThreadedStressTest, EveryCaptureArrivesOnceUnderLoadAndTheReleasedControllerIsDestroyed) {
   const std::size_t target = stressCountFromEnvironment("KIVO_STRESS_CAPTURES", kDefaultCaptures);
   const std::size_t processorsBefore = KivoPhotoCaptureProcessor::liveCount();
   Record record;  // outlives the world, whose workers may still run a handler while it shuts down
-  auto delegate = recordingDelegate(record);
   sim::World world(sim::World::Mode::realtime);
   ThreadedExecutor& loop = *world.threadedExecutor();
   prepareWorld(world, record);
 
-  sim::HostScreen screen;
-  auto camera = KivoCamera::create();
-  world.markControllerCreated();
-  camera->setDelegate(delegate);
-  camera->setEnableVideoDataOutput(true);
-  camera->setShouldUseDeviceOrientation(true);
-  camera->setShouldListeningToAutoFocus(true);
-  camera->setShouldListeningToExposure(true);
-  camera->setFlashMode(2);
-  screen.attach(camera, [&] { camera->addToController(screen.controller()); });
-  screen.appear();
-  ASSERT_TRUE(loop.runMainLoopUntil(
-      [&] { return KivoCameraInspector::session(*camera)->isRunning() && record.frames.load() > 0; },
-      kGenerousTimeout))
+  kivotest::ShownCamera shown(world, {.configure =
+                                          [](KivoCamera& camera) {
+                                            camera.setEnableVideoDataOutput(true);
+                                            camera.setShouldUseDeviceOrientation(true);
+                                            camera.setShouldListeningToAutoFocus(true);
+                                            camera.setShouldListeningToExposure(true);
+                                            camera.setFlashMode(2);
+                                          },
+                                      .show = false,
+                                      .keepPhotos = false});
+  recordDeliveries(shown.delegate(), record);
+  shown.attach();
+  shown.appear();
+  KivoCamera& camera = shown.camera();
+  ASSERT_TRUE(shown.runUntil([&] { return shown.delegate().frameCount() > 0; }, kGenerousTimeout))
       << "the session never started streaming";
 
   // One step of load between capture requests (most of which arrive during
@@ -191,8 +180,8 @@ TEST(ThreadedStressTest, EveryCaptureArrivesOnceUnderLoadAndTheReleasedControlle
   std::size_t requestsSoFar = 0;
   bool back = true;
   for (std::size_t step = 0; requestsSoFar < target; ++step) {
-    camera->capturePhoto();
-    loadStep(*camera, world, step, back);
+    camera.capturePhoto();
+    loadStep(camera, world, step, back);
     loop.runMainLoopFor(0.002);
     const auto now = std::chrono::steady_clock::now();
     if (const std::size_t requests = record.requests(); requests != requestsSoFar) {
@@ -207,12 +196,12 @@ TEST(ThreadedStressTest, EveryCaptureArrivesOnceUnderLoadAndTheReleasedControlle
   // the controller, so the numbers are final once it is gone.
   ASSERT_TRUE(loop.runMainLoopUntil(
       [&] {
-        return record.delivered() >= record.requests() && KivoCameraInspector::capturesInProgress(*camera) == 0;
+        return record.delivered() >= record.requests() && KivoCameraInspector::capturesInProgress(camera) == 0;
       },
       kGenerousTimeout))
       << record.delivered() << " deliveries for " << record.requests() << " captures";
-  ASSERT_TRUE(hostLetsGo(screen, camera, loop, kGenerousTimeout)) << "the released controller is still alive";
-  expectEachCaptureDeliveredOnce(record, target);
+  ASSERT_TRUE(shown.letGo(kGenerousTimeout)) << "the released controller is still alive";
+  expectEachCaptureDeliveredOnce(record, shown.delegate(), target);
   EXPECT_EQ(KivoPhotoCaptureProcessor::liveCount(), processorsBefore);
 }
 
