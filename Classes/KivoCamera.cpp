@@ -28,7 +28,9 @@ KivoCamera::KivoCamera()
       inProgressPhotoCaptureDelegates_(
           KivoCameraSafeDict<std::int64_t, std::shared_ptr<KivoPhotoCaptureProcessor>>::create()) {}
 
-KivoCamera::~KivoCamera() = default;
+KivoCamera::~KivoCamera() {
+  handOverToMain(std::move(previewView_), std::move(focusView_), std::move(captureAnimationView_));
+}
 
 std::shared_ptr<KivoCamera> KivoCamera::create() {
   KIVO_ASSERT_MAIN_THREAD();

@@ -21,7 +21,9 @@ void KivoFocusView::setUp() {
   addSubview(focusImageView_);
 }
 
+// On the main thread: a controller let go of elsewhere hands its views over to it.
 KivoFocusView::~KivoFocusView() {
+  KIVO_ASSERT_MAIN_THREAD();
   if (focusImageView_) focusImageView_->layer()->removeAllAnimations();
 }
 

@@ -625,18 +625,21 @@ void SchedulerCore::setMainQueueObserver(MainQueueObserver observer) {
 
 void SchedulerCore::shutdown() {
   {
-    kivo::MutexLock lock(gInstallMutex);
-    if (gInstalled.get() == this) gInstalled.reset();
-  }
-  {
     kivo::MutexLock lock(mutex_);
     stopping_ = true;
     workerCv_.notify_all();
     timerCv_.notify_all();
     mainWaiter_.wakeAll();
   }
+  // The threads finish the blocks they are running while the core is still
+  // installed: what those blocks queue (a view's last release handed to the
+  // main queue, say) is kept, and dropped below on this thread.
   for (auto& thread : threads_) thread.join();
   threads_.clear();
+  {
+    kivo::MutexLock lock(gInstallMutex);
+    if (gInstalled.get() == this) gInstalled.reset();
+  }
   int descriptor = -1;
   {
     kivo::MutexLock lock(mutex_);

@@ -172,8 +172,9 @@ class SchedulerCore : public std::enable_shared_from_this<SchedulerCore> {
   using MainQueueObserver = std::function<void(const MainQueueBlockTiming&)>;
   void setMainQueueObserver(MainQueueObserver observer);
 
-  /// Uninstalls the core, stops its threads, drops every pending block and
-  /// discards later submissions. Safe to call once, from the creating thread.
+  /// Stops the threads (each finishes the block it is running), uninstalls
+  /// the core, drops every pending block and discards later submissions.
+  /// Safe to call once, from the creating thread.
   void shutdown();
 
  private:

@@ -144,9 +144,7 @@ void CALayer::removeAnimationForKey(std::string_view key) {
 }
 
 void CALayer::removeAllAnimations() {
-  // Not asserted: a view's destructor may call it on the queue that lets go
-  // of the view last, when nothing else touches the layer.
-  ::dispatch_detail::assumeMainThread();
+  KIVO_ASSERT_MAIN_THREAD();
   if (animations_.empty()) return;
   animations_.clear();
   noteChange();

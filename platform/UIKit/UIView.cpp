@@ -119,9 +119,7 @@ void UIView::animateWithDuration(double duration, const std::function<void()>& a
 }
 
 std::shared_ptr<CALayer> UIView::layer() const {
-  // Not asserted: a view's destructor may clear its layers' animations on
-  // the queue that lets go of the view last, when nothing else touches it.
-  ::dispatch_detail::assumeMainThread();
+  KIVO_ASSERT_MAIN_THREAD();
   if (!layer_) {
     layer_ = makeLayer();
     layer_->setOpacity(static_cast<float>(alpha_));

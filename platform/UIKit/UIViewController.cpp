@@ -6,6 +6,10 @@
 #include "Foundation/PlatformTrace.h"
 #include "UIKit/UIScreen.h"
 
+UIViewController::~UIViewController() {
+  handOverToMain(std::move(view_), std::move(children_), std::move(presented_));
+}
+
 std::shared_ptr<UIView> UIViewController::view() {
   KIVO_ASSERT_MAIN_THREAD();
   if (!view_) {

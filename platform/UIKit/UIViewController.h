@@ -22,13 +22,15 @@
 #include <string>
 #include <vector>
 
+#include "Dispatch/Dispatch.h"
 #include "UIKit/UIView.h"
 
 class UIViewController : public std::enable_shared_from_this<UIViewController> {
  public:
   static std::shared_ptr<UIViewController> create() { return std::make_shared<UIViewController>(); }
   UIViewController() = default;
-  virtual ~UIViewController() = default;
+  /// On whichever thread lets go last; see handOverToMain.
+  virtual ~UIViewController();
   UIViewController(const UIViewController&) = delete;
   UIViewController& operator=(const UIViewController&) = delete;
 
@@ -99,6 +101,17 @@ class UIViewController : public std::enable_shared_from_this<UIViewController> {
  protected:
   virtual void loadView();
   void setView(std::shared_ptr<UIView> view);
+  /// Views and controllers live on the main thread. A controller let go of
+  /// elsewhere (by the last block of a worker queue that held it) hands the
+  /// references it holds to them to the main queue, so that they are
+  /// destroyed there: a subclass passes its own, this class its root view,
+  /// children and presented controller. Without an executor no other thread
+  /// runs, and they go where they are.
+  template <class... References>
+  static void handOverToMain(References&&... references) {
+    if (isMainThread() || !isExecutorInstalled()) return;
+    DispatchQueue::main().async([... held = std::move(references)] {});
+  }
 
  private:
   friend class UIView;
