@@ -12,6 +12,7 @@
 #include "KivoCamera.h"
 #include "UIKit/UIApplication.h"
 #include "sim/capture/TestChart.h"
+#include "support/RecordingDelegate.h"
 
 namespace {
 
@@ -103,11 +104,9 @@ TEST(FixedPictureCameraTest, TheComponentShowsAndCapturesTheLayersPicture) {
   DeterministicExecutor executor;
   const auto layer = std::make_shared<FixedPictureCamera>();
   ScopedAVCaptureBackend installed(layer);
-  std::vector<CMSampleBufferRef> frames;
-  std::vector<std::optional<Data>> photos;
-  auto delegate = std::make_shared<KivoCameraDelegateBlocks>();
-  delegate->didOutput = [&](KivoCamera&, const CMSampleBufferRef& frame, bool) { frames.push_back(frame); };
-  delegate->didCapturePhoto = [&](KivoCamera&, const std::optional<Data>& photo) { photos.push_back(photo); };
+  CMSampleBufferRef lastFrame;
+  auto delegate = std::make_shared<kivotest::RecordingDelegate>();
+  delegate->onFrame = [&](const CMSampleBufferRef& frame, bool) { lastFrame = frame; };
   auto host = UIViewController::create();
   auto camera = KivoCamera::create();
   camera->setDelegate(delegate);
@@ -118,8 +117,8 @@ TEST(FixedPictureCameraTest, TheComponentShowsAndCapturesTheLayersPicture) {
   host->viewDidAppear(false);
   executor.advance(1.01);
 
-  ASSERT_EQ(frames.size(), 30u);  // the camera's 30 a second
-  const auto shown = CMSampleBufferGetImageBuffer(frames.back());
+  ASSERT_EQ(delegate->frameCount(), 30u);  // the camera's 30 a second
+  const auto shown = CMSampleBufferGetImageBuffer(lastFrame);
   ASSERT_TRUE(shown && shown->width() == 64 && shown->height() == 48);
   for (const auto& [x, y] : {std::pair{0, 0}, {63, 0}, {20, 30}, {63, 47}}) {
     const auto read = shown->rgbAt(x, y);
@@ -127,7 +126,7 @@ TEST(FixedPictureCameraTest, TheComponentShowsAndCapturesTheLayersPicture) {
   }
   camera->capturePhoto();
   executor.advance(0.1);
-  EXPECT_EQ(photos, std::vector<std::optional<Data>>{layer->photo});
+  EXPECT_EQ(delegate->photos(), std::vector<std::optional<Data>>{layer->photo});
   UIApplication::shared().resetToDefaults();  // the component turned the idle timer off
 }
 

@@ -9,34 +9,6 @@
 
 namespace kivotest {
 
-bool RecordingDelegate::respondsToSelector(Selector selector) const {
-  return selector == Selector::cameraDidCapturePhoto || selector == Selector::cameraDidOutputIsStill ||
-         selector == Selector::cameraDidToggleCameraPosition;
-}
-
-void RecordingDelegate::cameraDidCapturePhoto(KivoCamera&, const std::optional<Data>& photo) {
-  if (onPhoto) onPhoto(photo);
-  if (!photo || photo->empty()) emptyPhotos_.fetch_add(1);
-  if (keepPhotos_) {
-    kivo::MutexLock lock(mutex_);
-    kept_.push_back(photo);
-  }
-  // Counted last: a waiter that sees the count sees the photo and the hook's work.
-  photos_.fetch_add(1);
-}
-
-void RecordingDelegate::cameraDidOutput(KivoCamera&, const CMSampleBufferRef& sampleBuffer, bool isStill) {
-  if (onFrame) onFrame(sampleBuffer, isStill);
-  frames_.fetch_add(1);
-}
-
-void RecordingDelegate::cameraDidToggleCameraPosition(KivoCamera&, bool) { switches_.fetch_add(1); }
-
-std::vector<std::optional<Data>> RecordingDelegate::photos() const {
-  kivo::MutexLock lock(mutex_);
-  return kept_;
-}
-
 ShownCamera::ShownCamera(sim::World& world, Setup setup)
     : world_(world),
       configure_(std::move(setup.configure)),

@@ -5,55 +5,15 @@
 // either executor. Waiting works the same on both: virtual time advances in
 // the deterministic world, the main loop runs in the real-time one.
 
-#include <atomic>
-#include <cstddef>
 #include <functional>
 #include <memory>
-#include <optional>
-#include <vector>
 
-#include "Foundation/ThreadSafety.h"
 #include "KivoCamera.h"
-#include "KivoCameraDelegate.h"
 #include "sim/HostScreen.h"
 #include "sim/World.h"
+#include "support/RecordingDelegate.h"
 
 namespace kivotest {
-
-/// The host's delegate: counts photos, frames and camera switches, and keeps
-/// the delivered photos unless told not to (a long run keeps none). The
-/// hooks see each photo and frame as it arrives, on the queue that delivers
-/// it; set them before the controller is given the delegate.
-/// Thread-safe: photos arrive on main, frames on the session's frame queue.
-class RecordingDelegate : public KivoCameraDelegate {
- public:
-  explicit RecordingDelegate(bool keepPhotos = true) : keepPhotos_(keepPhotos) {}
-
-  std::function<void(const std::optional<Data>& photo)> onPhoto;
-  std::function<void(const CMSampleBufferRef& frame, bool isStill)> onFrame;
-
-  bool respondsToSelector(Selector selector) const override;
-  void cameraDidCapturePhoto(KivoCamera& camera, const std::optional<Data>& photo) override;
-  void cameraDidOutput(KivoCamera& camera, const CMSampleBufferRef& sampleBuffer, bool isStill) override;
-  void cameraDidToggleCameraPosition(KivoCamera& camera, bool isBack) override;
-
-  std::size_t photoCount() const { return photos_.load(); }
-  /// Deliveries that carried no bytes.
-  std::size_t emptyPhotoCount() const { return emptyPhotos_.load(); }
-  std::size_t frameCount() const { return frames_.load(); }
-  std::size_t switchCount() const { return switches_.load(); }
-  /// The kept photos, in delivery order.
-  std::vector<std::optional<Data>> photos() const;
-
- private:
-  const bool keepPhotos_;
-  std::atomic<std::size_t> photos_{0};
-  std::atomic<std::size_t> emptyPhotos_{0};
-  std::atomic<std::size_t> frames_{0};
-  std::atomic<std::size_t> switches_{0};
-  mutable kivo::Mutex mutex_;
-  std::vector<std::optional<Data>> kept_ KIVO_GUARDED_BY(mutex_);
-};
 
 /// A controller shown on the host screen of `world`.
 /// Thread-bound: main
