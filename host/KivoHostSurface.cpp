@@ -8,6 +8,7 @@
 
 #include "Dispatch/Dispatch.h"
 #include "Foundation/TraceFormat.h"
+#include "Foundation/WhileAlive.h"
 #include "QuartzCore/CALayer.h"
 #include "UIKit/UIScreen.h"
 
@@ -398,12 +399,12 @@ void KivoHostSurface::scheduleRedrawCheck(const std::shared_ptr<Redraw>& redraw)
   const double now = CACurrentMediaTime();
   redraw->deadline += redraw->interval;
   if (redraw->deadline < now) redraw->deadline = now + redraw->interval;
-  DispatchQueue::main().asyncAfter(redraw->deadline - now, [weakRedraw = std::weak_ptr<Redraw>(redraw)] {
-    const auto redraw = weakRedraw.lock();
-    if (!redraw || !redraw->surface) return;
+  auto check = [](const std::shared_ptr<Redraw>& redraw) {
+    if (!redraw->surface) return;
     KivoHostSurface& surface = *redraw->surface;
     if (surface.needsRedraw()) redraw->handler();
     // Unless the handler replaced or stopped itself.
     if (redraw->surface && surface.redraw_ == redraw) scheduleRedrawCheck(redraw);
-  });
+  };
+  DispatchQueue::main().asyncAfter(redraw->deadline - now, whileAlive(std::weak_ptr<Redraw>(redraw), check));
 }

@@ -13,6 +13,7 @@
 #include "Dispatch/Dispatch.h"
 #include "Dispatch/Executor.h"
 #include "Foundation/TraceFormat.h"
+#include "Foundation/WhileAlive.h"
 #include "KivoCamera.h"
 #include "KivoHostSurface.h"
 #include "LiveWindow.h"
@@ -249,11 +250,10 @@ void LiveSession::notch(bool up, CGPoint point) {
   pinchPoint_ = point;
   queue("pinch changed " + formatNumber(spreadAfter(notches_)) + " " + pointWords(point), pinch_);
   const std::uint64_t count = ++notchCount_;
-  DispatchQueue::main().asyncAfter(kPinchRest, [weak = std::weak_ptr<LiveSession*>(self_), count] {
-    const auto self = weak.lock();
-    if (!self) return;
-    if ((*self)->notchCount_ == count) (*self)->endPinch();  // else the wheel moved again
-  });
+  DispatchQueue::main().asyncAfter(
+      kPinchRest, whileAlive(std::weak_ptr<LiveSession*>(self_), [count](const std::shared_ptr<LiveSession*>& self) {
+        if ((*self)->notchCount_ == count) (*self)->endPinch();  // else the wheel moved again
+      }));
 }
 
 void LiveSession::endPinch() {

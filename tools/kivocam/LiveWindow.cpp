@@ -14,6 +14,7 @@
 
 #include "CoreGraphics/CGContext.h"
 #include "Dispatch/Dispatch.h"
+#include "Foundation/WhileAlive.h"
 #include "KivoHostSurface.h"
 #include "UIKit/UIApplication.h"
 
@@ -293,16 +294,16 @@ struct LiveWindow::State {
   // move the ones after it, and ticks missed meanwhile are dropped.
   static void schedule(const std::shared_ptr<State>& state, double at) {
     const double delay = std::max(0.0, at - CACurrentMediaTime());
-    DispatchQueue::main().asyncAfter(delay, [weak = std::weak_ptr<State>(state), at] {
-      const auto state = weak.lock();
-      if (!state || !state->window) return;
+    auto tick = [at](const std::shared_ptr<State>& state) {
+      if (!state->window) return;
       state->tick();
       if (!state->window) return;
       double next = at + kFramePeriod;
       if (const double now = CACurrentMediaTime(); next < now)
         next += std::ceil((now - next) / kFramePeriod) * kFramePeriod;
       schedule(state, next);
-    });
+    };
+    DispatchQueue::main().asyncAfter(delay, whileAlive(std::weak_ptr<State>(state), tick));
   }
 };
 
