@@ -24,10 +24,15 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "AVFoundation/AVCapturePhotoOutput.h"
 #include "CoreMedia/CMTime.h"
 #include "Foundation/Data.h"
+
+// The platform's image-processing context. No path of a capture makes one,
+// so the processor's storage for it stays empty and the type stays opaque.
+class CIContext;
 
 class KivoPhotoCaptureProcessor : public AVCapturePhotoCaptureDelegate,
                                   public std::enable_shared_from_this<KivoPhotoCaptureProcessor> {
@@ -98,7 +103,12 @@ class KivoPhotoCaptureProcessor : public AVCapturePhotoCaptureDelegate,
   // Nothing assigns it, so its calls have no effect.
   std::function<void(bool)> photoProcessingHandler_;
   const CompletionHandler completionHandler_;
+  // Made on first use for image processing, which no capture path does.
+  std::shared_ptr<CIContext> context_;
   std::optional<Data> photoData_;
+  // The mattes a depth capture would carry; nothing fills them.
+  std::optional<Data> portraitEffectsMatteData_;
+  std::vector<Data> semanticSegmentationMatteDataArray_;
   std::optional<CMTime> maxPhotoProcessingTime_;
   Phase phase_ = Phase::capturing;
 };
