@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "CameraCatalog.h"
+#include "Foundation/ThreadSafety.h"
 
 namespace gstcam {
 
@@ -171,11 +172,13 @@ struct CameraCatalog::State {
   bool started = false;
   std::thread watcher;
 
-  mutable std::mutex mutex;
-  std::vector<GstDevice*> devices;  // one reference each; records[i] is devices[i]'s
-  std::vector<DeviceRecord> records;
-  std::vector<CameraDescription> cameras;
-  std::vector<GstDevice*> kept;  // one reference each; kept[i] is cameras[i]'s device
+  mutable kivo::Mutex mutex;
+  // One reference each; records[i] is devices[i]'s.
+  std::vector<GstDevice*> devices KIVO_GUARDED_BY(mutex);
+  std::vector<DeviceRecord> records KIVO_GUARDED_BY(mutex);
+  std::vector<CameraDescription> cameras KIVO_GUARDED_BY(mutex);
+  // One reference each; kept[i] is cameras[i]'s device.
+  std::vector<GstDevice*> kept KIVO_GUARDED_BY(mutex);
 
   ~State() {
     if (watcher.joinable()) {
@@ -191,13 +194,12 @@ struct CameraCatalog::State {
     for (GstDevice* device : kept) gst_object_unref(device);
   }
 
-  // With the lock held.
-  void add(GstDevice* device) {
+  void add(GstDevice* device) KIVO_REQUIRES(mutex) {
     if (std::find(devices.begin(), devices.end(), device) != devices.end()) return;
     devices.push_back(GST_DEVICE(gst_object_ref(device)));
     records.push_back(recordOf(device));
   }
-  void remove(GstDevice* device) {
+  void remove(GstDevice* device) KIVO_REQUIRES(mutex) {
     auto it = std::find(devices.begin(), devices.end(), device);
     if (it == devices.end()) return;
     records.erase(records.begin() + (it - devices.begin()));
@@ -205,12 +207,12 @@ struct CameraCatalog::State {
     devices.erase(it);
   }
 
-  // Describes the cameras again after a change, with the lock held, and
-  // returns the names of those that are gone. A camera still there keeps its
+  // Describes the cameras again after a change and returns the names of
+  // those that are gone. A camera still there keeps its
   // name and place while the catalog lives, so that a camera going away
   // never renames (or moves) another one; a new camera takes the name it
   // would have in a fresh listing, or that name with the next free suffix.
-  std::vector<std::string> describe() {
+  std::vector<std::string> describe() KIVO_REQUIRES(mutex) {
     auto fresh = describeCameras(records, placements);
     std::set<std::string> taken{"test"};
     std::vector<bool> known(fresh.size(), false);
@@ -265,7 +267,7 @@ struct CameraCatalog::State {
       }
       std::vector<std::string> gone;
       {
-        std::lock_guard lock(mutex);
+        kivo::MutexLock lock(mutex);
         GstDevice* device = nullptr;
         GstDevice* previous = nullptr;
         switch (GST_MESSAGE_TYPE(message)) {
@@ -321,7 +323,7 @@ CameraCatalog::CameraCatalog(bool includeDevices, CameraPlacements placements, R
   state.started = gst_device_monitor_start(state.monitor);
   if (!state.started) return;
   {
-    std::lock_guard lock(state.mutex);
+    kivo::MutexLock lock(state.mutex);
     GList* devices = gst_device_monitor_get_devices(state.monitor);
     for (GList* item = devices; item; item = item->next) state.add(GST_DEVICE(item->data));
     g_list_free_full(devices, gst_object_unref);
@@ -337,7 +339,7 @@ CameraCatalog::~CameraCatalog() = default;
 std::vector<CameraDescription> CameraCatalog::cameras() const {
   std::vector<CameraDescription> cameras;
   {
-    std::lock_guard lock(state_->mutex);
+    kivo::MutexLock lock(state_->mutex);
     cameras = state_->cameras;
   }
   CameraDescription test = testCamera();
@@ -360,7 +362,7 @@ GstElement* CameraCatalog::createSource(const std::string& name) const {
   }
   GstDevice* device = nullptr;
   {
-    std::lock_guard lock(state_->mutex);
+    kivo::MutexLock lock(state_->mutex);
     for (const CameraDescription& camera : state_->cameras) {
       if (camera.name == name) device = GST_DEVICE(gst_object_ref(state_->devices[camera.record]));
     }

@@ -4,6 +4,8 @@
 
 #include <utility>
 
+#include "Foundation/ThreadSafety.h"
+
 namespace gstcam {
 
 namespace {
@@ -72,17 +74,19 @@ bool Frame::read(const std::function<void(const BGRxView&)>& use) const {
 // no GStreamer state, so it may end on any thread.
 
 struct CameraPipeline::Core {
-  mutable std::mutex mutex;
-  bool stopped = false;
-  bool errorReported = false;
-  std::vector<std::shared_ptr<FrameListener>> listeners;
-  FrameRef latest;
-  ErrorHandler onError;
+  explicit Core(ErrorHandler handler) : onError(std::move(handler)) {}
+
+  mutable kivo::Mutex mutex;
+  bool stopped KIVO_GUARDED_BY(mutex) = false;
+  bool errorReported KIVO_GUARDED_BY(mutex) = false;
+  std::vector<std::shared_ptr<FrameListener>> listeners KIVO_GUARDED_BY(mutex);
+  FrameRef latest KIVO_GUARDED_BY(mutex);
+  const ErrorHandler onError;
 
   void deliver(const FrameRef& frame) {
     std::vector<std::shared_ptr<FrameListener>> targets;
     {
-      std::lock_guard<std::mutex> lock(mutex);
+      kivo::MutexLock lock(mutex);
       if (stopped) return;
       latest = frame;
       targets = listeners;
@@ -91,14 +95,12 @@ struct CameraPipeline::Core {
   }
 
   void reportError(const std::string& message) {
-    ErrorHandler handler;
     {
-      std::lock_guard<std::mutex> lock(mutex);
+      kivo::MutexLock lock(mutex);
       if (stopped || errorReported) return;
       errorReported = true;
-      handler = onError;
     }
-    if (handler) handler(message);
+    if (onError) onError(message);
   }
 };
 
@@ -112,15 +114,15 @@ using CoreRef = std::shared_ptr<CameraPipeline::Core>;
 // where it can see it.
 class CallbackData {
  public:
-  explicit CallbackData(CoreRef core) : core_(std::move(core)) { std::lock_guard<std::mutex> published(mutex_); }
+  explicit CallbackData(CoreRef core) : core_(std::move(core)) { kivo::MutexLock published(mutex_); }
   CoreRef core() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     return core_;
   }
 
  private:
-  std::mutex mutex_;
-  CoreRef core_;
+  kivo::Mutex mutex_;
+  CoreRef core_ KIVO_GUARDED_BY(mutex_);
 };
 
 CoreRef coreOf(gpointer data) { return static_cast<CallbackData*>(data)->core(); }
@@ -208,8 +210,7 @@ std::shared_ptr<CameraPipeline> CameraPipeline::start(GstElement* source, const 
     return fail("the camera's elements do not link");
   }
 
-  auto core = std::make_shared<Core>();
-  core->onError = std::move(onError);
+  auto core = std::make_shared<Core>(std::move(onError));
   GstAppSinkCallbacks callbacks{};
   callbacks.new_sample = onNewSample;
   gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, new CallbackData(core), releaseCore);
@@ -239,7 +240,7 @@ void CameraPipeline::stop() {
   std::vector<std::shared_ptr<FrameListener>> listeners;
   FrameRef latest;
   {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    kivo::MutexLock lock(core_->mutex);
     if (core_->stopped) return;
     core_->stopped = true;
     listeners.swap(core_->listeners);
@@ -258,12 +259,12 @@ void CameraPipeline::stop() {
 }
 
 bool CameraPipeline::isStopped() const {
-  std::lock_guard<std::mutex> lock(core_->mutex);
+  kivo::MutexLock lock(core_->mutex);
   return core_->stopped;
 }
 
 void CameraPipeline::addListener(std::shared_ptr<FrameListener> listener) {
-  std::unique_lock<std::mutex> lock(core_->mutex);
+  kivo::UniqueLock lock(core_->mutex);
   if (!core_->stopped) {
     core_->listeners.push_back(std::move(listener));
     return;
@@ -274,7 +275,7 @@ void CameraPipeline::addListener(std::shared_ptr<FrameListener> listener) {
 
 void CameraPipeline::removeListener(const FrameListener* listener) {
   std::shared_ptr<FrameListener> removed;  // released after the lock
-  std::lock_guard<std::mutex> lock(core_->mutex);
+  kivo::MutexLock lock(core_->mutex);
   for (auto it = core_->listeners.begin(); it != core_->listeners.end(); ++it) {
     if (it->get() != listener) continue;
     removed = std::move(*it);
@@ -284,7 +285,7 @@ void CameraPipeline::removeListener(const FrameListener* listener) {
 }
 
 FrameRef CameraPipeline::latestFrame() const {
-  std::lock_guard<std::mutex> lock(core_->mutex);
+  kivo::MutexLock lock(core_->mutex);
   return core_->latest;
 }
 

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cmath>
 #include <map>
-#include <mutex>
 #include <stdexcept>
 #include <utility>
 #include <variant>
@@ -14,6 +13,8 @@
 #include "AVFoundation/AVCaptureSession.h"
 #include "CameraControls.h"
 #include "CameraPipeline.h"
+#include "Dispatch/LazyDispatchQueue.h"
+#include "Foundation/ThreadSafety.h"
 #include "FrameConversion.h"
 #include "StillEncoder.h"
 
@@ -34,22 +35,6 @@ AVCaptureVideoOrientation orientationOf(const std::shared_ptr<const AVCaptureCon
   return connection ? connection->videoOrientation() : AVCaptureVideoOrientation::portrait;
 }
 
-// A queue made on first use, with the executor installed then.
-class LazyQueue {
- public:
-  explicit LazyQueue(std::string label) : label_(std::move(label)) {}
-  DispatchQueue get() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!queue_) queue_.emplace(label_);
-    return *queue_;
-  }
-
- private:
-  std::mutex mutex_;
-  const std::string label_;
-  std::optional<DispatchQueue> queue_;
-};
-
 // One camera as the layer knows it: its description, its device object (the
 // same for the layer's life), its controls and their values, and its digital
 // zoom. Thread-safe.
@@ -67,11 +52,11 @@ class Camera {
 
   /// The control values set so far, which every pipeline of the camera starts with.
   ControlValues controlValues() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     return values_;
   }
   ControlValues setControl(const std::string& name, int value) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     values_[name] = value;
     return values_;
   }
@@ -79,25 +64,25 @@ class Camera {
   /// A zoom change from now: a jump, or a ramp of `rate` powers of two a
   /// second from where the zoom has got to.
   void zoom(const AVCaptureControl::VideoZoom& change, double now) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     from_ = change.rate > 0 ? zoomAt(now) : change.factor;
     target_ = change.factor;
     start_ = now;
     rate_ = change.rate;
   }
   double zoomFactor(double now) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     return zoomAt(now);
   }
   std::optional<double> rampingZoomFactor(double now) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     const double factor = zoomAt(now);
     if (factor == target_) return std::nullopt;
     return factor;
   }
 
  private:
-  double zoomAt(double now) const {
+  double zoomAt(double now) const KIVO_REQUIRES(mutex_) {
     if (from_ == target_ || rate_ <= 0) return target_;
     const double step = std::exp2(static_cast<double>(rate_) * std::max(0.0, now - start_));
     return target_ > from_ ? std::min(target_, from_ * step) : std::max(target_, from_ / step);
@@ -106,10 +91,12 @@ class Camera {
   const CameraDescription description_;
   const CameraControls controls_;
   const std::shared_ptr<AVCaptureDevice> device_;
-  mutable std::mutex mutex_;
-  ControlValues values_;
-  double from_ = 1, target_ = 1, start_ = 0;
-  float rate_ = 0;
+  mutable kivo::Mutex mutex_;
+  ControlValues values_ KIVO_GUARDED_BY(mutex_);
+  double from_ KIVO_GUARDED_BY(mutex_) = 1;
+  double target_ KIVO_GUARDED_BY(mutex_) = 1;
+  double start_ KIVO_GUARDED_BY(mutex_) = 0;
+  float rate_ KIVO_GUARDED_BY(mutex_) = 0;
 };
 
 // A frame as the framework sees it: the camera's picture at its zoom now, in
@@ -141,7 +128,7 @@ class StreamState final : public FrameListener, public std::enable_shared_from_t
   void pipelineDidOutputFrame(const FrameRef& frame) override {
     if (!queue_) return;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      kivo::MutexLock lock(mutex_);
       if (stopped_) return;
       waiting_ = frame;
       if (std::exchange(scheduled_, true)) return;
@@ -154,7 +141,7 @@ class StreamState final : public FrameListener, public std::enable_shared_from_t
   /// No frame is started after this.
   void stop() {
     FrameRef dropped;
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     stopped_ = true;
     dropped = std::move(waiting_);
   }
@@ -180,7 +167,7 @@ class StreamState final : public FrameListener, public std::enable_shared_from_t
   void deliverWaiting() {
     FrameRef frame;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      kivo::MutexLock lock(mutex_);
       frame = std::move(waiting_);
       if (!frame || stopped_) {
         scheduled_ = false;
@@ -189,7 +176,7 @@ class StreamState final : public FrameListener, public std::enable_shared_from_t
     }
     if (const auto consumer = sink_.lock()) consumer->streamDidOutputFrame(sampleOf(frame));
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      kivo::MutexLock lock(mutex_);
       if (!waiting_ || stopped_) {
         scheduled_ = false;
         return;
@@ -200,10 +187,10 @@ class StreamState final : public FrameListener, public std::enable_shared_from_t
 
   const std::weak_ptr<AVCaptureStreamSink> sink_;
   std::optional<DispatchQueue> queue_;
-  std::mutex mutex_;
-  FrameRef waiting_;
-  bool scheduled_ = false;
-  bool stopped_ = false;
+  kivo::Mutex mutex_;
+  FrameRef waiting_ KIVO_GUARDED_BY(mutex_);
+  bool scheduled_ KIVO_GUARDED_BY(mutex_) = false;
+  bool stopped_ KIVO_GUARDED_BY(mutex_) = false;
 };
 
 class GstStream final : public AVCaptureStream {
@@ -224,7 +211,7 @@ class GstStream final : public AVCaptureStream {
     // A picture already painted is shown again while nothing about it changed.
     const Look look{frame, state_->camera->zoomFactor(CACurrentMediaTime()), orientationOf(state_->connection),
                     state_->format.load()};
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     if (!last_ || !(look == lastLook_)) {
       const PictureSize size = orientedSize(frame->width(), frame->height(), look.orientation);
       last_ = std::make_shared<const CVPixelBuffer>(size.width, size.height, look.format,
@@ -249,9 +236,9 @@ class GstStream final : public AVCaptureStream {
 
   const std::shared_ptr<CameraPipeline> pipeline_;
   const std::shared_ptr<StreamState> state_;
-  std::mutex mutex_;
-  CVPixelBufferRef last_;
-  Look lastLook_;
+  kivo::Mutex mutex_;
+  CVPixelBufferRef last_ KIVO_GUARDED_BY(mutex_);
+  Look lastLook_ KIVO_GUARDED_BY(mutex_);
 };
 
 // One still: waits for the pipeline's next frame, then reports exposure,
@@ -273,7 +260,12 @@ class StillCapture final : public FrameListener, public std::enable_shared_from_
       const auto seconds = [](double s) { return CMTimeMakeWithSeconds(s, kCMTimeMaxTimescale); };
       observer->stillWillBegin(CMTimeRangeMake(seconds(interval), seconds(2 * interval)));
     });
-    const auto pipeline = pipeline_;
+    // Read under the lock, used outside it: a stopped pipeline calls back at once.
+    std::shared_ptr<CameraPipeline> pipeline;
+    {
+      kivo::MutexLock lock(mutex_);
+      pipeline = pipeline_;
+    }
     pipeline->addListener(shared_from_this());
     queue_.asyncAfter(kStillTimeoutSeconds, [weakSelf = weak_from_this()] {
       if (const auto self = weakSelf.lock())
@@ -312,7 +304,7 @@ class StillCapture final : public FrameListener, public std::enable_shared_from_
 
  private:
   std::shared_ptr<CameraPipeline> take() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     if (done_) return nullptr;
     done_ = true;
     return std::move(pipeline_);
@@ -333,9 +325,9 @@ class StillCapture final : public FrameListener, public std::enable_shared_from_
   const std::shared_ptr<const AVCaptureConnection> connection_;
   const std::shared_ptr<AVCaptureStillObserver> observer_;
   const std::shared_ptr<Camera> camera_;
-  std::mutex mutex_;
-  bool done_ = false;
-  std::shared_ptr<CameraPipeline> pipeline_;
+  kivo::Mutex mutex_;
+  bool done_ KIVO_GUARDED_BY(mutex_) = false;
+  std::shared_ptr<CameraPipeline> pipeline_ KIVO_GUARDED_BY(mutex_);
 };
 
 // What the catalog's thread and GStreamer's streaming threads hold of the
@@ -355,7 +347,7 @@ class FailureReporter {
 
  private:
   const Handler handler_;
-  LazyQueue queue_{"com.kivocamera.platform.session"};
+  LazyDispatchQueue queue_{"com.kivocamera.platform.session"};
 };
 
 }  // namespace
@@ -414,7 +406,7 @@ class GstCaptureBackend final : public AVCaptureBackend, public std::enable_shar
   }
 
   void sessionCreated(const std::shared_ptr<AVCaptureSession>& session) override {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     std::erase_if(sessions_, [](const auto& weak) { return weak.expired(); });
     sessions_.push_back(session);
   }
@@ -522,7 +514,7 @@ class GstCaptureBackend final : public AVCaptureBackend, public std::enable_shar
   std::shared_ptr<CameraPipeline> runningPipeline(const std::string& name) const {
     std::shared_ptr<CameraPipeline> pipeline;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      kivo::MutexLock lock(mutex_);
       if (const auto found = pipelines_.find(name); found != pipelines_.end()) pipeline = found->second.pipeline.lock();
     }
     return pipeline && !pipeline->isStopped() ? pipeline : nullptr;
@@ -576,20 +568,20 @@ class GstCaptureBackend final : public AVCaptureBackend, public std::enable_shar
 
   std::shared_ptr<Camera> cameraFor(const CameraDescription& description) {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      kivo::MutexLock lock(mutex_);
       if (const auto found = cameras_.find(description.name); found != cameras_.end()) return found->second;
     }
     // Probed once, outside the lock: it opens the camera's node.
     const CameraControls controls = probeControls(description);
     auto made = std::make_shared<Camera>(description, controls,
                                          AVCaptureDevice::create(deviceDescription(description, controls)));
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     return cameras_.try_emplace(description.name, std::move(made)).first->second;
   }
 
   /// The camera behind a device of this layer, or none.
   std::shared_ptr<Camera> knownCamera(const AVCaptureDevice& device) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     const auto found = cameras_.find(device.uniqueID());
     if (found == cameras_.end() || found->second->device().get() != &device) return nullptr;
     return found->second;
@@ -599,7 +591,7 @@ class GstCaptureBackend final : public AVCaptureBackend, public std::enable_shar
   std::string presetFor(const Camera& camera) const {
     std::vector<std::weak_ptr<AVCaptureSession>> sessions;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      kivo::MutexLock lock(mutex_);
       sessions = sessions_;
     }
     std::optional<std::string> preset;
@@ -616,10 +608,10 @@ class GstCaptureBackend final : public AVCaptureBackend, public std::enable_shar
   std::shared_ptr<CameraPipeline> pipelineFor(const std::shared_ptr<Camera>& camera) {
     const std::string& name = camera->description().name;
     // One build at a time, so a camera never gets two pipelines.
-    std::lock_guard<std::mutex> building(buildMutex_);
+    kivo::MutexLock building(buildMutex_);
     std::uint64_t generation = 0;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      kivo::MutexLock lock(mutex_);
       const auto found = pipelines_.find(name);
       if (found != pipelines_.end()) {
         if (auto running = found->second.pipeline.lock(); running && !running->isStopped()) return running;
@@ -635,7 +627,7 @@ class GstCaptureBackend final : public AVCaptureBackend, public std::enable_shar
         },
         &failure);
     if (!pipeline) return nullptr;
-    std::lock_guard<std::mutex> lock(mutex_);
+    kivo::MutexLock lock(mutex_);
     pipelines_[name] = PipelineSlot{pipeline, generation};
     return pipeline;
   }
@@ -648,7 +640,7 @@ class GstCaptureBackend final : public AVCaptureBackend, public std::enable_shar
     std::shared_ptr<Camera> camera;
     std::vector<std::weak_ptr<AVCaptureSession>> sessions;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      kivo::MutexLock lock(mutex_);
       const auto found = pipelines_.find(name);
       if (found != pipelines_.end() && (generation == 0 || found->second.generation == generation)) {
         failed = found->second.pipeline.lock();
@@ -671,14 +663,14 @@ class GstCaptureBackend final : public AVCaptureBackend, public std::enable_shar
   const BackendOptions options_;
   std::shared_ptr<FailureReporter> reporter_;
   std::unique_ptr<CameraCatalog> catalog_;
-  std::mutex buildMutex_;
-  mutable std::mutex mutex_;
-  std::map<std::string, std::shared_ptr<Camera>, std::less<>> cameras_;
-  std::map<std::string, PipelineSlot, std::less<>> pipelines_;
-  std::uint64_t lastGeneration_ = 0;
-  std::vector<std::weak_ptr<AVCaptureSession>> sessions_;
+  kivo::Mutex buildMutex_;
+  mutable kivo::Mutex mutex_;
+  std::map<std::string, std::shared_ptr<Camera>, std::less<>> cameras_ KIVO_GUARDED_BY(mutex_);
+  std::map<std::string, PipelineSlot, std::less<>> pipelines_ KIVO_GUARDED_BY(mutex_);
+  std::uint64_t lastGeneration_ KIVO_GUARDED_BY(mutex_) = 0;
+  std::vector<std::weak_ptr<AVCaptureSession>> sessions_ KIVO_GUARDED_BY(mutex_);
   std::atomic<std::int64_t> lastPhotoSettingsID_{0};
-  LazyQueue permissionQueue_{"com.kivocamera.platform.permission"};
+  LazyDispatchQueue permissionQueue_{"com.kivocamera.platform.permission"};
 };
 
 std::shared_ptr<AVCaptureBackend> makeCaptureBackend(BackendOptions options) {

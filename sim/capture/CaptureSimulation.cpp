@@ -9,8 +9,9 @@
 #include <utility>
 #include <variant>
 
-#include "Dispatch/Dispatch.h"
 #include "AVFoundation/AVCaptureConnection.h"
+#include "Dispatch/Dispatch.h"
+#include "Dispatch/LazyDispatchQueue.h"
 #include "Foundation/ThreadSafety.h"
 #include "sim/capture/CameraPhysics.h"
 #include "sim/capture/TestChart.h"
@@ -23,21 +24,6 @@ NSError captureError(std::int64_t code = AVErrorUnknown, std::string domain = st
   return NSError{std::move(domain), code, "The operation could not be completed"};
 }
 
-// A queue made on first use, so the world can exist before the executor.
-class LazyQueue {
- public:
-  explicit LazyQueue(std::string_view label) : label_(label) {}
-  DispatchQueue get() {
-    kivo::MutexLock lock(mutex_);
-    if (!queue_) queue_.emplace(label_);
-    return *queue_;
-  }
-
- private:
-  kivo::Mutex mutex_;
-  std::string label_;
-  std::optional<DispatchQueue> queue_ KIVO_GUARDED_BY(mutex_);
-};
 
 }  // namespace
 
@@ -219,8 +205,8 @@ class CaptureSimulation::Backend final : public AVCaptureBackend,
   double deviceInputOpenSeconds_ KIVO_GUARDED_BY(mutex_) = 0;
   RealTimeWait realTimeWait_ KIVO_GUARDED_BY(mutex_);
   std::optional<Data> preparedPhoto_ KIVO_GUARDED_BY(mutex_);
-  LazyQueue permissionQueue_{kPermissionQueueLabel};
-  LazyQueue sessionQueue_{kSessionNotificationQueueLabel};
+  LazyDispatchQueue permissionQueue_{kPermissionQueueLabel};
+  LazyDispatchQueue sessionQueue_{kSessionNotificationQueueLabel};
 };
 
 // One still on the fixed timetable: begun at once, exposed, processed, finished,

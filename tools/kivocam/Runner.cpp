@@ -35,7 +35,7 @@ Runner::Runner(RunnerOptions options, std::ostream& output)
   world_->setWorkBudget({.videoFrames = options_.maxVideoFrames,
                          .accelerometerUpdates = options_.maxAccelerometerUpdates});
   world_->trace().setSink([this](std::string_view line) {
-    const std::lock_guard lock(outputMutex_);
+    kivo::MutexLock lock(outputMutex_);
     output_ << line << '\n';
   });
   if (options_.photosDirectory) photos_ = std::make_unique<PhotoWriter>(*options_.photosDirectory);
@@ -64,12 +64,12 @@ void Runner::finish() {
   host_.reset();
   realCamera_.reset();
   world_.reset();
-  const std::lock_guard lock(outputMutex_);
+  kivo::MutexLock lock(outputMutex_);
   output_.flush();
 }
 
 void Runner::flushOutput() {
-  const std::lock_guard lock(outputMutex_);
+  kivo::MutexLock lock(outputMutex_);
   if (output_.rdbuf() == nullptr) return;  // a stream without a buffer discards the trace
   if (!output_.flush()) throw RunFailure("cannot write the trace");
 }

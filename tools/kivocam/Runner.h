@@ -15,7 +15,6 @@
 #include <filesystem>
 #include <iosfwd>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <optional>
 #include <set>
@@ -25,6 +24,7 @@
 #include "Commands.h"
 #include "Scenario.h"
 
+#include "Foundation/ThreadSafety.h"
 #include "KivoCameraDelegate.h"
 
 class AVCaptureSession;
@@ -141,9 +141,9 @@ class Runner {
   void flushOutput();
 
   RunnerOptions options_;
-  std::ostream& output_;
-  // Guards output_: in the realtime mode trace lines come from any thread.
-  std::mutex outputMutex_;
+  // In the realtime mode trace lines come from any thread.
+  kivo::Mutex outputMutex_;
+  std::ostream& output_ KIVO_GUARDED_BY(outputMutex_);
   std::unique_ptr<sim::World> world_;
   // The real device layer over the world's simulated one, with --camera.
   std::unique_ptr<ScopedAVCaptureBackend> realCamera_;

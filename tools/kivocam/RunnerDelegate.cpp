@@ -36,14 +36,14 @@ int writeFile(const std::filesystem::path& path, const Data& bytes) {
 }
 
 void PhotoWriter::write(const Data& photo) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   const auto path = directory_ / ("photo-" + std::to_string(++count_) + ".jpg");
   if (const int error = writeFile(path, photo); error != 0 && !error_)
     error_ = "cannot write the photo " + path.string() + ": " + std::strerror(error);
 }
 
 std::optional<std::string> PhotoWriter::takeError() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  kivo::MutexLock lock(mutex_);
   return std::exchange(error_, std::nullopt);
 }
 

@@ -7,11 +7,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 
+#include "Foundation/ThreadSafety.h"
 #include "KivoCamera.h"
 #include "KivoCameraDelegate.h"
 
@@ -33,9 +33,9 @@ class PhotoWriter {
 
  private:
   std::filesystem::path directory_;
-  std::mutex mutex_;
-  int count_ = 0;
-  std::optional<std::string> error_;
+  kivo::Mutex mutex_;
+  int count_ KIVO_GUARDED_BY(mutex_) = 0;
+  std::optional<std::string> error_ KIVO_GUARDED_BY(mutex_);
 };
 
 /// The host's delegate: prints `delegate SELECTOR ARGS @QUEUE` for every
