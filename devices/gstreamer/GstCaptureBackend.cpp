@@ -13,10 +13,10 @@
 #include "AVFoundation/AVCaptureSession.h"
 #include "CameraControls.h"
 #include "CameraPipeline.h"
+#include "CoreGraphics/CGJPEG.h"
 #include "Dispatch/LazyDispatchQueue.h"
 #include "Foundation/ThreadSafety.h"
 #include "FrameConversion.h"
-#include "StillEncoder.h"
 
 namespace gstcam {
 
@@ -24,6 +24,8 @@ namespace {
 
 /// How far zoom goes: digitally, or over the whole range of a zoom control.
 constexpr double kZoomLimit = 4;
+/// The JPEG quality of stills.
+constexpr int kStillQuality = 90;
 /// A still whose frame has not come by then fails.
 constexpr double kStillTimeoutSeconds = 5;
 
@@ -289,7 +291,7 @@ class StillCapture final : public FrameListener, public std::enable_shared_from_
       std::optional<Data> data;
       frame->read([&](const BGRxView& view) {
         const PictureSize size = orientedSize(view.width, view.height, orientation);
-        data = encodeJPEG(renderRGB(view, zoom, orientation), size.width, size.height);
+        data = CGJPEGEncodeRGB(renderRGB(view, zoom, orientation), size.width, size.height, kStillQuality);
       });
       std::optional<NSError> error;
       if (!data) error = captureError(AVErrorUnknown, "The photo could not be encoded");

@@ -1,7 +1,6 @@
 #pragma once
 // The simulated scene and its photos: a test chart whose structure shows the
-// zoom and the orientation of a picture, and the JPEG codec (libjpeg) that
-// turns it into file bytes.
+// zoom and the orientation of a picture, and its JPEG file bytes.
 // Thread-safe
 // Pure functions.
 //
@@ -18,22 +17,15 @@
 // counter-clockwise (bottom left); portrait pictures swap width and height.
 // A zoom factor z shows the centre 1/z of the chart.
 
-#include <cstdint>
 #include <optional>
-#include <vector>
 
 #include "AVFoundation/AVCaptureTypes.h"
+#include "CoreGraphics/CGJPEG.h"
 #include "Foundation/Data.h"
 
 namespace sim {
 
-struct RGBImage {
-  int width = 0;
-  int height = 0;
-  std::vector<std::uint8_t> pixels;  // rows top to bottom, 3 bytes (R, G, B) a pixel
-
-  const std::uint8_t* at(int x, int y) const { return &pixels[(static_cast<std::size_t>(y) * width + x) * 3]; }
-};
+using RGBImage = ::CGRGBPicture;
 
 /// The chart as the camera sees it. `sensorWidth` x `sensorHeight` is the
 /// landscape sensor size; zoom factors below 1 count as 1.

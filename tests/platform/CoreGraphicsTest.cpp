@@ -1,5 +1,6 @@
 // The bitmap context: coverage of fills, clip and state, compositing, image
-// sampling and layouts, rounded corners, text layout, PNG encoding.
+// sampling and layouts, rounded corners, text layout, PNG encoding, the
+// JPEG codec.
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "CoreGraphics/CGContext.h"
+#include "CoreGraphics/CGJPEG.h"
 #include "UIKit/UIImage.h"
 
 namespace {
@@ -293,6 +295,30 @@ TEST(CGPNGTest, EncodesOpaquePicturesAsRGBAndOthersAsStraightRGBA) {
           EXPECT_NEAR(q[k], p[3] ? std::lround(p[k] * 255.0 / p[3]) : 0, 1) << x << "," << y << " channel " << k;
       }
   }
+}
+
+// Flat areas come back within a few levels at full quality; sizes the pixels
+// cannot fill, and bytes that are no JPEG, give nothing.
+TEST(CGJPEGTest, RoundTripsAPictureAndRefusesWhatItCannotCarry) {
+  CGRGBPicture picture{32, 16, std::vector<std::uint8_t>(32 * 16 * 3)};
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 32; ++x) {
+      std::uint8_t* p = &picture.pixels[(static_cast<std::size_t>(y) * 32 + x) * 3];
+      p[0] = x < 16 ? 220 : 20, p[1] = y < 8 ? 200 : 40, p[2] = 90;
+    }
+  const auto jpeg = CGJPEGEncodeRGB(picture.pixels, 32, 16, 100);
+  ASSERT_TRUE(jpeg.has_value());
+  const auto decoded = CGJPEGDecodeRGB(*jpeg);
+  ASSERT_TRUE(decoded.has_value());
+  ASSERT_EQ(decoded->width, 32);
+  ASSERT_EQ(decoded->height, 16);
+  for (const auto& [x, y] : {std::pair{3, 3}, {28, 3}, {3, 12}, {28, 12}})
+    for (int k = 0; k < 3; ++k) EXPECT_NEAR(decoded->at(x, y)[k], picture.at(x, y)[k], 6) << x << "," << y;
+
+  EXPECT_FALSE(CGJPEGEncodeRGB(picture.pixels, 32, 17, 90)) << "more rows than the pixels hold";
+  EXPECT_FALSE(CGJPEGEncodeRGB(picture.pixels, 0, 16, 90));
+  EXPECT_FALSE(CGJPEGDecodeRGB(Data{}));
+  EXPECT_FALSE(CGJPEGDecodeRGB(Data{0x89, 'P', 'N', 'G', 0, 1, 2, 3}));
 }
 
 TEST(CGImageTest, RejectsImpossibleImages) {
