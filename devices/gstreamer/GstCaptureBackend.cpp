@@ -14,6 +14,7 @@
 #include "CameraControls.h"
 #include "CameraPipeline.h"
 #include "CoreGraphics/CGJPEG.h"
+#include "CoreVideo/CVPictureCache.h"
 #include "Dispatch/LazyDispatchQueue.h"
 #include "Foundation/ThreadSafety.h"
 #include "FrameConversion.h"
@@ -210,17 +211,13 @@ class GstStream final : public AVCaptureStream {
   CVPixelBufferRef currentFrame() override {
     const FrameRef frame = pipeline_->latestFrame();
     if (!frame) return nullptr;
-    // A picture already painted is shown again while nothing about it changed.
     const Look look{frame, state_->camera->zoomFactor(CACurrentMediaTime()), orientationOf(state_->connection),
                     state_->format.load()};
-    kivo::MutexLock lock(mutex_);
-    if (!last_ || !(look == lastLook_)) {
+    return cache_.picture(look, [&] {
       const PictureSize size = orientedSize(frame->width(), frame->height(), look.orientation);
-      last_ = std::make_shared<const CVPixelBuffer>(size.width, size.height, look.format,
-                                                    painterFor(frame, look.zoom, look.orientation));
-      lastLook_ = look;
-    }
-    return last_;
+      return std::make_shared<const CVPixelBuffer>(size.width, size.height, look.format,
+                                                   painterFor(frame, look.zoom, look.orientation));
+    });
   }
 
   void setPixelFormat(OSType pixelFormat) override {
@@ -238,9 +235,7 @@ class GstStream final : public AVCaptureStream {
 
   const std::shared_ptr<CameraPipeline> pipeline_;
   const std::shared_ptr<StreamState> state_;
-  kivo::Mutex mutex_;
-  CVPixelBufferRef last_ KIVO_GUARDED_BY(mutex_);
-  Look lastLook_ KIVO_GUARDED_BY(mutex_);
+  CVPictureCache<Look> cache_;
 };
 
 // One still: waits for the pipeline's next frame, then reports exposure,

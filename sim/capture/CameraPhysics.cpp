@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "AVFoundation/AVCaptureConnection.h"
+#include "CoreVideo/CVPictureCache.h"
 #include "Dispatch/Dispatch.h"
 #include "Foundation/ThreadSafety.h"
 #include "Foundation/WhileAlive.h"
@@ -83,16 +84,9 @@ class SimulatedStream final : public AVCaptureStream {
   CVPixelBufferRef currentFrame() override {
     const auto camera = state_->device.lock();
     if (!camera || state_->physics.expired()) return nullptr;
-    // The picture depends only on the zoom, the orientation and the format:
-    // while they stay, the last one is shown again, painted once, so a
-    // preview redrawn many times over a still scene costs nothing new.
+    // The picture depends only on the zoom, the orientation and the format.
     const Look look{camera->videoZoomFactor(), orientationOf(state_->connection), state_->format.load()};
-    kivo::MutexLock lock(mutex_);
-    if (!last_ || !(look == lastLook_)) {
-      last_ = CameraPhysics::picture(*camera, look.format, look.orientation);
-      lastLook_ = look;
-    }
-    return last_;
+    return cache_.picture(look, [&] { return CameraPhysics::picture(*camera, look.format, look.orientation); });
   }
 
   void setPixelFormat(OSType pixelFormat) override {
@@ -108,9 +102,7 @@ class SimulatedStream final : public AVCaptureStream {
   };
 
   const std::shared_ptr<CameraPhysics::Stream> state_;
-  kivo::Mutex mutex_;
-  CVPixelBufferRef last_ KIVO_GUARDED_BY(mutex_);
-  Look lastLook_ KIVO_GUARDED_BY(mutex_);
+  CVPictureCache<Look> cache_;
 };
 
 }  // namespace
