@@ -22,14 +22,20 @@ struct ErrorManager {
 void onError(j_common_ptr info) { std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->jump, 1); }
 void silence(j_common_ptr, int) {}
 
+// libjpeg's error handling with fatal errors jumping back and warnings silent.
+jpeg_error_mgr* errorsTo(ErrorManager& errors) {
+  jpeg_std_error(&errors.base);
+  errors.base.error_exit = onError;
+  errors.base.emit_message = silence;
+  return &errors.base;
+}
+
 // Encodes into a buffer libjpeg allocates (freed by the caller).
 bool encodeInto(const std::uint8_t* rgb, int width, int height, int quality, unsigned char** buffer,
                 unsigned long* size) {
   jpeg_compress_struct info;
   ErrorManager errors;
-  info.err = jpeg_std_error(&errors.base);
-  errors.base.error_exit = onError;
-  errors.base.emit_message = silence;
+  info.err = errorsTo(errors);
   if (setjmp(errors.jump)) {
     jpeg_destroy_compress(&info);
     return false;
@@ -56,9 +62,7 @@ bool encodeInto(const std::uint8_t* rgb, int width, int height, int quality, uns
 bool decodeInto(const Data& data, CGRGBPicture& picture) {
   jpeg_decompress_struct info;
   ErrorManager errors;
-  info.err = jpeg_std_error(&errors.base);
-  errors.base.error_exit = onError;
-  errors.base.emit_message = silence;
+  info.err = errorsTo(errors);
   if (setjmp(errors.jump)) {
     jpeg_destroy_decompress(&info);
     return false;
