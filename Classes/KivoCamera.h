@@ -81,8 +81,8 @@ class KivoCamera : public UIViewController, public AVCaptureVideoDataOutputSampl
   /// then `previewFrame` becomes (point.x, point.y, W − 2·point.x,
   /// (W − 2·point.x) / 3 × 4) and the view gets that frame.
   static std::shared_ptr<KivoCamera> createWithPoint(CGPoint point);
-  /// On whichever queue lets go of the controller last; its views and
-  /// child controllers then go on the main queue.
+  /// On whichever queue lets go of the controller last; off the main
+  /// thread, its views and child controllers are handed to the main queue.
   ~KivoCamera() override;
 
   /// Thread-safe

@@ -55,8 +55,9 @@ ShownCamera::ShownCamera(const Options& options)
     world_->capture().setPhotoTimetable({0, 0, 0});
     world_->capture().setPreparedPhotoData(smallJpeg());
   }
+  const bool videoFrames = options.videoFrames;
   shown_.emplace(*world_, kivotest::ShownCamera::Setup{
-                              .configure = [videoFrames = options.videoFrames](KivoCamera& c) { c.setEnableVideoDataOutput(videoFrames); },
+                              .configure = [videoFrames](KivoCamera& c) { c.setEnableVideoDataOutput(videoFrames); },
                               .keepPhotos = false});
 }
 
