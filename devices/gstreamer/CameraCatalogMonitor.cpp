@@ -12,13 +12,13 @@
 #include "CameraCatalog.h"
 #include "Foundation/ThreadSafety.h"
 
-#if defined(__has_feature)
+// AddressSanitizer, as gcc says it and as clang does.
+#if defined(__SANITIZE_ADDRESS__)
+#define KIVO_LEAK_CHECKED 1
+#elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
 #define KIVO_LEAK_CHECKED 1
 #endif
-#endif
-#if defined(__SANITIZE_ADDRESS__) && !defined(KIVO_LEAK_CHECKED)
-#define KIVO_LEAK_CHECKED 1
 #endif
 #if KIVO_LEAK_CHECKED
 #include <sanitizer/lsan_interface.h>
