@@ -4,7 +4,6 @@
 #include <gst/gst.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <set>
 #include <stdexcept>
 #include <thread>
@@ -12,42 +11,13 @@
 #include "CameraCatalog.h"
 #include "Foundation/ThreadSafety.h"
 
-// AddressSanitizer, as gcc says it and as clang does.
-#if defined(__SANITIZE_ADDRESS__)
-#define KIVO_LEAK_CHECKED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KIVO_LEAK_CHECKED 1
-#endif
-#endif
-#if KIVO_LEAK_CHECKED
-#include <sanitizer/lsan_interface.h>
-#endif
-
 namespace gstcam {
-
-namespace {
-
-// The device providers load libraries that tear threads down in their own
-// exit-time destructors: libcamera brings lttng-ust, which cancels its
-// detached listener threads there without joining them. LeakSanitizer checks
-// after every library destructor has run, and its tracer can crash on a
-// thread that is still dying. Checked from atexit instead, the process is
-// checked before any library is torn down; the later check is then skipped.
-void checkLeaksBeforeLibrariesGo() {
-#if KIVO_LEAK_CHECKED
-  std::atexit([] { __lsan_do_leak_check(); });
-#endif
-}
-
-}  // namespace
 
 bool ensureGStreamer(std::string* reason) {
   static std::once_flag once;
   static bool initialised = false;
   static std::string failure;
   std::call_once(once, [] {
-    checkLeaksBeforeLibrariesGo();
     GError* error = nullptr;
     initialised = gst_init_check(nullptr, nullptr, &error);
     if (!initialised) failure = error ? error->message : "GStreamer could not be initialised";
